@@ -1,0 +1,92 @@
+#include "Log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace lagwell {
+namespace {
+
+const char* levelName(LogLevel level)
+{
+    switch (level) {
+    case LogLevel::Info: return "INFO";
+    case LogLevel::Warn: return "WARN";
+    case LogLevel::Error: return "ERROR";
+    }
+    return "INFO";
+}
+
+const char* baseName(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+void appendFormatted(std::string& out, const char* format, va_list args)
+{
+    char small[512];
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (needed < 0)
+        return;
+    if (static_cast<size_t>(needed) < sizeof small) {
+        out.append(small, static_cast<size_t>(needed));
+        return;
+    }
+    std::string big(static_cast<size_t>(needed) + 1, '\0');
+    std::vsnprintf(big.data(), big.size(), format, args);
+    big.resize(static_cast<size_t>(needed));
+    out += big;
+}
+
+void writeLine(std::string& line)
+{
+    line.push_back('\n');
+    // One write per line keeps concurrent lines whole.
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
+        if (n <= 0)
+            return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+void logLine(LogLevel level, const char* file, int line, const char* format, ...)
+{
+    timeval now {};
+    gettimeofday(&now, nullptr);
+    tm local {};
+    localtime_r(&now.tv_sec, &local);
+
+    char prefix[160];
+    std::snprintf(prefix, sizeof prefix, "%02d:%02d:%02d.%03d [%s] %s:%d: ", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(now.tv_usec / 1000), levelName(level), baseName(file), line);
+    std::string out(prefix);
+    va_list args;
+    va_start(args, format);
+    appendFormatted(out, format, args);
+    va_end(args);
+    writeLine(out);
+}
+
+void logPlain(const char* format, ...)
+{
+    std::string out;
+    va_list args;
+    va_start(args, format);
+    appendFormatted(out, format, args);
+    va_end(args);
+    writeLine(out);
+}
+
+}  // namespace lagwell

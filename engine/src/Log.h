@@ -1,0 +1,22 @@
+#pragma once
+
+// The engine's single logging helper. Every line goes to standard error as
+// "hh:mm:ss.mmm [LEVEL] File.cpp:123: " followed by the message, which starts
+// with the class name ("TestPatternSource: ..."). Callable from any thread;
+// each line is written with one call so lines of different threads never mix.
+
+namespace lagwell {
+
+enum class LogLevel { Info, Warn, Error };
+
+void logLine(LogLevel level, const char* file, int line, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+// A line without the prefix, for the few plain render and engine notices.
+void logPlain(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace lagwell
+
+#define LW_LOG_INFO(...) ::lagwell::logLine(::lagwell::LogLevel::Info, __FILE__, __LINE__, __VA_ARGS__)
+#define LW_LOG_WARN(...) ::lagwell::logLine(::lagwell::LogLevel::Warn, __FILE__, __LINE__, __VA_ARGS__)
+#define LW_LOG_ERROR(...) ::lagwell::logLine(::lagwell::LogLevel::Error, __FILE__, __LINE__, __VA_ARGS__)
