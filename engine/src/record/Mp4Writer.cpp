@@ -78,13 +78,12 @@ std::vector<uint8_t> Mp4Writer::buildAvcC(const std::vector<uint8_t>& codecConfi
     const size_t spsCount = std::min<size_t>(spsList.size(), 31);
     const size_t ppsCount = std::min<size_t>(ppsList.size(), 255);
 
+    const bool hasProfile = !spsList.empty() && spsList[0].size() > 3;
     std::vector<uint8_t> record;
+    record.reserve(7 + codecConfig.size());
     record.push_back(1);
-    if (!spsList.empty() && spsList[0].size() > 3) {
-        record.insert(record.end(), spsList[0].begin() + 1, spsList[0].begin() + 4);
-    } else {
-        record.insert(record.end(), std::begin(kFallbackProfile), std::end(kFallbackProfile));
-    }
+    for (int k = 0; k < 3; ++k)
+        record.push_back(hasProfile ? spsList[0][size_t(k) + 1] : kFallbackProfile[k]);
     record.push_back(0xFF);
     record.push_back(static_cast<uint8_t>(0xE0 | spsCount));
     for (size_t i = 0; i < spsCount; ++i) {
@@ -405,7 +404,7 @@ void Mp4Writer::writePacketNowLocked(bool isVideo, const uint8_t* bytes, size_t 
         // The muxer needs strictly increasing decoding times per track: drop
         // the sample (and, for video, everything up to the next keyframe)
         // rather than fail the rest of the recording.
-        LW_LOG_WARN("Mp4Writer: dropped a %s sample at %lld (not after %lld)", isVideo ? "video" : "audio",
+        LW_LOG_WARN("Mp4Writer: dropped %s sample at %lld (not after %lld)", isVideo ? "a video" : "an audio",
                     static_cast<long long>(dts), static_cast<long long>(lastDts));
         if (isVideo)
             m_videoNeedsKeyframe = true;

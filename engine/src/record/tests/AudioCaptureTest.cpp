@@ -1,0 +1,402 @@
+#include "AudioCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lagwell {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr int kRate = 48000;
+constexpr auto kDeadline = 20s;
+
+// Everything the capture thread delivers, up to a cap: the null slave under
+// the file plugin delivers as fast as it is read.
+class Collector {
+public:
+    struct Block {
+        int64_t timestampUs;
+        int32_t frames;
+        int32_t channels;
+        int64_t framesBefore;
+    };
+
+    explicit Collector(int64_t capFrames = 96000) : m_capFrames(capFrames) {}
+
+    AudioCapture::Callback callback()
+    {
+        return [this](const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_calls;
+            if (m_frames >= m_capFrames)
+                return;
+            m_blocks.push_back({timestampUs, frames, channels, m_frames});
+            m_samples.insert(m_samples.end(), samples, samples + int64_t(frames) * channels);
+            m_frames += frames;
+            m_cv.notify_all();
+        };
+    }
+
+    bool waitForFrames(int64_t frames, std::chrono::milliseconds timeout = kDeadline)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, timeout, [&] { return m_frames >= frames; });
+    }
+
+    int64_t calls()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+    int64_t frames()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_frames;
+    }
+    std::vector<Block> blocks()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_blocks;
+    }
+    std::vector<int16_t> samples()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_samples;
+    }
+
+private:
+    const int64_t m_capFrames;
+    std::mutex m_mutex;
+    // guards: everything below
+    std::condition_variable m_cv;
+    std::vector<Block> m_blocks;
+    std::vector<int16_t> m_samples;
+    int64_t m_frames = 0;
+    int64_t m_calls = 0;
+};
+
+void expectCountedTimestamps(const std::vector<Collector::Block>& blocks)
+{
+    for (const Collector::Block& block : blocks)
+        ASSERT_EQ(block.timestampUs, block.framesBefore * 1000000 / kRate) << "block after " << block.framesBefore;
+}
+
+class AudioCaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tvx-alsa-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+
+    void TearDown() override
+    {
+        unsetenv("ALSA_CONFIG_PATH");
+        snd_config_update_free_global();
+        fs::remove_all(m_dir);
+    }
+
+    // Points ALSA at a configuration holding only `text`; each call uses a new
+    // file so libasound reloads it.
+    void useConfig(const std::string& text)
+    {
+        const std::string path = m_dir + "/asound-" + std::to_string(m_configs++) + ".conf";
+        std::ofstream(path) << text;
+        setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+    }
+
+    // "default" reads `rawFile` through the file plugin over a null slave.
+    void useToneDevice(const std::string& rawFile)
+    {
+        useConfig("pcm.!default {\n"
+                  "  type file\n"
+                  "  slave.pcm { type null }\n"
+                  "  file \"/dev/null\"\n"
+                  "  infile \"" + rawFile + "\"\n"
+                  "  format \"raw\"\n"
+                  "}\n");
+    }
+
+    // "default" is the test plugin with the given extra fields.
+    void useFakeDevice(const std::string& fields)
+    {
+        useConfig("pcm_type.tvxfake { lib \"" TVX_FAKE_PCM_PLUGIN "\" }\n"
+                  "pcm.!default { type tvxfake " + fields + " }\n");
+    }
+
+    // Signed 16-bit mono samples of a sine, written as the raw file.
+    std::vector<int16_t> writeTone(double hertz, double amplitude, int frames)
+    {
+        std::vector<int16_t> samples(static_cast<size_t>(frames));
+        for (int i = 0; i < frames; ++i)
+            samples[size_t(i)] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * hertz * i / kRate)));
+        m_tonePath = m_dir + "/tone.raw";
+        std::ofstream(m_tonePath, std::ios::binary)
+            .write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * 2));
+        return samples;
+    }
+
+    std::string m_dir;
+    std::string m_tonePath;
+    int m_configs = 0;
+};
+
+TEST_F(AudioCaptureTest, capturesAToneThroughTheFilePlugin)
+{
+    constexpr int kFrames = 24000;  // half a second
+    constexpr double kHertz = 1000;
+    constexpr double kAmplitude = 8192;
+    const std::vector<int16_t> tone = writeTone(kHertz, kAmplitude, kFrames);
+    useToneDevice(m_tonePath);
+
+    Collector collector;
+    AudioCapture capture;
+    std::string error;
+    ASSERT_TRUE(capture.start(collector.callback(), &error)) << error;
+    EXPECT_TRUE(capture.isRunning());
+    EXPECT_EQ(capture.rate(), kRate);
+    EXPECT_EQ(capture.channels(), 1);
+    EXPECT_GT(capture.periodFrames(), 0u);
+    ASSERT_TRUE(collector.waitForFrames(kFrames));
+    capture.stop();
+    EXPECT_FALSE(capture.isRunning());
+
+    const std::vector<Collector::Block> blocks = collector.blocks();
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks[0].timestampUs, 0);
+    expectCountedTimestamps(blocks);
+    for (const Collector::Block& block : blocks) {
+        EXPECT_EQ(block.channels, 1);
+        EXPECT_GT(block.frames, 0);
+        EXPECT_LE(block.frames, int32_t(capture.periodFrames()));
+    }
+
+    // The file's samples arrive unchanged and in order.
+    const std::vector<int16_t> samples = collector.samples();
+    ASSERT_GE(samples.size(), tone.size());
+    EXPECT_TRUE(std::equal(tone.begin(), tone.end(), samples.begin()));
+
+    // And they are the tone: frequency from rising zero crossings, level from RMS.
+    int rising = 0;
+    double sumSquares = 0;
+    for (int i = 0; i < kFrames; ++i) {
+        sumSquares += double(samples[size_t(i)]) * samples[size_t(i)];
+        if (i > 0 && samples[size_t(i) - 1] < 0 && samples[size_t(i)] >= 0)
+            ++rising;
+    }
+    const double measuredHertz = rising / (double(kFrames) / kRate);
+    EXPECT_NEAR(measuredHertz, kHertz, 4.0);
+    EXPECT_NEAR(std::sqrt(sumSquares / kFrames), kAmplitude / std::sqrt(2.0), kAmplitude * 0.01);
+}
+
+TEST_F(AudioCaptureTest, restartsFromTimestampZeroWithANewCallback)
+{
+    const std::vector<int16_t> tone = writeTone(440, 4000, 9600);
+    useToneDevice(m_tonePath);
+    AudioCapture capture;
+    {
+        Collector first;
+        ASSERT_TRUE(capture.start(first.callback()));
+        ASSERT_TRUE(first.waitForFrames(4800));
+        capture.stop();
+    }
+    Collector second;
+    ASSERT_TRUE(capture.start(second.callback()));
+    ASSERT_TRUE(second.waitForFrames(4800));
+    capture.stop();
+    const std::vector<Collector::Block> blocks = second.blocks();
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks[0].timestampUs, 0);
+    expectCountedTimestamps(blocks);
+    const std::vector<int16_t> samples = second.samples();
+    EXPECT_TRUE(std::equal(tone.begin(), tone.begin() + 4800, samples.begin()));
+}
+
+TEST_F(AudioCaptureTest, reportsADeviceThatCannotBeOpened)
+{
+    struct Case {
+        const char* name;
+        std::string config;
+    };
+    const Case cases[] = {
+        {"no such card", "pcm.!default { type hw card 29 }\n"},
+        {"no such plugin type", "pcm.!default { type tvxmissing }\n"},
+        {"missing input file",
+         "pcm.!default { type file slave.pcm { type null } file \"/dev/null\" infile \"" + m_dir +
+             "/missing.raw\" }\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        useConfig(c.config);
+        Collector collector;
+        AudioCapture capture;
+        std::string error;
+        EXPECT_FALSE(capture.start(collector.callback(), &error));
+        EXPECT_EQ(error.rfind("Could not open microphone: ", 0), 0u) << error;
+        EXPECT_GT(error.size(), std::string("Could not open microphone: ").size());
+        EXPECT_FALSE(capture.isRunning());
+        capture.stop();
+        EXPECT_FALSE(capture.start(collector.callback()));  // no error string: only the result
+        EXPECT_EQ(collector.calls(), 0);
+    }
+}
+
+TEST_F(AudioCaptureTest, secondStartFailsAndLeavesTheCaptureRunning)
+{
+    writeTone(440, 4000, 48000);
+    useToneDevice(m_tonePath);
+    Collector collector(1 << 30);
+    Collector intruder;
+    AudioCapture capture;
+    ASSERT_TRUE(capture.start(collector.callback()));
+    ASSERT_TRUE(collector.waitForFrames(960));
+    std::string error;
+    EXPECT_FALSE(capture.start(intruder.callback(), &error));
+    EXPECT_EQ(error, "AudioCapture already started.");
+    EXPECT_TRUE(capture.isRunning());
+    const int64_t framesThen = collector.frames();
+    EXPECT_TRUE(collector.waitForFrames(framesThen + 9600));
+    capture.stop();
+    EXPECT_EQ(intruder.calls(), 0);
+}
+
+TEST_F(AudioCaptureTest, stopIsHarmlessWhenNotRunningAndDestroyStopsARunningCapture)
+{
+    writeTone(440, 4000, 4800);
+    useToneDevice(m_tonePath);
+    {
+        AudioCapture capture;
+        capture.stop();
+        capture.stop();
+        EXPECT_FALSE(capture.isRunning());
+    }
+    Collector collector;
+    {
+        AudioCapture capture;
+        ASSERT_TRUE(capture.start(collector.callback()));
+        ASSERT_TRUE(collector.waitForFrames(480));
+        capture.stop();
+        capture.stop();
+        EXPECT_FALSE(capture.isRunning());
+        ASSERT_TRUE(capture.start(collector.callback()));
+    }  // destroyed while running
+    const int64_t callsAfterDestroy = collector.calls();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(collector.calls(), callsAfterDestroy);
+}
+
+TEST_F(AudioCaptureTest, stopReturnsWhenTheDeviceStopsDelivering)
+{
+    useFakeDevice("mode \"stall\"");
+    Collector collector;
+    AudioCapture capture;
+    std::string error;
+    ASSERT_TRUE(capture.start(collector.callback(), &error)) << error;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(collector.calls(), 0);
+    auto stopped = std::async(std::launch::async, [&] { capture.stop(); });
+    ASSERT_EQ(stopped.wait_for(kDeadline), std::future_status::ready) << "stop() hangs on a stalled device";
+    EXPECT_FALSE(capture.isRunning());
+
+    // Destroying a capture whose device is stalled returns as well.
+    auto destroyed = std::async(std::launch::async, [&] {
+        AudioCapture other;
+        EXPECT_TRUE(other.start(collector.callback()));
+    });
+    ASSERT_EQ(destroyed.wait_for(kDeadline), std::future_status::ready);
+}
+
+TEST_F(AudioCaptureTest, opensAStereoOnlyDeviceWithTwoChannels)
+{
+    useFakeDevice("channels 2");
+    Collector collector;
+    AudioCapture capture;
+    std::string error;
+    ASSERT_TRUE(capture.start(collector.callback(), &error)) << error;
+    EXPECT_EQ(capture.channels(), 2);
+    ASSERT_TRUE(collector.waitForFrames(4800));
+    capture.stop();
+    const std::vector<Collector::Block> blocks = collector.blocks();
+    for (const Collector::Block& block : blocks)
+        ASSERT_EQ(block.channels, 2);
+    expectCountedTimestamps(blocks);
+    const std::vector<int16_t> samples = collector.samples();
+    for (size_t frame = 0; frame < 4800; ++frame) {
+        ASSERT_EQ(samples[2 * frame], int16_t(frame % 32000)) << frame;
+        ASSERT_EQ(samples[2 * frame + 1], int16_t(-int(frame % 32000))) << frame;
+    }
+}
+
+TEST_F(AudioCaptureTest, survivesFiftyReadErrorsInARow)
+{
+    useFakeDevice("errors 50");
+    Collector collector;
+    AudioCapture capture;
+    ASSERT_TRUE(capture.start(collector.callback()));
+    ASSERT_TRUE(collector.waitForFrames(2400));
+    capture.stop();
+    const std::vector<Collector::Block> blocks = collector.blocks();
+    EXPECT_EQ(blocks[0].timestampUs, 0);
+    expectCountedTimestamps(blocks);
+    EXPECT_EQ(collector.samples()[0], 0);
+}
+
+TEST_F(AudioCaptureTest, theFiftyFirstErrorEndsTheThreadAndStopStillCloses)
+{
+    useFakeDevice("errors 51");
+    Collector collector;
+    AudioCapture capture;
+    ASSERT_TRUE(capture.start(collector.callback()));
+    // 51 retries 5 ms apart: once they are over no frame may ever come.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(collector.calls(), 0);
+    EXPECT_TRUE(capture.isRunning());
+    std::string error;
+    EXPECT_FALSE(capture.start(collector.callback(), &error));
+    EXPECT_EQ(error, "AudioCapture already started.");
+    capture.stop();
+    EXPECT_FALSE(capture.isRunning());
+    EXPECT_EQ(collector.calls(), 0);
+}
+
+TEST_F(AudioCaptureTest, overrunLosesFramesWithoutAGapInTimestamps)
+{
+    constexpr int kLostFrames = 1000;  // what the test device skips on an overrun
+    useFakeDevice("xrun_after 4800");
+    Collector collector;
+    AudioCapture capture;
+    ASSERT_TRUE(capture.start(collector.callback()));
+    ASSERT_TRUE(collector.waitForFrames(9600));
+    capture.stop();
+    expectCountedTimestamps(collector.blocks());
+
+    // The data shows the frames the overrun lost; the timestamps do not.
+    const std::vector<int16_t> samples = collector.samples();
+    size_t jumps = 0;
+    for (size_t i = 1; i < 9600; ++i) {
+        const int step = samples[i] - samples[i - 1];
+        if (step != 1) {
+            EXPECT_EQ(step, kLostFrames + 1) << "at frame " << i;
+            EXPECT_EQ(i, 4800u);
+            ++jumps;
+        }
+    }
+    EXPECT_EQ(jumps, 1u);
+}
+
+}  // namespace
+}  // namespace lagwell
