@@ -139,6 +139,8 @@ void AudioCapture::run()
     if (consecutiveErrors > kMaxConsecutiveErrors) {
         LW_LOG_WARN("AudioCapture: capture ended after %d read errors in a row (%s); %lld frames captured",
                     consecutiveErrors, snd_strerror(lastError), static_cast<long long>(m_framesCaptured));
+    } else {
+        LW_LOG_INFO("AudioCapture: capture stopped; %lld frames captured", static_cast<long long>(m_framesCaptured));
     }
 }
 

@@ -107,8 +107,10 @@ bool Mp4Writer::open(const std::string& path, int32_t width, int32_t height, std
     resetLocked();
     m_firstError.clear();
     m_path = path;
-    m_width = width;
-    m_height = height;
+    // The encoder codes odd sizes one pixel smaller; the track says what the
+    // stream holds.
+    m_width = width & ~1;
+    m_height = height & ~1;
 
     AVFormatContext* raw = nullptr;
     const int allocRc = avformat_alloc_output_context2(&raw, nullptr, "mp4", path.c_str());

@@ -33,8 +33,9 @@ public:
 
     // Starts a recording: resets all state (dropping an unfinished earlier
     // one), creates the "mp4" output and opens `path` for writing. `width` and
-    // `height` are the encoded picture size. The header is written later, so
-    // until expectAudio() the recording is video only.
+    // `height` are the picture size (odd values are taken one smaller, as the
+    // encoder codes them). The header is written later, so until
+    // expectAudio() the recording is video only.
     bool open(const std::string& path, int32_t width, int32_t height, std::string* error = nullptr);
 
     // The AAC encoder is open: the header now waits (up to kLateAudioMs after

@@ -489,6 +489,35 @@ TEST_F(Mp4WriterTest, reopeningDropsTheUnfinishedRecording)
     EXPECT_EQ(readBack(m_path).tracks.size(), 1u);
 }
 
+TEST_F(Mp4WriterTest, oddPictureSizesGiveAnEvenTrackThatMatchesTheStream)
+{
+    constexpr int kOddWidth = 101;
+    constexpr int kOddHeight = 75;
+    Encoder encoder;
+    Encoder::Config config;
+    config.width = kOddWidth;
+    config.height = kOddHeight;
+    config.bitRate = 200000;
+    config.gopSize = 10;
+    config.lowLatency = true;
+    ASSERT_TRUE(encoder.open(config));
+    Mp4Writer writer;
+    ASSERT_TRUE(writer.open(m_path, kOddWidth, kOddHeight));
+    std::vector<uint8_t> picture(size_t(kOddWidth) * kOddHeight * 4, 128);
+    const auto write = [&](const Encoder::EncodedAU& au) { writer.onVideoAu(au, encoder.codecConfig()); };
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(encoder.encodeFrame(picture.data(), kOddWidth * 4, kFirstPtsUs + i * kFrameUs, write));
+    ASSERT_TRUE(encoder.flush(write));
+    EXPECT_TRUE(writer.finish());
+
+    const std::string probe =
+        run("ffprobe -v error -select_streams v -show_entries stream=width,height,nb_frames "
+            "-of default=noprint_wrappers=1 '" + m_path + "' 2>&1");
+    EXPECT_NE(probe.find("width=100\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("height=74\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("nb_frames=5\n"), std::string::npos) << probe;
+}
+
 TEST_F(Mp4WriterTest, reportsPathsItCannotWrite)
 {
     struct Case {
