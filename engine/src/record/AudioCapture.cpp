@@ -71,7 +71,9 @@ bool AudioCapture::start(Callback callback, std::string* error)
     }
     // Reads never block: the thread waits in bounded slices so stop() is
     // answered even when the device stops delivering.
-    snd_pcm_nonblock(handle.get(), 1);
+    const int nonblockRc = snd_pcm_nonblock(handle.get(), 1);
+    if (nonblockRc < 0)
+        LW_LOG_WARN("AudioCapture: reads stay blocking (%s)", snd_strerror(nonblockRc));
 
     m_channels = channels;
     m_periodFrames = periodFrames;

@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavutil/dict.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/mem.h>
 }
 
@@ -141,6 +142,8 @@ void Mp4Writer::expectAudio(int32_t sampleRate)
 
 void Mp4Writer::onVideoAu(const Encoder::EncodedAU& au, const std::vector<uint8_t>& codecConfig)
 {
+    if (au.ptsUs == AV_NOPTS_VALUE)
+        return;
     std::vector<uint8_t> sample = sampleFromAnnexB(au.data);
 
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -185,7 +188,7 @@ void Mp4Writer::onAudioPacket(const AVPacket& packet, const AVCodecContext& aac)
 
     if (m_headerWritten && !m_audioStream)
         return;
-    if (!packet.data || packet.size <= 0)
+    if (!packet.data || packet.size <= 0 || packet.pts == AV_NOPTS_VALUE)
         return;
 
     if (m_headerWritten) {
@@ -198,7 +201,7 @@ void Mp4Writer::onAudioPacket(const AVPacket& packet, const AVCodecContext& aac)
     pending.isVideo = false;
     pending.data.assign(packet.data, packet.data + packet.size);
     pending.pts = packet.pts;
-    pending.sortUs = packet.pts * 1000000 / m_audioSampleRate;
+    pending.sortUs = av_rescale_rnd(packet.pts, 1000000, m_audioSampleRate, AV_ROUND_ZERO);
     m_pendingBytes += static_cast<uint64_t>(packet.size);
     m_pending.push_back(std::move(pending));
 }

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -255,6 +258,35 @@ TEST(EncoderTest, oddSizesAreEncodedOnePixelSmaller)
             EXPECT_TRUE(near(decoder.pictures[0].at(4, 4), kRed)) << describe(decoder.pictures[0].at(4, 4));
             EXPECT_TRUE(near(decoder.pictures[0].at(c.encodedWidth - 5, c.encodedHeight - 5), kWhite));
         }
+    }
+}
+
+TEST(EncoderTest, readsNothingPastThePictureWhateverTheWidth)
+{
+    // The picture ends exactly where an inaccessible page begins: any read
+    // past its last byte faults.
+    const long page = sysconf(_SC_PAGESIZE);
+    for (int width : {30, 36, 50, 64, 101, 1000, 1278, 1918}) {
+        SCOPED_TRACE(width);
+        constexpr int kHeight = 6;
+        const size_t bytes = size_t(width) * 4 * kHeight;
+        const size_t mapped = ((bytes + size_t(page) - 1) / size_t(page) + 1) * size_t(page);
+        void* region = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(region, MAP_FAILED);
+        uint8_t* guard = static_cast<uint8_t*>(region) + mapped - size_t(page);
+        ASSERT_EQ(mprotect(guard, size_t(page), PROT_NONE), 0);
+        uint8_t* pixels = guard - bytes;
+        const std::vector<uint8_t> picture = quadrantPicture(width, kHeight, width * 4);
+        std::copy(picture.begin(), picture.end(), pixels);
+
+        Encoder encoder;
+        ASSERT_TRUE(encoder.open(configFor(width, kHeight)));
+        int delivered = 0;
+        const auto count = [&](const Encoder::EncodedAU&) { ++delivered; };
+        EXPECT_TRUE(encoder.encodeFrame(pixels, width * 4, 0, count));
+        EXPECT_TRUE(encoder.flush(count));
+        EXPECT_EQ(delivered, 1);
+        munmap(region, mapped);
     }
 }
 
