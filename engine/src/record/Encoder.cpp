@@ -7,11 +7,9 @@
 extern "C" {
 #include <libavutil/hwcontext.h>
 #include <libavutil/opt.h>
-#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace lagwell {
@@ -34,7 +32,7 @@ constexpr Candidate kCandidates[] = {
 constexpr int kDefaultFps = 30;
 constexpr int kHwPoolSize = 4;
 constexpr int kFrameAlign = 32;
-// Largest side H.264 levels describe; also keeps buffer sizes far from overflow.
+// Largest side accepted; keeps every buffer size far from overflow.
 constexpr int32_t kMaxSide = 16384;
 constexpr int64_t kMinBitRate = 1000;
 
