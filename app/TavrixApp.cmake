@@ -9,16 +9,32 @@ set(CMAKE_AUTOMOC ON)
 # of the QML module, so its QML_ELEMENT types register with the module.
 qt_add_library(tavrix_app STATIC)
 
+set_source_files_properties(qml/Theme.qml PROPERTIES QT_QML_SINGLETON_TYPE TRUE)
+
+set(tavrix_app_sources
+  app/AppNames.h
+  app/SettingsStore.h
+  app/SettingsStore.cpp
+  app/LanguageManager.h
+  app/LanguageManager.cpp
+  app/ClipboardHelper.h
+  app/ClipboardHelper.cpp
+)
+# Every document and script library of the module.
+set(tavrix_qml_files
+  qml/Theme.qml
+  qml/Toast.qml
+  qml/ClipboardBridge.qml
+  qml/Layouts.js
+)
+
 qt_add_qml_module(tavrix_app
   URI Tavrix
   VERSION 1.0
   RESOURCE_PREFIX /qt/qml
-  SOURCES
-    app/AppNames.h
-    app/SettingsStore.h
-    app/SettingsStore.cpp
-    app/LanguageManager.h
-    app/LanguageManager.cpp
+  OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/qmlmodules/Tavrix
+  SOURCES ${tavrix_app_sources}
+  QML_FILES ${tavrix_qml_files}
 )
 target_include_directories(tavrix_app PUBLIC app)
 target_link_libraries(tavrix_app PUBLIC
@@ -37,6 +53,7 @@ qt_add_translations(tavrix_app
     i18n/tavrix_es.ts
     i18n/tavrix_it.ts
     i18n/tavrix_nl.ts
+  SOURCES ${tavrix_app_sources} ${tavrix_qml_files}
   RESOURCE_PREFIX /i18n
   LUPDATE_OPTIONS -locations none -no-obsolete
 )

@@ -1,7 +1,9 @@
 // Runs Qt Quick Test documents against the module Tavrix as the program
 // loads it: from the resources, with `Lang` published on the root context
-// and the settings in a temporary directory.
+// and the settings in a temporary directory. The clipboard test also gets
+// `clipboardProbe`, which reaches the clipboard from another process.
 
+#include "ClipboardProbe.h"
 #include "LanguageManager.h"
 #include "TestConfigDir.h"
 
@@ -23,6 +25,9 @@ public slots:
         LanguageManager* lang = LanguageManager::instance();
         lang->init(engine);
         engine->rootContext()->setContextProperty(QStringLiteral("Lang"), lang);
+        engine->rootContext()->setContextProperty(
+            QStringLiteral("clipboardProbe"),
+            new ClipboardProbe(QStringLiteral(TAVRIX_CLIPBOARD_PEEK), engine));
     }
 
 private:
