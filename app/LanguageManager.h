@@ -21,17 +21,6 @@ class QQmlEngine;
 class LanguageManager : public QObject {
     Q_OBJECT
 
-    Q_PROPERTY(QString uiLanguage READ uiLanguage WRITE setUiLanguage NOTIFY uiLanguageChanged)
-    Q_PROPERTY(QString cardLanguage READ cardLanguage NOTIFY cardLanguageChanged)
-    Q_PROPERTY(bool cardFollowsUi READ cardFollowsUi NOTIFY cardLanguageChanged)
-    Q_PROPERTY(QVariantList languages READ languages CONSTANT)
-    Q_PROPERTY(QString cardLive READ cardLive NOTIFY cardLanguageChanged)
-    Q_PROPERTY(QString cardTrainingSession READ cardTrainingSession NOTIFY cardLanguageChanged)
-    Q_PROPERTY(QString cardPlayer READ cardPlayer NOTIFY cardLanguageChanged)
-    Q_PROPERTY(QString cardCoach READ cardCoach NOTIFY cardLanguageChanged)
-    Q_PROPERTY(QString cardSessionDuration READ cardSessionDuration NOTIFY cardLanguageChanged)
-    Q_PROPERTY(QString cardTagline READ cardTagline NOTIFY cardLanguageChanged)
-
 public:
     // The root address of the product web site, without a trailing slash.
     static constexpr char kSiteBase[] = "https://tavrix.app";
@@ -49,25 +38,37 @@ public:
     // card words. Call once, before any document loads; emits nothing.
     void init(QQmlEngine* engine);
 
+    Q_PROPERTY(QString uiLanguage READ uiLanguage WRITE setUiLanguage NOTIFY uiLanguageChanged)
     QString uiLanguage() const { return m_uiLanguage; }
     // Ignores empty, unsupported and unchanged codes; otherwise stores the
     // choice, swaps the catalogue, retranslates the scene and emits
     // uiLanguageChanged (then cardLanguageChanged when the card follows).
     Q_INVOKABLE void setUiLanguage(const QString& code);
 
+    Q_PROPERTY(QString cardLanguage READ cardLanguage NOTIFY cardLanguageChanged)
     QString cardLanguage() const { return m_cardLanguage; }
+    Q_PROPERTY(bool cardFollowsUi READ cardFollowsUi NOTIFY cardLanguageChanged)
     bool cardFollowsUi() const { return m_cardFollowsUi; }
     // A supported code pins the card language; an empty or unsupported one
     // makes it follow the interface again. Always emits cardLanguageChanged.
     Q_INVOKABLE void setCardLanguage(const QString& code);
 
+    // Six maps {code, name} in the picker's order.
+    Q_PROPERTY(QVariantList languages READ languages CONSTANT)
     QVariantList languages() const;
 
+    // The card words in the card language (English for an unknown code).
+    Q_PROPERTY(QString cardLive READ cardLive NOTIFY cardLanguageChanged)
     QString cardLive() const;
+    Q_PROPERTY(QString cardTrainingSession READ cardTrainingSession NOTIFY cardLanguageChanged)
     QString cardTrainingSession() const;
+    Q_PROPERTY(QString cardPlayer READ cardPlayer NOTIFY cardLanguageChanged)
     QString cardPlayer() const;
+    Q_PROPERTY(QString cardCoach READ cardCoach NOTIFY cardLanguageChanged)
     QString cardCoach() const;
+    Q_PROPERTY(QString cardSessionDuration READ cardSessionDuration NOTIFY cardLanguageChanged)
     QString cardSessionDuration() const;
+    Q_PROPERTY(QString cardTagline READ cardTagline NOTIFY cardLanguageChanged)
     QString cardTagline() const;
 
     // The label of a session-type id in the card language; any text that is
