@@ -330,8 +330,12 @@ TEST(FrameRingTest, concurrentWriterAndReadersSeeConsistentCopies)
     std::atomic<bool> done {false};
     std::atomic<int> checks {0};
     std::atomic<int> failures {0};
+    std::atomic<int> readersStarted {0};
 
     std::thread writer([&] {
+        // Let every reader in first, so the race really happens.
+        while (readersStarted.load() < 4)
+            std::this_thread::yield();
         for (int i = 0; i < 20000; ++i) {
             EncodedFrame frame = makeFrame(i / 3, i % 7 == 0, 16 + static_cast<size_t>(i % 64),
                                            static_cast<uint8_t>(i & 0xFF));
@@ -344,6 +348,7 @@ TEST(FrameRingTest, concurrentWriterAndReadersSeeConsistentCopies)
     for (int r = 0; r < 4; ++r) {
         readers.emplace_back([&] {
             uint64_t lastNewest = 0;
+            readersStarted.fetch_add(1);
             while (!done.load()) {
                 if (auto newest = ring.newest()) {
                     if (newest->seq < lastNewest)

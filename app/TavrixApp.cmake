@@ -1,0 +1,64 @@
+# Included from the top-level CMakeLists.txt (not added as a subdirectory) so
+# that the module's documents sit at "qrc:/qt/qml/Tavrix/qml/" and the
+# catalogues at ":/i18n/", the paths the program loads them from.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Qml Quick QuickControls2 LinguistTools Test QuickTest)
+
+set(CMAKE_AUTOMOC ON)
+
+# The application's C++ lives in this library; it is also the backing target
+# of the QML module, so its QML_ELEMENT types register with the module.
+qt_add_library(tavrix_app STATIC)
+
+set_source_files_properties(qml/Theme.qml PROPERTIES QT_QML_SINGLETON_TYPE TRUE)
+
+set(tavrix_app_sources
+  app/AppNames.h
+  app/SettingsStore.h
+  app/SettingsStore.cpp
+  app/LanguageManager.h
+  app/LanguageManager.cpp
+  app/ClipboardHelper.h
+  app/ClipboardHelper.cpp
+)
+# Every document and script library of the module.
+set(tavrix_qml_files
+  qml/Theme.qml
+  qml/Toast.qml
+  qml/ClipboardBridge.qml
+  qml/Layouts.js
+)
+
+qt_add_qml_module(tavrix_app
+  URI Tavrix
+  VERSION 1.0
+  RESOURCE_PREFIX /qt/qml
+  OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/qmlmodules/Tavrix
+  SOURCES ${tavrix_app_sources}
+  QML_FILES ${tavrix_qml_files}
+)
+target_include_directories(tavrix_app PUBLIC app)
+target_link_libraries(tavrix_app PUBLIC
+  Qt6::Core Qt6::Gui Qt6::Qml Qt6::Quick Qt6::QuickControls2
+  lagwell_base
+)
+
+# Catalogues: "cmake --build build --target update_translations" refreshes the
+# .ts files from the sources (i18n/update.sh does that and rebuilds); every
+# build compiles them into ":/i18n/tavrix_<code>.qm".
+qt_add_translations(tavrix_app
+  TS_FILES
+    i18n/tavrix_en.ts
+    i18n/tavrix_fr.ts
+    i18n/tavrix_de.ts
+    i18n/tavrix_es.ts
+    i18n/tavrix_it.ts
+    i18n/tavrix_nl.ts
+  SOURCES ${tavrix_app_sources} ${tavrix_qml_files}
+  RESOURCE_PREFIX /i18n
+  LUPDATE_OPTIONS -locations none -no-obsolete
+)
+
+if(TAVRIX_BUILD_TESTS)
+  add_subdirectory(app/tests)
+  add_subdirectory(qml/tests)
+endif()
