@@ -349,7 +349,7 @@ TEST(FrameRingTest, concurrentWriterAndReadersSeeConsistentCopies)
         readers.emplace_back([&] {
             uint64_t lastNewest = 0;
             readersStarted.fetch_add(1);
-            while (!done.load()) {
+            do {
                 if (auto newest = ring.newest()) {
                     if (newest->seq < lastNewest)
                         failures.fetch_add(1);
@@ -369,7 +369,7 @@ TEST(FrameRingTest, concurrentWriterAndReadersSeeConsistentCopies)
                 (void)ring.bytes();
                 (void)ring.oldestWallMs();
                 checks.fetch_add(1);
-            }
+            } while (!done.load());
         });
     }
     writer.join();
