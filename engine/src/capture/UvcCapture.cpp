@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -65,7 +63,6 @@ std::string busyMessage(const std::string& path, int errorNumber)
 }
 
 }  // namespace
-
 
 std::vector<CameraInfo> UvcCapture::enumerate()
 {

@@ -392,16 +392,17 @@ TEST(UvcCaptureTest, emptyWaitsAreReportedEveryFifthInARow)
     fake.pushPollTimeouts("video0", 3);
     fake.pushPollError("video0", EFAULT);  // leaves the count
     fake.pushPollTimeouts("video0", 7);    // fifth and tenth in a row
-    fake.pushDequeueError("video0", EAGAIN);
-    fake.pushPollTimeouts("video0", 4);
+    fake.pushDequeueError("video0", EAGAIN);  // resets the count
+    fake.pushPollTimeouts("video0", 5);
+    fake.pushFrame("video0", bytes(4096));
 
     UvcCapture capture(fake);
     LogCapture log;
     ASSERT_TRUE(capture.start(request("/dev/video0"), nullptr, nullptr));
     ASSERT_TRUE(fake.waitScriptDone("video0", 10'000));
     capture.stop();
-    EXPECT_EQ(log.count("UvcCapture: no frame from fd "), 2);
-    EXPECT_EQ(log.count("for 10s after opening — camera negotiated but is not delivering data"), 1);
+    EXPECT_EQ(log.count("UvcCapture: no frame from fd "), 3);
+    EXPECT_EQ(log.count("for 10s after opening — camera negotiated but is not delivering data"), 2);
     EXPECT_EQ(log.count("for 20s after opening — camera negotiated but is not delivering data"), 1);
     EXPECT_EQ(log.count("UvcCapture poll() failed: Bad address"), 1);
 }
