@@ -247,9 +247,10 @@ TEST(UvcCaptureTest, framesArriveInOrderWithDriverTimeMappedToWallTime)
         EXPECT_TRUE(frames[i].keyframe) << i;
         EXPECT_EQ(frames[i].seq, 0u) << i;
     }
-    EXPECT_EQ(capture.lastFrameWallMs(), frames.back().wallMs);
     EXPECT_TRUE(capture.codecConfig().empty());
     capture.stop();
+    // Stored once the callback has returned; kept after stop.
+    EXPECT_EQ(capture.lastFrameWallMs(), frames.back().wallMs);
     EXPECT_EQ(log.count("UvcCapture::resolveDevice: usb-video0 -> /dev/video0"), 1);
     EXPECT_EQ(log.count("UvcCapture::start: /dev/video0 streaming"), 1);
     EXPECT_EQ(log.count("UvcCapture: first frame received on fd "), 1);
