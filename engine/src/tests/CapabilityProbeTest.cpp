@@ -11,7 +11,7 @@
 using lagwell::CameraInfo;
 using lagwell::Capabilities;
 using lagwell::CapabilityProbe;
-using lagwell::FakeCameraSpec;
+using lagwell::FakeCameraConfig;
 using lagwell::FakeFormat;
 using lagwell::FakeFrameSize;
 using lagwell::FakeV4l2;
@@ -20,19 +20,19 @@ using lagwell::test::LogCapture;
 
 namespace {
 
-FakeCameraSpec camera(const std::string& node, uint32_t height, double autoFps = 0.0)
+FakeCameraConfig camera(const std::string& node, uint32_t height, double autoFps = 0.0)
 {
-    FakeCameraSpec spec;
-    spec.node = node;
-    spec.card = "Cam " + node;
-    spec.busInfo = "usb-" + node;
+    FakeCameraConfig config;
+    config.node = node;
+    config.card = "Cam " + node;
+    config.busInfo = "usb-" + node;
     const uint32_t width = height * 16 / 9;
-    spec.formats.push_back(FakeFormat {kFourccMjpeg, {FakeFrameSize {1280, 720, {{1, 30}}, false}}, false});
+    config.formats.push_back(FakeFormat {kFourccMjpeg, {FakeFrameSize {1280, 720, {{1, 30}}, false}}, false});
     if (height != 720)
-        spec.formats[0].sizes.push_back(FakeFrameSize {width, height, {{1, 30}}, false});
-    spec.autoFps = autoFps;
-    spec.autoFrame = std::vector<uint8_t>(4096, 0x5A);
-    return spec;
+        config.formats[0].sizes.push_back(FakeFrameSize {width, height, {{1, 30}}, false});
+    config.autoFps = autoFps;
+    config.autoFrame = std::vector<uint8_t>(4096, 0x5A);
+    return config;
 }
 
 }  // namespace
@@ -243,7 +243,7 @@ TEST(CapabilityProbeTest, aCameraThatWillNotStartIsReported)
     };
     for (const Case& c : cases) {
         FakeV4l2 fake;
-        FakeCameraSpec second = camera("video1", 720, 30.0);
+        FakeCameraConfig second = camera("video1", 720, 30.0);
         second.openErrno = EBUSY;
         if (!c.firstFails)
             fake.addCamera(camera("video0", 720, 30.0));

@@ -44,16 +44,16 @@ int fail(int errorNumber)
 
 FakeV4l2::~FakeV4l2() = default;
 
-void FakeV4l2::addCamera(FakeCameraSpec spec)
+void FakeV4l2::addCamera(FakeCameraConfig config)
 {
     std::lock_guard lock(m_mutex);
     auto node = std::make_unique<Node>();
-    node->spec = std::move(spec);
-    if (!node->spec.formats.empty()) {
-        node->fourcc = node->spec.formats[0].fourcc;
-        if (!node->spec.formats[0].sizes.empty()) {
-            node->width = node->spec.formats[0].sizes[0].width;
-            node->height = node->spec.formats[0].sizes[0].height;
+    node->config = std::move(config);
+    if (!node->config.formats.empty()) {
+        node->fourcc = node->config.formats[0].fourcc;
+        if (!node->config.formats[0].sizes.empty()) {
+            node->width = node->config.formats[0].sizes[0].width;
+            node->height = node->config.formats[0].sizes[0].height;
         }
     }
     m_nodes.push_back(std::move(node));
@@ -194,7 +194,7 @@ int FakeV4l2::dequeuedCount(const std::string& node) const
 FakeV4l2::Node* FakeV4l2::nodeLocked(const std::string& name) const
 {
     for (const auto& node : m_nodes)
-        if (node->spec.node == name)
+        if (node->config.node == name)
             return node.get();
     std::abort();  // a test named a node it never added
 }
@@ -210,10 +210,10 @@ int FakeV4l2::open(const char* path, int flags)
     std::lock_guard lock(m_mutex);
     const std::string text = path;
     for (const auto& node : m_nodes) {
-        if ("/dev/" + node->spec.node != text || !node->present)
+        if ("/dev/" + node->config.node != text || !node->present)
             continue;
-        if (node->spec.openErrno != 0)
-            return fail(node->spec.openErrno);
+        if (node->config.openErrno != 0)
+            return fail(node->config.openErrno);
         const int fd = m_nextFd++;
         m_files[fd] = OpenFile {node.get(), 0};
         return fd;
@@ -255,8 +255,8 @@ void* FakeV4l2::mmap(size_t length, int protection, int flags, int fd, off_t off
         errno = EBADF;
         return MAP_FAILED;
     }
-    if (node->spec.mmapErrno != 0) {
-        errno = node->spec.mmapErrno;
+    if (node->config.mmapErrno != 0) {
+        errno = node->config.mmapErrno;
         return MAP_FAILED;
     }
     if (!(flags & MAP_SHARED) || offset % kOffsetStride != 0) {
@@ -378,13 +378,13 @@ int FakeV4l2::poll(pollfd* fds, nfds_t count, int timeoutMs)
                 }
                 break;  // no queued buffer yet: wait like a driver would
             }
-        } else if (node.spec.autoFps > 0.0 && node.streaming) {
+        } else if (node.config.autoFps > 0.0 && node.streaming) {
             const int64_t now = monotonicNowNs();
-            const auto intervalNs = static_cast<int64_t>(1e9 / node.spec.autoFps);
+            const auto intervalNs = static_cast<int64_t>(1e9 / node.config.autoFps);
             if (node.nextAutoNs == 0 || node.nextAutoNs < now - 1'000'000'000)
                 node.nextAutoNs = now;
             if (now >= node.nextAutoNs &&
-                fillNextBufferLocked(node, node.spec.autoFrame.data(), node.spec.autoFrame.size(), {}, 0, {})) {
+                fillNextBufferLocked(node, node.config.autoFrame.data(), node.config.autoFrame.size(), {}, 0, {})) {
                 node.nextAutoNs += intervalNs;
                 return answer(1, POLLIN | POLLRDNORM);
             }
@@ -418,9 +418,9 @@ int FakeV4l2::ioctl(int fd, unsigned long request, void* argument)
 
 int FakeV4l2::handleIoctlLocked(int fd, Node& node, unsigned long request, void* argument)
 {
-    const FakeCameraSpec& spec = node.spec;
+    const FakeCameraConfig& config = node.config;
     auto findFormat = [&](uint32_t fourcc) -> const FakeFormat* {
-        for (const FakeFormat& format : spec.formats)
+        for (const FakeFormat& format : config.formats)
             if (format.fourcc == fourcc)
                 return &format;
         return nullptr;
@@ -428,27 +428,27 @@ int FakeV4l2::handleIoctlLocked(int fd, Node& node, unsigned long request, void*
 
     switch (request) {
     case VIDIOC_QUERYCAP: {
-        if (spec.queryCapErrno != 0)
-            return fail(spec.queryCapErrno);
+        if (config.queryCapErrno != 0)
+            return fail(config.queryCapErrno);
         auto* caps = static_cast<v4l2_capability*>(argument);
         std::memset(caps, 0, sizeof *caps);
         copyText(caps->driver, sizeof caps->driver, "fakevideo");
-        copyText(caps->card, sizeof caps->card, spec.card);
-        copyText(caps->bus_info, sizeof caps->bus_info, spec.busInfo);
+        copyText(caps->card, sizeof caps->card, config.card);
+        copyText(caps->bus_info, sizeof caps->bus_info, config.busInfo);
         caps->version = 0x060100;
-        caps->capabilities = spec.capabilities;
-        caps->device_caps = spec.deviceCaps;
+        caps->capabilities = config.capabilities;
+        caps->device_caps = config.deviceCaps;
         return 0;
     }
     case VIDIOC_ENUM_FMT: {
         auto* desc = static_cast<v4l2_fmtdesc*>(argument);
-        if (desc->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc->index >= spec.formats.size())
+        if (desc->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc->index >= config.formats.size())
             return fail(EINVAL);
         const uint32_t index = desc->index;
         std::memset(desc, 0, sizeof *desc);
         desc->index = index;
         desc->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        desc->pixelformat = spec.formats[index].fourcc;
+        desc->pixelformat = config.formats[index].fourcc;
         copyText(desc->description, sizeof desc->description, "fake format");
         return 0;
     }
@@ -501,16 +501,16 @@ int FakeV4l2::handleIoctlLocked(int fd, Node& node, unsigned long request, void*
             return fail(EINVAL);
         if (request == VIDIOC_S_FMT) {
             node.askedFourccs.push_back(format->fmt.pix.pixelformat);
-            if (spec.setFormatErrno != 0)
-                return fail(spec.setFormatErrno);
+            if (config.setFormatErrno != 0)
+                return fail(config.setFormatErrno);
             // The queue belongs to whoever allocated buffers.
             if (node.bufferOwnerFd != -1)
                 return fail(EBUSY);
-            if (spec.formats.empty())
+            if (config.formats.empty())
                 return fail(EINVAL);
             const FakeFormat* chosen = findFormat(format->fmt.pix.pixelformat);
             if (!chosen)
-                chosen = &spec.formats[0];  // drivers substitute what they have
+                chosen = &config.formats[0];  // drivers substitute what they have
             uint32_t width = format->fmt.pix.width;
             uint32_t height = format->fmt.pix.height;
             if (!chosen->sizes.empty()) {
@@ -536,7 +536,7 @@ int FakeV4l2::handleIoctlLocked(int fd, Node& node, unsigned long request, void*
         format->fmt.pix.height = node.height;
         format->fmt.pix.pixelformat = node.fourcc;
         format->fmt.pix.field = V4L2_FIELD_NONE;
-        format->fmt.pix.sizeimage = spec.bufferBytes;
+        format->fmt.pix.sizeimage = config.bufferBytes;
         return 0;
     }
     case VIDIOC_S_PARM: {
@@ -556,8 +556,8 @@ int FakeV4l2::handleIoctlLocked(int fd, Node& node, unsigned long request, void*
         auto* buffers = static_cast<v4l2_requestbuffers*>(argument);
         if (buffers->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || buffers->memory != V4L2_MEMORY_MMAP)
             return fail(EINVAL);
-        if (spec.requestBuffersErrno != 0 && buffers->count > 0)
-            return fail(spec.requestBuffersErrno);
+        if (config.requestBuffersErrno != 0 && buffers->count > 0)
+            return fail(config.requestBuffersErrno);
         if (node.bufferOwnerFd != -1 && node.bufferOwnerFd != fd)
             return fail(EBUSY);
         if (node.streaming)
@@ -570,11 +570,11 @@ int FakeV4l2::handleIoctlLocked(int fd, Node& node, unsigned long request, void*
         node.bufferOwnerFd = -1;
         if (buffers->count == 0)
             return 0;
-        buffers->count = std::min(buffers->count, spec.maxBuffers);
+        buffers->count = std::min(buffers->count, config.maxBuffers);
         node.buffers.resize(buffers->count);
         for (Buffer& buffer : node.buffers) {
-            buffer.memory = std::make_unique<uint8_t[]>(spec.bufferBytes);
-            buffer.length = spec.bufferBytes;
+            buffer.memory = std::make_unique<uint8_t[]>(config.bufferBytes);
+            buffer.length = config.bufferBytes;
         }
         node.bufferOwnerFd = buffers->count > 0 ? fd : -1;
         return 0;
@@ -599,11 +599,11 @@ int FakeV4l2::handleIoctlLocked(int fd, Node& node, unsigned long request, void*
             return fail(EINVAL);
         }
         Buffer& slot = node.buffers[buffer->index];
-        if (request == VIDIOC_QUERYBUF && spec.queryBufferErrno != 0)
-            return fail(spec.queryBufferErrno);
+        if (request == VIDIOC_QUERYBUF && config.queryBufferErrno != 0)
+            return fail(config.queryBufferErrno);
         if (request == VIDIOC_QBUF) {
-            if (spec.queueErrno != 0)
-                return fail(spec.queueErrno);
+            if (config.queueErrno != 0)
+                return fail(config.queueErrno);
             if (slot.state != Buffer::State::Dequeued)
                 return fail(EINVAL);
             slot.state = Buffer::State::Queued;
@@ -622,8 +622,8 @@ int FakeV4l2::handleIoctlLocked(int fd, Node& node, unsigned long request, void*
         if (*static_cast<const int*>(argument) != V4L2_BUF_TYPE_VIDEO_CAPTURE || node.bufferOwnerFd != fd)
             return fail(EINVAL);
         if (request == VIDIOC_STREAMON) {
-            if (spec.streamOnErrno != 0)
-                return fail(spec.streamOnErrno);
+            if (config.streamOnErrno != 0)
+                return fail(config.streamOnErrno);
             node.streaming = true;
             node.nextAutoNs = 0;
             return 0;
@@ -652,7 +652,7 @@ bool FakeV4l2::listDirectory(const std::string& directory, std::vector<std::stri
         names->push_back(other);
     for (const auto& node : m_nodes)
         if (node->present)
-            names->push_back(node->spec.node);
+            names->push_back(node->config.node);
     return true;
 }
 

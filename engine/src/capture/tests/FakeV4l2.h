@@ -38,7 +38,7 @@ struct FakeFormat {
     bool stepwiseSizes = false;  // answers one stepwise range instead of the sizes
 };
 
-struct FakeCameraSpec {
+struct FakeCameraConfig {
     std::string node;  // entry name in /dev ("video0")
     std::string card = "Fake Camera";
     std::string busInfo;
@@ -67,7 +67,7 @@ public:
     ~FakeV4l2() override;
 
     // Set-up (before the code under test runs).
-    void addCamera(FakeCameraSpec spec);
+    void addCamera(FakeCameraConfig config);
     void addOtherEntry(const std::string& name);  // a /dev entry that is not a node
     void setDevUnreadable(int errorNumber);
     void setGroups(bool videoGroupExists, gid_t videoGid, gid_t effectiveGid, std::vector<gid_t> supplementary);
@@ -124,7 +124,7 @@ private:
         int mappings = 0;
     };
     struct Node {
-        FakeCameraSpec spec;
+        FakeCameraConfig config;
         bool present = true;
         int bufferOwnerFd = -1;
         bool streaming = false;

@@ -13,7 +13,7 @@
 
 using lagwell::CaptureRequest;
 using lagwell::EncodedFrame;
-using lagwell::FakeCameraSpec;
+using lagwell::FakeCameraConfig;
 using lagwell::FakeFormat;
 using lagwell::FakeFrameSize;
 using lagwell::FakeV4l2;
@@ -29,15 +29,15 @@ using namespace std::chrono_literals;
 
 constexpr uint32_t kYuyv = lagwell::makeFourcc('Y', 'U', 'Y', 'V');
 
-FakeCameraSpec camera(const std::string& node, std::vector<uint32_t> fourccs, uint32_t width = 1280,
+FakeCameraConfig camera(const std::string& node, std::vector<uint32_t> fourccs, uint32_t width = 1280,
                       uint32_t height = 720)
 {
-    FakeCameraSpec spec;
-    spec.node = node;
-    spec.busInfo = "usb-" + node;
+    FakeCameraConfig config;
+    config.node = node;
+    config.busInfo = "usb-" + node;
     for (uint32_t fourcc : fourccs)
-        spec.formats.push_back(FakeFormat {fourcc, {FakeFrameSize {width, height, {{1, 30}}, false}}, false});
-    return spec;
+        config.formats.push_back(FakeFormat {fourcc, {FakeFrameSize {width, height, {{1, 30}}, false}}, false});
+    return config;
 }
 
 CaptureRequest request(const std::string& id, uint32_t preferred = 0, int fps = 30)
@@ -150,44 +150,44 @@ TEST(UvcCaptureTest, startFailuresGiveTheirMessageAndLeaveNothingOpen)
         "in the 'video' group; if not, run: sudo usermod -aG video $USER, then log out and back in (or reboot)";
     struct Case {
         const char* name;
-        std::function<void(FakeCameraSpec&)> setUp;
+        std::function<void(FakeCameraConfig&)> setUp;
         bool inVideoGroup;
         std::string expected;
     } cases[] = {
-        {"open refused outside the video group", [](FakeCameraSpec& s) { s.openErrno = EACCES; }, false,
+        {"open refused outside the video group", [](FakeCameraConfig& s) { s.openErrno = EACCES; }, false,
          "Failed to open /dev/video0: Permission denied — this user is NOT " + groupHint},
-        {"open refused inside the video group", [](FakeCameraSpec& s) { s.openErrno = EACCES; }, true,
+        {"open refused inside the video group", [](FakeCameraConfig& s) { s.openErrno = EACCES; }, true,
          "Failed to open /dev/video0: Permission denied — this user is " + groupHint},
-        {"open refused as busy", [](FakeCameraSpec& s) { s.openErrno = EBUSY; }, true,
+        {"open refused as busy", [](FakeCameraConfig& s) { s.openErrno = EBUSY; }, true,
          "Failed to open /dev/video0: Device or resource busy — another program is using this camera"},
-        {"format refused as busy", [](FakeCameraSpec& s) { s.setFormatErrno = EBUSY; }, true,
+        {"format refused as busy", [](FakeCameraConfig& s) { s.setFormatErrno = EBUSY; }, true,
          "The camera /dev/video0 is in use by another program (Device or resource busy)."},
-        {"only raw formats", [](FakeCameraSpec& s) { s.formats = camera("x", {kYuyv}).formats; }, true,
+        {"only raw formats", [](FakeCameraConfig& s) { s.formats = camera("x", {kYuyv}).formats; }, true,
          "No supported capture format (tried MJPEG and H.264) on /dev/video0. This camera offers: YUYV. This app does "
          "not yet support raw/uncompressed camera formats — try a different USB camera that offers MJPEG."},
-        {"every format refused", [](FakeCameraSpec& s) { s.setFormatErrno = EINVAL; }, true,
+        {"every format refused", [](FakeCameraConfig& s) { s.setFormatErrno = EINVAL; }, true,
          "No supported capture format (tried MJPEG and H.264) on /dev/video0. This camera offers: MJPG."},
-        {"no formats at all", [](FakeCameraSpec& s) { s.formats.clear(); }, true,
+        {"no formats at all", [](FakeCameraConfig& s) { s.formats.clear(); }, true,
          "No supported capture format (tried MJPEG and H.264) on /dev/video0. This camera offers: (none). This app "
          "does not yet support raw/uncompressed camera formats — try a different USB camera that offers MJPEG."},
-        {"buffer request refused", [](FakeCameraSpec& s) { s.requestBuffersErrno = ENOMEM; }, true,
+        {"buffer request refused", [](FakeCameraConfig& s) { s.requestBuffersErrno = ENOMEM; }, true,
          "VIDIOC_REQBUFS failed: Cannot allocate memory"},
-        {"too few buffers", [](FakeCameraSpec& s) { s.maxBuffers = 1; }, true,
+        {"too few buffers", [](FakeCameraConfig& s) { s.maxBuffers = 1; }, true,
          "Driver granted too few capture buffers"},
-        {"buffer query refused", [](FakeCameraSpec& s) { s.queryBufferErrno = EINVAL; }, true,
+        {"buffer query refused", [](FakeCameraConfig& s) { s.queryBufferErrno = EINVAL; }, true,
          "VIDIOC_QUERYBUF failed: Invalid argument"},
-        {"mapping refused", [](FakeCameraSpec& s) { s.mmapErrno = ENOMEM; }, true,
+        {"mapping refused", [](FakeCameraConfig& s) { s.mmapErrno = ENOMEM; }, true,
          "mmap failed: Cannot allocate memory"},
-        {"queueing refused", [](FakeCameraSpec& s) { s.queueErrno = EIO; }, true,
+        {"queueing refused", [](FakeCameraConfig& s) { s.queueErrno = EIO; }, true,
          "VIDIOC_QBUF failed: Input/output error"},
-        {"stream on refused", [](FakeCameraSpec& s) { s.streamOnErrno = ENOSPC; }, true,
+        {"stream on refused", [](FakeCameraConfig& s) { s.streamOnErrno = ENOSPC; }, true,
          "VIDIOC_STREAMON failed: No space left on device"},
     };
     for (const Case& c : cases) {
         FakeV4l2 fake;
-        FakeCameraSpec spec = camera("video0", {kFourccMjpeg});
-        c.setUp(spec);
-        fake.addCamera(spec);
+        FakeCameraConfig config = camera("video0", {kFourccMjpeg});
+        c.setUp(config);
+        fake.addCamera(config);
         fake.setGroups(true, 44, c.inVideoGroup ? 44 : 1000, {});
         UvcCapture capture(fake);
         std::string error;
@@ -578,10 +578,10 @@ TEST(UvcCaptureTest, lifecycleStartTwiceStopTwiceAndDestroyWhileRunning)
 TEST(UvcCaptureTest, measuredRateFollowsTheCameraAndClearsOnStop)
 {
     FakeV4l2 fake;
-    FakeCameraSpec spec = camera("video0", {kFourccMjpeg});
-    spec.autoFps = 30.0;
-    spec.autoFrame = bytes(4096);
-    fake.addCamera(spec);
+    FakeCameraConfig config = camera("video0", {kFourccMjpeg});
+    config.autoFps = 30.0;
+    config.autoFrame = bytes(4096);
+    fake.addCamera(config);
     UvcCapture capture(fake);
     ASSERT_TRUE(capture.start(request("/dev/video0"), nullptr, nullptr));
     EXPECT_EQ(capture.measuredFps(), 0.0);

@@ -9,7 +9,7 @@
 #include <cerrno>
 
 using lagwell::CameraInfo;
-using lagwell::FakeCameraSpec;
+using lagwell::FakeCameraConfig;
 using lagwell::FakeFormat;
 using lagwell::FakeFrameSize;
 using lagwell::FakeV4l2;
@@ -29,22 +29,22 @@ FakeFrameSize size(uint32_t width, uint32_t height, std::vector<v4l2_fract> inte
     return FakeFrameSize {width, height, std::move(intervals), false};
 }
 
-FakeCameraSpec camera(const std::string& node, const std::string& bus, std::vector<FakeFormat> formats,
+FakeCameraConfig camera(const std::string& node, const std::string& bus, std::vector<FakeFormat> formats,
                       const std::string& card = "Fake Camera")
 {
-    FakeCameraSpec spec;
-    spec.node = node;
-    spec.card = card;
-    spec.busInfo = bus;
-    spec.formats = std::move(formats);
-    return spec;
+    FakeCameraConfig config;
+    config.node = node;
+    config.card = card;
+    config.busInfo = bus;
+    config.formats = std::move(formats);
+    return config;
 }
 
-FakeCameraSpec metadataNode(const std::string& node, const std::string& bus)
+FakeCameraConfig metadataNode(const std::string& node, const std::string& bus)
 {
-    FakeCameraSpec spec = camera(node, bus, {});
-    spec.deviceCaps = kMetadataCaps;
-    return spec;
+    FakeCameraConfig config = camera(node, bus, {});
+    config.deviceCaps = kMetadataCaps;
+    return config;
 }
 
 std::vector<std::string> paths(const std::vector<CameraInfo>& cameras)
@@ -147,10 +147,10 @@ TEST(UvcDiscoveryTest, usableCapabilitiesComeFromDeviceCapsOnlyWhenFlagged)
     };
     for (const Case& c : cases) {
         FakeV4l2 fake;
-        FakeCameraSpec spec = camera("video0", "usb-1", {{kFourccMjpeg, {size(640, 480)}}});
-        spec.capabilities = c.capabilities;
-        spec.deviceCaps = c.deviceCaps;
-        fake.addCamera(spec);
+        FakeCameraConfig config = camera("video0", "usb-1", {{kFourccMjpeg, {size(640, 480)}}});
+        config.capabilities = c.capabilities;
+        config.deviceCaps = c.deviceCaps;
+        fake.addCamera(config);
         EXPECT_EQ(UvcCapture::enumerate(fake).size(), c.listed ? 1u : 0u) << c.capabilities << " " << c.deviceCaps;
     }
 }
@@ -158,11 +158,11 @@ TEST(UvcDiscoveryTest, usableCapabilitiesComeFromDeviceCapsOnlyWhenFlagged)
 TEST(UvcDiscoveryTest, nodesThatFailAreLoggedAndPassedOver)
 {
     FakeV4l2 fake;
-    FakeCameraSpec denied = camera("video0", "usb-1", {{kFourccMjpeg, {size(640, 480)}}});
+    FakeCameraConfig denied = camera("video0", "usb-1", {{kFourccMjpeg, {size(640, 480)}}});
     denied.openErrno = EACCES;
-    FakeCameraSpec busy = camera("video1", "usb-2", {{kFourccMjpeg, {size(640, 480)}}});
+    FakeCameraConfig busy = camera("video1", "usb-2", {{kFourccMjpeg, {size(640, 480)}}});
     busy.openErrno = EBUSY;
-    FakeCameraSpec broken = camera("video2", "usb-3", {{kFourccMjpeg, {size(640, 480)}}});
+    FakeCameraConfig broken = camera("video2", "usb-3", {{kFourccMjpeg, {size(640, 480)}}});
     broken.queryCapErrno = EIO;
     fake.addCamera(denied);
     fake.addCamera(busy);
