@@ -325,6 +325,8 @@ TEST(TestPatternSourceTest, lifecycleEdges)
         const size_t firstCount = collector.frames().size();
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(collector.frames().size(), firstCount) << "old callback dropped by stop";
+        // The collectors die before the source: stop it while they live.
+        source.stop();
     }
     {
         // Destroying a running source stops it.

@@ -44,4 +44,18 @@ std::vector<AnnexBNal> splitAnnexB(const std::vector<uint8_t>& bytes)
     return splitAnnexB(bytes.data(), bytes.size());
 }
 
+AnnexBScan scanAnnexB(const uint8_t* data, size_t size)
+{
+    AnnexBScan scan;
+    for (const AnnexBNal& nal : splitAnnexB(data, size)) {
+        if (nal.start + nal.startCodeBytes >= size)
+            break;  // a start code with nothing after it
+        if (nal.type == 5)
+            scan.hasIdrSlice = true;
+        else if (nal.type == kNalTypeSps || nal.type == kNalTypePps)
+            scan.parameterSets.insert(scan.parameterSets.end(), data + nal.start, data + nal.end);
+    }
+    return scan;
+}
+
 }  // namespace lagwell

@@ -1,8 +1,10 @@
 #pragma once
 
 // Annex-B byte streams: where the NAL units of an H.264 access unit start and
-// end. Used by the encoder (to find the parameter sets of a keyframe) and by
-// the MP4 writer (to turn start codes into length prefixes).
+// end (units separated by 00 00 01 start codes; a zero byte just before a
+// start code makes it a four-byte code). Used by the V4L2 source for camera
+// payloads, the transcoder and encoder for their output, and the MP4 writer
+// (to turn start codes into length prefixes).
 
 #include <cstddef>
 #include <cstdint>
@@ -26,5 +28,17 @@ struct AnnexBNal {
 // shorter than 3 bytes hold no unit.
 std::vector<AnnexBNal> splitAnnexB(const uint8_t* bytes, size_t size);
 std::vector<AnnexBNal> splitAnnexB(const std::vector<uint8_t>& bytes);
+
+
+struct AnnexBScan {
+    bool hasIdrSlice = false;  // a NAL unit of type 5
+    // The units of type 7 (SPS) and 8 (PPS), whole with their start codes,
+    // in payload order; empty when there are none.
+    std::vector<uint8_t> parameterSets;
+};
+
+// Pure function over the bytes; any input is safe, including empty and
+// truncated payloads.
+AnnexBScan scanAnnexB(const uint8_t* data, size_t size);
 
 }  // namespace lagwell
