@@ -70,9 +70,11 @@ bool GlFunctions::load(const GlResolver& resolver, std::string* error)
     }
 
     const GlVersion version = parseVersion(reinterpret_cast<const char*>(glGetString(GL_VERSION)));
-    const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
     m_gles = version.gles;
     const bool coreLevel = version.major >= 3;
+    // Asked only below the 3.0 level: a core-profile context refuses the query.
+    const char* extensions =
+        coreLevel ? nullptr : reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
     bool extensionLevel = false;
     if (!coreLevel) {
         if (m_gles) {

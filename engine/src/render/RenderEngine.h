@@ -26,7 +26,8 @@ public:
     RenderEngine(const RenderEngine&) = delete;
     RenderEngine& operator=(const RenderEngine&) = delete;
 
-    // Render thread. Entry points are resolved through it at the next draw.
+    // Render thread. Used at the next resolution of the entry points: the
+    // first draw, or the first after releaseGl().
     void setGlResolver(GlResolver resolver);
 
     // Render thread: draws one panel into the bound framebuffer, whose size
@@ -47,8 +48,8 @@ public:
     void releaseGl();
 
     // The panel matrix, column-major for glUniformMatrix4fv without
-    // transposition: the quad is sized to cover a rectangleWidth x
-    // rectHeight rectangle with the picture (overflow left to the scissor),
+    // transposition: the quad is sized to cover a rectWidth x rectHeight
+    // rectangle with the picture (overflow left to the scissor),
     // mirrored, turned clockwise by the panel's plus the frame's rotation
     // (rounded to whole degrees), zoomed about the centre and moved by the
     // pan times panScale, in pixels of the rectangle.

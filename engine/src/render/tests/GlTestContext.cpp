@@ -6,18 +6,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 
 namespace lagwell {
 namespace {
-
-// Contexts alive per display: the display is terminated with the last one,
-// since every context on a platform shares one EGLDisplay.
-std::map<EGLDisplay, int>& displayUsers()
-{
-    static std::map<EGLDisplay, int> users;
-    return users;
-}
 
 bool hasWord(const char* list, const char* word)
 {
@@ -91,7 +82,6 @@ bool GlTestContext::create(int width, int height, Api api, std::string* error)
     if (!eglInitialize(display, &major, &minor))
         return fail("The EGL display could not be initialised (" + eglErrorText() + ").");
     m_display = display;
-    ++displayUsers()[display];
 
     const char* displayExtensions = eglQueryString(display, EGL_EXTENSIONS);
     const bool needSurface = !surfaceless || !hasWord(displayExtensions, "EGL_KHR_surfaceless_context");
@@ -190,14 +180,12 @@ void GlTestContext::destroy()
     }
     if (m_surface && display)
         eglDestroySurface(display, static_cast<EGLSurface>(m_surface));
-    if (display) {
-        auto& users = displayUsers();
-        if (--users[display] <= 0) {
-            users.erase(display);
-            eglTerminate(display);
-        }
+    // The display stays initialised for the life of the process and is
+    // shared by every context: Mesa leaks inside its driver on each
+    // eglTerminate and unloads it, and initialising it again per test only
+    // costs time.
+    if (display)
         eglReleaseThread();
-    }
     m_display = nullptr;
     m_context = nullptr;
     m_surface = nullptr;

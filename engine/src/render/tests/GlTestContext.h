@@ -7,12 +7,14 @@
 // window, and is read back with glReadPixels.
 //
 // Owns its context and framebuffer; the context is current on the creating
-// thread from create() until destruction. One thread only. Whatever a test
+// thread from create() until destruction. One thread only. The EGL display is
+// initialised once and kept for the life of the process. Whatever a test
 // creates in the context must be released (releaseGl) before the context goes.
 
 #include "GlFunctions.h"
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -77,5 +79,11 @@ private:
     int m_width = 0;
     int m_height = 0;
 };
+
+// Names the API in test output ("Desktop", "Gles").
+inline void PrintTo(GlTestContext::Api api, std::ostream* out)
+{
+    *out << (api == GlTestContext::Api::Gles ? "Gles" : "Desktop");
+}
 
 }  // namespace lagwell
