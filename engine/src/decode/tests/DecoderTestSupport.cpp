@@ -121,6 +121,7 @@ int indexForLuma(int luma)
 
 H264Stream encodeH264(const H264Options& options)
 {
+    av_log_set_level(AV_LOG_ERROR);
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec)
         throw std::runtime_error("libx264 is not available");
