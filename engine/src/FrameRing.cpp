@@ -81,6 +81,20 @@ std::optional<EncodedFrame> FrameRing::bySequence(uint64_t seq) const
     return std::nullopt;
 }
 
+bool FrameRing::copyBySequence(uint64_t seq, EncodedFrame& into) const
+{
+    std::lock_guard lock(m_mutex);
+    const EncodedFrame* frame = bySequenceLocked(seq);
+    if (!frame)
+        return false;
+    into.data.assign(frame->data.begin(), frame->data.end());
+    into.ptsUs = frame->ptsUs;
+    into.wallMs = frame->wallMs;
+    into.keyframe = frame->keyframe;
+    into.seq = frame->seq;
+    return true;
+}
+
 const EncodedFrame* FrameRing::bySequenceLocked(uint64_t seq) const
 {
     if (m_frames.empty())

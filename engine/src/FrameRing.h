@@ -46,6 +46,10 @@ public:
 
     std::optional<EncodedFrame> newest() const;
     std::optional<EncodedFrame> bySequence(uint64_t seq) const;
+    // bySequence into a caller's frame, reusing its payload storage so a
+    // reader that copies every frame does not allocate each time. False,
+    // `into` untouched, when the ring does not hold that number.
+    bool copyBySequence(uint64_t seq, EncodedFrame& into) const;
     // The frame numbered seq + 1, or the front frame when seq is older than it.
     std::optional<EncodedFrame> nextAfter(uint64_t seq) const;
     // The last keyframe at or before wallMs; else the oldest keyframe held;

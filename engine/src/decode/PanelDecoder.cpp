@@ -207,6 +207,9 @@ void PanelDecoder::decodeLoop()
         waitFor(kPassWaitMs);
     }
     releaseDecoders();
+    m_scratch.reset();
+    m_picturePool.clear();
+    m_frame = {};
     LW_LOG_INFO("PanelDecoder: decode thread stopped on request after %llu pictures",
                 static_cast<unsigned long long>(publishedTotal));
 }
@@ -254,10 +257,9 @@ int PanelDecoder::decodePass(const FrameRing& ring)
         const auto info = ring.infoBySequence(seq);
         if (!info || info->wallMs > targetMs)
             break;
-        const auto frame = ring.bySequence(seq);
-        if (!frame)
+        if (!ring.copyBySequence(seq, m_frame))
             break;  // evicted since the look-up; the next pass resynchronises
-        const bool ok = isH264 ? decodeH264Frame(*frame) : decodeMjpegFrame(*frame);
+        const bool ok = isH264 ? decodeH264Frame(m_frame) : decodeMjpegFrame(m_frame);
         if (ok)
             ++published;
         ++m_nextSeq;
@@ -294,38 +296,61 @@ bool PanelDecoder::pictureSizeAllowed(int64_t width, int64_t height)
     return allowed;
 }
 
-void PanelDecoder::prepareScratch(DecodedFrame::Layout layout, int32_t width, int32_t height)
+DecodedFrame& PanelDecoder::prepareScratch(DecodedFrame::Layout layout, int32_t width, int32_t height)
 {
-    if (m_scratch.layout == layout && m_scratch.width == width && m_scratch.height == height &&
-        !m_scratch.planes[0].empty())
-        return;
+    if (!m_scratch) {
+        for (const auto& pooled : m_picturePool) {
+            if (pooled.use_count() == 1) {
+                // Pairs with the release in the last other holder's reference drop,
+                // so its reads of the planes are done before they are written.
+                std::atomic_thread_fence(std::memory_order_acquire);
+                m_scratch = pooled;
+                break;
+            }
+        }
+        if (!m_scratch) {
+            m_scratch = std::make_shared<DecodedFrame>();
+            if (m_picturePool.size() < kPicturePoolSize) {
+                m_picturePool.push_back(m_scratch);
+            } else {
+                m_picturePool[m_poolReplaceNext] = m_scratch;
+                m_poolReplaceNext = (m_poolReplaceNext + 1) % kPicturePoolSize;
+            }
+        }
+    }
+    DecodedFrame& picture = *m_scratch;
+    if (picture.layout == layout && picture.width == width && picture.height == height &&
+        !picture.planes[0].empty())
+        return picture;
     const size_t w = static_cast<size_t>(width);
     const size_t h = static_cast<size_t>(height);
     const size_t chromaW = (w + 1) / 2;
     const size_t chromaH = (h + 1) / 2;
-    m_scratch.layout = layout;
-    m_scratch.width = width;
-    m_scratch.height = height;
+    picture.layout = layout;
+    picture.width = width;
+    picture.height = height;
     if (layout == DecodedFrame::Layout::I420) {
-        m_scratch.strides = {width, static_cast<int32_t>(chromaW), static_cast<int32_t>(chromaW)};
-        m_scratch.planes[0].assign(w * h, 0);
-        m_scratch.planes[1].assign(chromaW * chromaH, 0);
-        m_scratch.planes[2].assign(chromaW * chromaH, 0);
+        picture.strides = {width, static_cast<int32_t>(chromaW), static_cast<int32_t>(chromaW)};
+        picture.planes[0].assign(w * h, 0);
+        picture.planes[1].assign(chromaW * chromaH, 0);
+        picture.planes[2].assign(chromaW * chromaH, 0);
     } else {
         // Whole U,V pairs: an odd width still gets its last pair.
-        m_scratch.strides = {width, static_cast<int32_t>(2 * chromaW), 0};
-        m_scratch.planes[0].assign(w * h, 0);
-        m_scratch.planes[1].assign(2 * chromaW * chromaH, 0);
-        m_scratch.planes[2].clear();
+        picture.strides = {width, static_cast<int32_t>(2 * chromaW), 0};
+        picture.planes[0].assign(w * h, 0);
+        picture.planes[1].assign(2 * chromaW * chromaH, 0);
+        picture.planes[2] = {};
     }
+    return picture;
 }
 
 void PanelDecoder::publishScratch(int64_t wallMs, uint64_t seq)
 {
-    m_scratch.wallMs = wallMs;
-    m_scratch.seq = seq;
-    m_scratch.rotationDeg = 0;
-    m_out.publish(std::make_shared<const DecodedFrame>(m_scratch));
+    std::shared_ptr<DecodedFrame> picture = std::move(m_scratch);
+    picture->wallMs = wallMs;
+    picture->seq = seq;
+    picture->rotationDeg = 0;
+    m_out.publish(std::move(picture));
 }
 
 bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
@@ -379,14 +404,14 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
     if (paddedLuma)
         m_nativeY.resize(static_cast<size_t>(lumaPlaneWidth) * static_cast<size_t>(lumaPlaneHeight));
 
-    prepareScratch(DecodedFrame::Layout::I420, width, height);
-    auto& planes = m_scratch.planes;
+    DecodedFrame& picture = prepareScratch(DecodedFrame::Layout::I420, width, height);
+    auto& planes = picture.planes;
     unsigned char* const lumaOut = paddedLuma ? m_nativeY.data() : planes[0].data();
     const int lumaStride = paddedLuma ? lumaPlaneWidth : width;
     if (subsampling == TJSAMP_420 || subsampling == TJSAMP_GRAY) {
         // 4:2:0 chroma planes are exactly the scratch's, padded or not.
         unsigned char* out[3] = {lumaOut, planes[1].data(), planes[2].data()};
-        int strides[3] = {lumaStride, m_scratch.strides[1], m_scratch.strides[2]};
+        int strides[3] = {lumaStride, picture.strides[1], picture.strides[2]};
         if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
             LW_LOG_WARN("PanelDecoder: tjDecompressToYUVPlanes failed: %s", tjGetErrorStr2(handle));
             return false;
@@ -411,7 +436,7 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
         }
         const int stepX = tjMCUWidth[subsampling] / 8;
         const int stepY = tjMCUHeight[subsampling] / 8;
-        const int chromaWidth = m_scratch.strides[1];
+        const int chromaWidth = picture.strides[1];
         const int chromaHeight = (height + 1) / 2;
         downsampleChromaPlane(m_nativeU.data(), planeWidth, planeHeight, stepX, stepY, planes[1].data(),
                               chromaWidth, chromaHeight);
@@ -597,27 +622,27 @@ bool PanelDecoder::decodeH264Frame(const EncodedFrame& frame)
     return published;
 }
 
-bool PanelDecoder::publishAvFrame(const AVFrame* picture, int64_t wallMs, uint64_t seq)
+bool PanelDecoder::publishAvFrame(const AVFrame* source, int64_t wallMs, uint64_t seq)
 {
-    const int width = picture->width;
-    const int height = picture->height;
+    const int width = source->width;
+    const int height = source->height;
     if (width < 1 || height < 1)
         return false;
     if (width > kMaxPictureDimension || height > kMaxPictureDimension)
         return false;
     const size_t chromaWidth = (static_cast<size_t>(width) + 1) / 2;
     const int chromaHeight = (height + 1) / 2;
-    const auto format = static_cast<AVPixelFormat>(picture->format);
+    const auto format = static_cast<AVPixelFormat>(source->format);
 
     if (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) {
-        prepareScratch(DecodedFrame::Layout::I420, width, height);
-        copyRows(picture->data[0], picture->linesize[0], m_scratch.planes[0].data(), width, height);
-        copyRows(picture->data[1], picture->linesize[1], m_scratch.planes[1].data(), chromaWidth, chromaHeight);
-        copyRows(picture->data[2], picture->linesize[2], m_scratch.planes[2].data(), chromaWidth, chromaHeight);
+        DecodedFrame& picture = prepareScratch(DecodedFrame::Layout::I420, width, height);
+        copyRows(source->data[0], source->linesize[0], picture.planes[0].data(), width, height);
+        copyRows(source->data[1], source->linesize[1], picture.planes[1].data(), chromaWidth, chromaHeight);
+        copyRows(source->data[2], source->linesize[2], picture.planes[2].data(), chromaWidth, chromaHeight);
     } else if (format == AV_PIX_FMT_NV12) {
-        prepareScratch(DecodedFrame::Layout::NV12, width, height);
-        copyRows(picture->data[0], picture->linesize[0], m_scratch.planes[0].data(), width, height);
-        copyRows(picture->data[1], picture->linesize[1], m_scratch.planes[1].data(), 2 * chromaWidth, chromaHeight);
+        DecodedFrame& picture = prepareScratch(DecodedFrame::Layout::NV12, width, height);
+        copyRows(source->data[0], source->linesize[0], picture.planes[0].data(), width, height);
+        copyRows(source->data[1], source->linesize[1], picture.planes[1].data(), 2 * chromaWidth, chromaHeight);
     } else {
         if (!m_scaler || m_scalerWidth != width || m_scalerHeight != height || m_scalerFormat != format) {
             m_scaler.reset(sws_getContext(width, height, format, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
@@ -628,11 +653,11 @@ bool PanelDecoder::publishAvFrame(const AVFrame* picture, int64_t wallMs, uint64
             if (!m_scaler)
                 return false;
         }
-        prepareScratch(DecodedFrame::Layout::I420, width, height);
-        uint8_t* out[4] = {m_scratch.planes[0].data(), m_scratch.planes[1].data(), m_scratch.planes[2].data(),
+        DecodedFrame& picture = prepareScratch(DecodedFrame::Layout::I420, width, height);
+        uint8_t* out[4] = {picture.planes[0].data(), picture.planes[1].data(), picture.planes[2].data(),
                            nullptr};
-        const int strides[4] = {m_scratch.strides[0], m_scratch.strides[1], m_scratch.strides[2], 0};
-        if (sws_scale(m_scaler.get(), picture->data, picture->linesize, 0, height, out, strides) <= 0)
+        const int strides[4] = {picture.strides[0], picture.strides[1], picture.strides[2], 0};
+        if (sws_scale(m_scaler.get(), source->data, source->linesize, 0, height, out, strides) <= 0)
             return false;
     }
     publishScratch(wallMs, seq);

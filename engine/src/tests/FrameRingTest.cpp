@@ -243,7 +243,18 @@ TEST(FrameRingTest, infoLookupsAgreeWithTheCopies)
         const auto info = ring.infoBySequence(seq);
         ASSERT_EQ(frame.has_value(), info.has_value()) << seq;
         ASSERT_EQ(info.has_value(), seq >= oldestSeq && seq <= newest->seq) << seq;
+        lagwell::EncodedFrame copy = makeFrame(-1, false, 3, 7);
+        ASSERT_EQ(ring.copyBySequence(seq, copy), info.has_value()) << seq;
+        if (!info) {
+            EXPECT_EQ(copy.wallMs, -1) << "left untouched";
+            EXPECT_EQ(copy.data.size(), 3u);
+        }
         if (info) {
+            EXPECT_EQ(copy.data, frame->data);
+            EXPECT_EQ(copy.seq, frame->seq);
+            EXPECT_EQ(copy.wallMs, frame->wallMs);
+            EXPECT_EQ(copy.ptsUs, frame->ptsUs);
+            EXPECT_EQ(copy.keyframe, frame->keyframe);
             EXPECT_EQ(info->seq, frame->seq);
             EXPECT_EQ(info->wallMs, frame->wallMs);
             EXPECT_EQ(info->keyframe, frame->keyframe);
