@@ -15,6 +15,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 // Locks: the ring lock, the wait lock and the output buffer's lock are each
 // taken alone, never two at once.
@@ -113,7 +114,12 @@ void PanelDecoder::start()
 {
     if (m_running.exchange(true))
         return;
-    m_thread = std::thread(&PanelDecoder::decodeLoop, this);
+    try {
+        m_thread = std::thread(&PanelDecoder::decodeLoop, this);
+    } catch (const std::system_error& e) {
+        m_running.store(false);
+        LW_LOG_ERROR("PanelDecoder: could not start the decode thread (%s)", e.what());
+    }
 }
 
 void PanelDecoder::stop()
@@ -207,8 +213,7 @@ void PanelDecoder::decodeLoop()
         waitFor(kPassWaitMs);
     }
     releaseDecoders();
-    m_scratch.reset();
-    m_picturePool.clear();
+    m_pictures.clear();
     m_frame = {};
     LW_LOG_INFO("PanelDecoder: decode thread stopped on request after %llu pictures",
                 static_cast<unsigned long long>(publishedTotal));
@@ -296,57 +301,9 @@ bool PanelDecoder::pictureSizeAllowed(int64_t width, int64_t height)
     return allowed;
 }
 
-DecodedFrame& PanelDecoder::prepareScratch(DecodedFrame::Layout layout, int32_t width, int32_t height)
+void PanelDecoder::publishPicture(int64_t wallMs, uint64_t seq)
 {
-    if (!m_scratch) {
-        for (const auto& pooled : m_picturePool) {
-            if (pooled.use_count() == 1) {
-                // Pairs with the release in the last other holder's reference drop,
-                // so its reads of the planes are done before they are written.
-                std::atomic_thread_fence(std::memory_order_acquire);
-                m_scratch = pooled;
-                break;
-            }
-        }
-        if (!m_scratch) {
-            m_scratch = std::make_shared<DecodedFrame>();
-            if (m_picturePool.size() < kPicturePoolSize) {
-                m_picturePool.push_back(m_scratch);
-            } else {
-                m_picturePool[m_poolReplaceNext] = m_scratch;
-                m_poolReplaceNext = (m_poolReplaceNext + 1) % kPicturePoolSize;
-            }
-        }
-    }
-    DecodedFrame& picture = *m_scratch;
-    if (picture.layout == layout && picture.width == width && picture.height == height &&
-        !picture.planes[0].empty())
-        return picture;
-    const size_t w = static_cast<size_t>(width);
-    const size_t h = static_cast<size_t>(height);
-    const size_t chromaW = (w + 1) / 2;
-    const size_t chromaH = (h + 1) / 2;
-    picture.layout = layout;
-    picture.width = width;
-    picture.height = height;
-    if (layout == DecodedFrame::Layout::I420) {
-        picture.strides = {width, static_cast<int32_t>(chromaW), static_cast<int32_t>(chromaW)};
-        picture.planes[0].assign(w * h, 0);
-        picture.planes[1].assign(chromaW * chromaH, 0);
-        picture.planes[2].assign(chromaW * chromaH, 0);
-    } else {
-        // Whole U,V pairs: an odd width still gets its last pair.
-        picture.strides = {width, static_cast<int32_t>(2 * chromaW), 0};
-        picture.planes[0].assign(w * h, 0);
-        picture.planes[1].assign(2 * chromaW * chromaH, 0);
-        picture.planes[2] = {};
-    }
-    return picture;
-}
-
-void PanelDecoder::publishScratch(int64_t wallMs, uint64_t seq)
-{
-    std::shared_ptr<DecodedFrame> picture = std::move(m_scratch);
+    std::shared_ptr<DecodedFrame> picture = m_pictures.take();
     picture->wallMs = wallMs;
     picture->seq = seq;
     picture->rotationDeg = 0;
@@ -404,12 +361,12 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
     if (paddedLuma)
         m_nativeY.resize(static_cast<size_t>(lumaPlaneWidth) * static_cast<size_t>(lumaPlaneHeight));
 
-    DecodedFrame& picture = prepareScratch(DecodedFrame::Layout::I420, width, height);
+    DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::I420, width, height);
     auto& planes = picture.planes;
     unsigned char* const lumaOut = paddedLuma ? m_nativeY.data() : planes[0].data();
     const int lumaStride = paddedLuma ? lumaPlaneWidth : width;
     if (subsampling == TJSAMP_420 || subsampling == TJSAMP_GRAY) {
-        // 4:2:0 chroma planes are exactly the scratch's, padded or not.
+        // 4:2:0 chroma planes are exactly the picture's, padded or not.
         unsigned char* out[3] = {lumaOut, planes[1].data(), planes[2].data()};
         int strides[3] = {lumaStride, picture.strides[1], picture.strides[2]};
         if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
@@ -445,7 +402,7 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
     }
     if (paddedLuma)
         copyRows(m_nativeY.data(), lumaPlaneWidth, planes[0].data(), static_cast<size_t>(width), height);
-    publishScratch(frame.wallMs, frame.seq);
+    publishPicture(frame.wallMs, frame.seq);
     return true;
 }
 
@@ -635,12 +592,12 @@ bool PanelDecoder::publishAvFrame(const AVFrame* source, int64_t wallMs, uint64_
     const auto format = static_cast<AVPixelFormat>(source->format);
 
     if (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) {
-        DecodedFrame& picture = prepareScratch(DecodedFrame::Layout::I420, width, height);
+        DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::I420, width, height);
         copyRows(source->data[0], source->linesize[0], picture.planes[0].data(), width, height);
         copyRows(source->data[1], source->linesize[1], picture.planes[1].data(), chromaWidth, chromaHeight);
         copyRows(source->data[2], source->linesize[2], picture.planes[2].data(), chromaWidth, chromaHeight);
     } else if (format == AV_PIX_FMT_NV12) {
-        DecodedFrame& picture = prepareScratch(DecodedFrame::Layout::NV12, width, height);
+        DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::NV12, width, height);
         copyRows(source->data[0], source->linesize[0], picture.planes[0].data(), width, height);
         copyRows(source->data[1], source->linesize[1], picture.planes[1].data(), 2 * chromaWidth, chromaHeight);
     } else {
@@ -653,14 +610,14 @@ bool PanelDecoder::publishAvFrame(const AVFrame* source, int64_t wallMs, uint64_
             if (!m_scaler)
                 return false;
         }
-        DecodedFrame& picture = prepareScratch(DecodedFrame::Layout::I420, width, height);
+        DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::I420, width, height);
         uint8_t* out[4] = {picture.planes[0].data(), picture.planes[1].data(), picture.planes[2].data(),
                            nullptr};
         const int strides[4] = {picture.strides[0], picture.strides[1], picture.strides[2], 0};
         if (sws_scale(m_scaler.get(), source->data, source->linesize, 0, height, out, strides) <= 0)
             return false;
     }
-    publishScratch(wallMs, seq);
+    publishPicture(wallMs, seq);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include "CHandles.h"
 #include "DecodedFrame.h"
 #include "FrameRing.h"
+#include "PicturePool.h"
 #include "TripleBuffer.h"
 
 #include <atomic>
@@ -43,8 +44,6 @@ public:
     // Bound on the times of packets sent to the H.264 decoder without a
     // picture yet; beyond it the oldest entry is dropped.
     static constexpr size_t kMaxPendingPackets = 64;
-    // Published pictures taken back for reuse once nobody else holds them.
-    static constexpr size_t kPicturePoolSize = 4;
 
     // Takes the ring (may be empty) and the panel's output buffer; nothing
     // runs yet. `wallClockMs` replaces the system clock (tests).
@@ -93,8 +92,7 @@ private:
     bool publishAvFrame(const AVFrame* picture, int64_t wallMs, uint64_t seq);
     PendingTimes takePendingTimes(int64_t pts, const EncodedFrame& sent);
     bool pictureSizeAllowed(int64_t width, int64_t height);
-    DecodedFrame& prepareScratch(DecodedFrame::Layout layout, int32_t width, int32_t height);
-    void publishScratch(int64_t wallMs, uint64_t seq);
+    void publishPicture(int64_t wallMs, uint64_t seq);
 
     std::mutex m_ringMutex;
     // guards: m_ring, m_ringChanged
@@ -138,15 +136,7 @@ private:
     int m_scalerWidth = 0;
     int m_scalerHeight = 0;
     int m_scalerFormat = -1;  // -1 = none
-    // Pictures are decoded straight into a pooled DecodedFrame, which is then
-    // published as is. A pooled picture is written again only when the pool
-    // holds its last reference (the buffer and the renderer let go of it), so
-    // a published picture never changes and its planes stay allocated.
-    // Overflow: when every pooled picture is still in use a new one is made
-    // and takes the place of the oldest in the pool.
-    std::vector<std::shared_ptr<DecodedFrame>> m_picturePool;
-    size_t m_poolReplaceNext = 0;
-    std::shared_ptr<DecodedFrame> m_scratch;  // the picture being filled; empty between pictures
+    PicturePool m_pictures;  // every picture is decoded or copied into one, then published as is
     std::atomic<double> m_decodesPerSecond {0.0};
 };
 

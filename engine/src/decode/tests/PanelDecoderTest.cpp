@@ -201,6 +201,35 @@ TEST(PanelDecoderTest, setRingStartsAgainInTheGivenRing)
     }));
 }
 
+TEST(PanelDecoderTest, heldPicturesNeverChangeWhileLaterOnesArePublished)
+{
+    // Pictures are recycled once nobody holds them; one the render side
+    // still holds must stay as it was, however many follow.
+    auto ring = jpegRing(1);
+    FakeClock clock(wallOf(0));
+    TripleBuffer out;
+    PanelDecoder decoder(ring, out, clock.function());
+    decoder.start();
+    std::vector<std::shared_ptr<const DecodedFrame>> held;
+    std::vector<std::vector<uint8_t>> lumaAtAcquire;
+    for (int i = 0; i < 16; ++i) {
+        if (i > 0) {
+            addJpegFrames(*ring, i, i + 1);
+            clock.set(wallOf(i));
+        }
+        auto picture = waitForSeq(out, static_cast<uint64_t>(i));
+        ASSERT_TRUE(picture) << i;
+        if (i % 3 == 0) {  // hold some, let the others go back to the pool
+            held.push_back(picture);
+            lumaAtAcquire.push_back(picture->planes[0]);
+        }
+    }
+    for (size_t k = 0; k < held.size(); ++k) {
+        EXPECT_EQ(held[k]->planes[0], lumaAtAcquire[k]) << "seq " << held[k]->seq;
+        EXPECT_EQ(indexForLuma(held[k]->planes[0][0]), static_cast<int>(held[k]->seq % kLumaCycle));
+    }
+}
+
 TEST(PanelDecoderTest, renderSideNeverSeesTornStaleOrFuturePictures)
 {
     // Real clock: a feeder adds flat frames as fast as it can, the decoder
