@@ -64,17 +64,20 @@ void downsampleChromaPlane(const uint8_t* src, int srcWidth, int srcHeight, int 
 }
 
 // get_format callback: the wanted hardware format when offered, else
-// libavcodec's own (software) choice.
+// libavcodec's own default choice (the list may open with hardware formats
+// that have no device behind them, so its first entry is not it).
 AVPixelFormat negotiateHwPixelFormat(AVCodecContext* context, const AVPixelFormat* offered)
 {
-    if (context->opaque && offered && *offered != AV_PIX_FMT_NONE) {
+    if (!offered || *offered == AV_PIX_FMT_NONE)
+        return AV_PIX_FMT_NONE;
+    if (context->opaque) {
         const int wanted = *static_cast<const int*>(context->opaque);
         for (const AVPixelFormat* format = offered; *format != AV_PIX_FMT_NONE; ++format) {
             if (*format == wanted)
                 return *format;
         }
     }
-    return offered ? offered[0] : AV_PIX_FMT_NONE;
+    return avcodec_default_get_format(context, offered);
 }
 
 std::string avErrorText(int code)

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <set>
 
 using lagwell::DecodedFrame;
@@ -72,6 +73,11 @@ struct PlaneCase {
     int width;
     int height;
 };
+
+void PrintTo(const PlaneCase& c, std::ostream* os)
+{
+    *os << subsamplingName(c.subsampling) << " " << c.width << "x" << c.height;
+}
 
 class JpegPlanesTest : public testing::TestWithParam<PlaneCase> {};
 
@@ -155,6 +161,11 @@ struct BadFrameCase {
     const char* expectedLog;
     int expectedLines;  // refusals are logged once per ring, decode failures per frame
 };
+
+void PrintTo(const BadFrameCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class JpegBadFrameTest : public testing::TestWithParam<BadFrameCase> {};
 
