@@ -79,18 +79,31 @@ private:
 
     static constexpr int64_t kNoSeek = std::numeric_limits<int64_t>::min();
 
+    // Everything below runs on the decode thread.
     void decodeLoop();
-    // One pass over `ring`; returns the number of decodes that published.
+    // One pass over `ring`: seek when needed, decode forward up to the
+    // target; returns the number of decodes that published a picture.
     int decodePass(const FrameRing& ring);
+    // Waits up to `ms`; a setter or stop() ends the wait early.
     void waitFor(int ms);
     void releaseDecoders();
+    // An H.264 decoder ready for packets: the named hardware one while it has
+    // not failed, else software. False when none can be opened (next frame retries).
     bool ensureH264Decoder();
+    // Null when the hardware is missing or fails to open (then m_hardwareFailed
+    // is set and the fallback logged at most once).
     AvCodecContextPtr openHardwareH264Decoder();
     AvCodecContextPtr openSoftwareH264Decoder();
+    // Each returns true when at least one picture was published; a bad frame
+    // logs and returns false.
     bool decodeH264Frame(const EncodedFrame& frame);
     bool decodeMjpegFrame(const EncodedFrame& frame);
     bool publishAvFrame(const AVFrame* picture, int64_t wallMs, uint64_t seq);
+    // The times of the packet a decoded picture came from: the entry whose
+    // seq equals the picture's pts, else the oldest entry, else `sent`'s.
     PendingTimes takePendingTimes(int64_t pts, const EncodedFrame& sent);
+    // Within kMaxPictureDimension and, when the ring gives one, the stream
+    // size; the first refusal per ring is logged.
     bool pictureSizeAllowed(int64_t width, int64_t height);
     void publishPicture(int64_t wallMs, uint64_t seq);
 
