@@ -1,6 +1,7 @@
 #include "TestNetwork.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -92,7 +93,9 @@ HttpResponse readResponse(int fd, int timeoutMs)
             break;
         char buffer[4096];
         const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-        if (n == 0) {
+        // A close with unread request bytes (or of a connection never
+        // accepted) arrives as a reset.
+        if (n == 0 || (n < 0 && errno == ECONNRESET)) {
             response.closedByServer = true;
             break;
         }

@@ -31,7 +31,7 @@ struct HttpResponse {
     std::map<std::string, std::string> headers;  // names as sent
     std::string head;                           // the raw head, empty line included
     std::string body;
-    bool closedByServer = false;                // the server closed after the body
+    bool closedByServer = false;                // the server closed (or reset) the connection
 };
 
 // Reads a response until the server closes or `timeoutMs` passes.
