@@ -219,10 +219,27 @@ bool ShareServer::start(std::string* error)
     if (::listen(listener.get(), kListenBacklog) != 0)
         return fail("Could not listen on the bound socket.");
 
+    int width = 0;
+    int height = 0;
+    int fps = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        width = m_compositeWidth;
+        height = m_compositeHeight;
+        fps = m_fps;
+    }
     {
         std::lock_guard<std::mutex> lock(m_muxerMutex);
         m_muxer.reset();
     }
+    m_encoder.setAuSink([this](const std::vector<uint8_t>& au, bool keyframe, int64_t ptsUs,
+                               const std::vector<uint8_t>& codecConfig) {
+        onAccessUnit(au, keyframe, ptsUs, codecConfig);
+    });
+    m_encoder.setFailureHandler([this](const std::string& message) { onEncoderFailure(message); });
+    std::string encoderError;
+    if (!m_encoder.start(width, height, fps, &encoderError))
+        return fail("Could not start the share encoder: " + encoderError);
 
     {
         std::lock_guard<std::mutex> lock(m_connectionsMutex);
@@ -235,6 +252,7 @@ bool ShareServer::start(std::string* error)
         m_acceptThread = std::thread([this] { acceptLoop(); });
     } catch (const std::system_error& e) {
         m_running.store(false);
+        m_encoder.stop();
         ::close(m_listenFd);
         m_listenFd = -1;
         return fail(std::string("Could not start the share server's thread (") + e.what() + ").");
@@ -281,8 +299,14 @@ void ShareServer::stop()
             LW_LOG_WARN("ShareServer::stop: %d connection(s) still finishing", m_inFlight);
     }
 
+    m_encoder.stop();
     m_throttle.clear();
     viewers.clear();
+}
+
+CompositeSink* ShareServer::sink()
+{
+    return m_running.load() ? &m_encoder : nullptr;
 }
 
 std::optional<ShareInfo> ShareServer::info()
@@ -483,6 +507,28 @@ std::string ShareServer::connectPageHtml(const std::string& host)
     return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Tavrix \u2014 live</title>"
            "</head><body><h1>Tavrix</h1><p>This machine is sharing its replay on your network.</p><p>"
         + base + "</p></body></html>\n";
+}
+
+void ShareServer::onAccessUnit(const std::vector<uint8_t>& au, bool keyframe, int64_t ptsUs,
+                               const std::vector<uint8_t>& codecConfig)
+{
+    std::vector<uint8_t> packets;
+    {
+        std::lock_guard<std::mutex> lock(m_muxerMutex);
+        packets = m_muxer.packetize(au, keyframe, ptsUs, codecConfig);
+    }
+    broadcast(packets, keyframe);
+}
+
+void ShareServer::onEncoderFailure(const std::string& message)
+{
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        handler = m_errorHandler;
+    }
+    if (handler)
+        handler(message);
 }
 
 void ShareServer::broadcast(const std::vector<uint8_t>& bytes, bool keyframe)

@@ -10,7 +10,9 @@
 // Lock order: no code path holds two of the server's locks at once.
 
 #include "CodeThrottle.h"
+#include "CompositeSink.h"
 #include "EngineTypes.h"
+#include "ShareEncoder.h"
 #include "TsMuxer.h"
 
 #include <atomic>
@@ -64,12 +66,16 @@ public:
     // hear about (the encoder failed), on a server thread, no lock held.
     void setErrorHandler(std::function<void(const std::string&)> handler);
 
-    // GUI thread. Loads the room code, finds the LAN address, binds, listens
-    // and starts the accept thread. True at once when already running.
+    // The encoder as a composite sink while the server runs, else null.
+    CompositeSink* sink();
+
+    // GUI thread. Loads the room code, finds the LAN address, binds, listens,
+    // starts the encoder and the accept thread. True at once when already
+    // running.
     bool start(std::string* error);
     // GUI thread. Shuts down the listener and every open connection, joins
-    // the accept thread and waits at most kStopWaitMs for connection threads.
-    // Does nothing when not running.
+    // the accept thread, waits at most kStopWaitMs for connection threads and
+    // stops the encoder. Does nothing when not running.
     void stop();
     bool isRunning() const { return m_running.load(); }
 
@@ -115,6 +121,10 @@ private:
     void handleRecordingDownload(int fd, const std::string& target);
     std::string recordingsPageHtml();
     std::string connectPageHtml(const std::string& host);
+    // Encoder worker: packetises one access unit and sends it to the viewers.
+    void onAccessUnit(const std::vector<uint8_t>& au, bool keyframe, int64_t ptsUs,
+                      const std::vector<uint8_t>& codecConfig);
+    void onEncoderFailure(const std::string& message);
     void broadcast(const std::vector<uint8_t>& bytes, bool keyframe);
     void notifyViewerCount();
     std::string currentCode();
@@ -144,6 +154,8 @@ private:
     std::vector<std::shared_ptr<Client>> m_clients;  // live viewers in joining order
 
     CodeThrottle m_throttle;  // its own lock
+
+    ShareEncoder m_encoder;  // started and stopped on the GUI thread; its own locks
 
     std::mutex m_muxerMutex;
     // guards: m_muxer

@@ -9,12 +9,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 using lagwell::ShareServer;
@@ -339,10 +342,43 @@ TEST_F(ShareServerTest, connectionsPastTheCapGetServiceUnavailable)
     EXPECT_EQ(status, 200);
 }
 
+TEST_F(ShareServerTest, failingAcceptBacksOffInsteadOfSpinningAndRecovers)
+{
+    const int port = startServer();
+    UniqueFd client = net::connectTo(kLan, port);
+    ASSERT_TRUE(client);
+    // Allow no further descriptor: every accept fails with EMFILE and the
+    // connection stays queued.
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+    timespec before {};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    timespec after {};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    const double cpuSeconds = double(after.tv_sec - before.tv_sec) + double(after.tv_nsec - before.tv_nsec) / 1e9;
+    // A loop retrying at once would burn most of a core for the two seconds.
+    EXPECT_LT(cpuSeconds, 0.2);
+
+    const std::string request = "GET / HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(::send(client.get(), request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    EXPECT_EQ(net::readResponse(client.get()).status, 200);
+}
+
 TEST_F(ShareServerTest, stopShutsEveryConnectionPromptlyAndLeavesNoThread)
 {
     const int threadsBefore = net::threadCount();
     const int port = startServer();
+    const int threadsServing = net::threadCount();  // accept thread, encoder worker and its codec's threads
     std::vector<UniqueFd> clients;
     for (int i = 0; i < 5; ++i)
         clients.push_back(net::connectTo(kLan, port));
@@ -353,9 +389,9 @@ TEST_F(ShareServerTest, stopShutsEveryConnectionPromptlyAndLeavesNoThread)
         ASSERT_TRUE(client);
     // Every connection has its thread before stop is called.
     const auto settle = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (net::threadCount() < threadsBefore + 1 + 6 && std::chrono::steady_clock::now() < settle)
+    while (net::threadCount() < threadsServing + 6 && std::chrono::steady_clock::now() < settle)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(net::threadCount(), threadsBefore + 1 + 6);
+    ASSERT_EQ(net::threadCount(), threadsServing + 6);
 
     const auto begin = std::chrono::steady_clock::now();
     m_server->stop();
@@ -404,6 +440,45 @@ TEST_F(ShareServerTest, regeneratedCodeIsSavedAndTheOldOneRefused)
     m_server->stop();
     startServer();
     EXPECT_EQ(m_server->info()->code, fresh);
+}
+
+TEST_F(ShareServerTest, encoderIsTheCompositeSinkWhileRunningAndItsFailureIsReported)
+{
+    EXPECT_EQ(m_server->sink(), nullptr);
+    m_server->setCompositeSize(160, 96, 30);
+    std::promise<std::string> failure;
+    m_server->setErrorHandler([&failure](const std::string& message) { failure.set_value(message); });
+    startServer();
+    lagwell::CompositeSink* sink = m_server->sink();
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(sink->width(), 160);
+    EXPECT_EQ(sink->height(), 96);
+    EXPECT_TRUE(sink->active());
+    const std::vector<uint8_t> rgba(160 * 96 * 4, 0x80);
+    for (int i = 0; i < 3; ++i)
+        sink->submitRgba(rgba.data(), 160 * 4, 66666 + i * 33333);
+    sink->submitRgba(rgba.data(), 16, 200000);  // too short a stride: the encoder fails
+    auto message = failure.get_future();
+    ASSERT_EQ(message.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(message.get().rfind("Live sharing stopped because the video encoder failed (", 0), 0u);
+    EXPECT_FALSE(sink->active());
+    m_server->stop();
+    EXPECT_EQ(m_server->sink(), nullptr);
+}
+
+TEST_F(ShareServerTest, encoderThatCannotOpenFailsTheStartAndClosesTheSocket)
+{
+    m_server->setCompositeSize(0, 0, 30);
+    const int fdsBefore = net::openFdCount();
+    std::string error;
+    EXPECT_FALSE(m_server->start(&error));
+    const std::string prefix = "Could not start the share encoder: ";
+    EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
+    EXPECT_GT(error.size(), prefix.size());
+    EXPECT_EQ(net::openFdCount(), fdsBefore);
+    EXPECT_FALSE(net::connectTo(kLan, 8080));
+    m_server->setCompositeSize(160, 96, 30);
+    EXPECT_EQ(startServer(), 8080);
 }
 
 // ---- The LAN address ----
