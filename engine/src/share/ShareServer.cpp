@@ -485,8 +485,8 @@ void ShareServer::handleLiveStream(int fd, const std::string& peerIp, const std:
 
 void ShareServer::serveViewer(int fd, const std::string& peerIp)
 {
-    // Viewers are not served yet: a listed viewer, its stream head and the
-    // liveness poll come with the live-stream work.
+    // Viewers are not listed and streamed to yet; until they are, a right
+    // code is answered with 503.
     respondText(fd, 503, kTextPlain, "The live stream is not available yet.");
 }
 
@@ -533,6 +533,7 @@ void ShareServer::onEncoderFailure(const std::string& message)
 
 void ShareServer::broadcast(const std::vector<uint8_t>& bytes, bool keyframe)
 {
+    // Nobody is listed until viewers are served (see serveViewer).
     std::lock_guard<std::mutex> lock(m_clientsMutex);
     if (m_clients.empty())
         return;

@@ -117,6 +117,8 @@ private:
     void rejectBusy(int fd);
     void handleClient(int fd, const std::string& peerIp, uint64_t generation);
     void handleLiveStream(int fd, const std::string& peerIp, const std::string& target);
+    // Hooks for the viewers and the pages: the connection's socket stays
+    // open until connectionMain closes it.
     void serveViewer(int fd, const std::string& peerIp);
     void handleRecordingDownload(int fd, const std::string& target);
     std::string recordingsPageHtml();
