@@ -91,7 +91,6 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
 
     m_width.store(width);
     m_height.store(height);
-    m_fps = fps;
     m_firstFrameSeen.store(false);
     m_firstFrameTimeNs.store(0);
     m_framesEncoded.store(0);

@@ -117,7 +117,6 @@ private:
 
     std::atomic<int32_t> m_width {0};
     std::atomic<int32_t> m_height {0};
-    int32_t m_fps = 30;  // GUI thread; read by the worker it starts
 
     std::mutex m_queueMutex;
     // guards: m_queue, m_spareBuffers (never held while another lock is taken)

@@ -156,10 +156,11 @@ std::vector<uint8_t> greyPicture(int width, int height, uint8_t level, int strid
 }
 
 // Upright: red above, blue below. Rows in memory run bottom-up, so the blue
-// rows come first. Bytes past a row's pixels are left as garbage.
+// rows come first. Bytes past a row's pixels are left as garbage; a stride
+// shorter than a row makes the rows overlap.
 std::vector<uint8_t> redOverBluePicture(int width, int height, int strideBytes)
 {
-    std::vector<uint8_t> picture(size_t(strideBytes) * size_t(height), 0x5A);
+    std::vector<uint8_t> picture(size_t(strideBytes) * size_t(height - 1) + size_t(width) * 4, 0x5A);
     for (int y = 0; y < height; ++y) {
         const bool upperHalf = y >= height / 2;
         for (int x = 0; x < width; ++x) {
