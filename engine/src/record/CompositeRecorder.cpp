@@ -24,7 +24,7 @@ constexpr auto kWorkerWait = std::chrono::milliseconds(50);
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
-constexpr int32_t kDefaultGop = 30;
+constexpr int32_t kDefaultFps = 30;
 constexpr double kBitsPerPixel = 0.2;
 // Picture buffers kept for reuse beyond the queue's own.
 constexpr size_t kMaxSpareBuffers = 2;
@@ -100,12 +100,15 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
         m_queue.clear();
     }
 
+    // A rate below 1 is encoded as 30 fps, and its bit rate follows.
+    const int32_t effectiveFps = fps >= 1 ? fps : kDefaultFps;
     Encoder::Config config;
     config.width = width;
     config.height = height;
     config.fps = fps;
-    config.bitRate = static_cast<int64_t>(static_cast<double>(int64_t(width) * height * fps) * kBitsPerPixel);
-    config.gopSize = fps >= 1 ? fps : kDefaultGop;
+    config.bitRate =
+        static_cast<int64_t>(static_cast<double>(int64_t(width) * height * effectiveFps) * kBitsPerPixel);
+    config.gopSize = effectiveFps;
     config.lowLatency = true;
     std::string encoderError;
     if (!m_encoder.open(config, &encoderError)) {

@@ -409,6 +409,45 @@ TEST_F(CompositeRecorderTest, refusesAndIgnoresCallsOutsideTheirStates)
     EXPECT_FALSE(fs::exists(path("intruder.mp4")));
 }
 
+TEST_F(CompositeRecorderTest, anOutcomeNamesItsOwnFileWhenTheNextRecordingStartsAtOnce)
+{
+    m_devices->useMissingDevice();
+    const std::vector<uint8_t> picture = greyPicture(kWidth, kHeight, 100);
+    const std::string first = path("first.mp4");
+    const std::string second = path("second.mp4");
+    Outcomes outcomes;
+    const auto record = outcomes.callback();
+    std::atomic<bool> idleInCompletion {false};
+    CompositeRecorder recorder;
+    std::string error;
+    // The first completion lingers, so the next start lands while it runs.
+    ASSERT_TRUE(recorder.start(first, kWidth, kHeight, kFps,
+                               [&](bool ok, std::string text) {
+                                   idleInCompletion = recorder.state() == CompositeRecorder::kIdle;
+                                   std::this_thread::sleep_for(300ms);
+                                   record(ok, std::move(text));
+                               },
+                               &error))
+        << error;
+    Feeder feeder(recorder, kFreshTargetPtsUs, [&](int64_t) -> const std::vector<uint8_t>& { return picture; });
+    std::this_thread::sleep_for(300ms);
+    recorder.stop();
+    const auto giveUp = Clock::now() + kDeadline;
+    while (recorder.state() != CompositeRecorder::kIdle && Clock::now() < giveUp)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(recorder.start(second, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+    std::this_thread::sleep_for(300ms);
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(2));
+    feeder.stop();
+
+    EXPECT_TRUE(idleInCompletion.load());
+    const std::vector<Outcomes::Outcome> all = outcomes.all();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].text, first);
+    EXPECT_EQ(all[1].text, second);
+}
+
 TEST_F(CompositeRecorderTest, keepsPicturesUprightWhateverTheStrideAndRefusesShortOnes)
 {
     struct StrideCase {
