@@ -89,19 +89,20 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
     if (m_worker.joinable())
         m_worker.join();
 
+    // A rate below 1 is encoded as 30 fps, and its bit rate follows.
+    const int32_t effectiveFps = fps >= 1 ? fps : kDefaultFps;
     m_width.store(width);
     m_height.store(height);
     m_firstFrameSeen.store(false);
     m_firstFrameTimeNs.store(0);
     m_framesEncoded.store(0);
     m_framesDropped.store(0);
+    m_frameStepUs.store(1000000 / effectiveFps);
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_queue.clear();
     }
 
-    // A rate below 1 is encoded as 30 fps, and its bit rate follows.
-    const int32_t effectiveFps = fps >= 1 ? fps : kDefaultFps;
     Encoder::Config config;
     config.width = width;
     config.height = height;
@@ -174,9 +175,15 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
 
     if (!m_firstFrameSeen.load(std::memory_order_acquire)) {
         m_basePtsUs = ptsUs;
+        m_lastPtsUs = -1;
         m_firstFrameTimeNs.store(steadyNowNs());
         m_firstFrameSeen.store(true, std::memory_order_release);
     }
+    // A count that starts again (a composite target made anew) continues one
+    // picture after the last: the file's times must keep rising.
+    if (ptsUs - m_basePtsUs <= m_lastPtsUs)
+        m_basePtsUs = ptsUs - (m_lastPtsUs + m_frameStepUs.load());
+    m_lastPtsUs = ptsUs - m_basePtsUs;
 
     QueuedFrame frame;
     {
@@ -198,12 +205,13 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
     frame.width = width;
     frame.height = height;
     frame.strideBytes = static_cast<int32_t>(rowBytes);
-    frame.ptsUs = ptsUs - m_basePtsUs;
+    frame.ptsUs = m_lastPtsUs;
 
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         if (m_queue.size() >= kMaxQueuedFrames) {
-            m_spareBuffers.push_back(std::move(m_queue.front().rgba));
+            if (m_spareBuffers.size() < kMaxSpareBuffers)
+                m_spareBuffers.push_back(std::move(m_queue.front().rgba));
             m_queue.pop_front();
             m_framesDropped.fetch_add(1);
         }
@@ -237,6 +245,8 @@ void CompositeRecorder::run(std::string path)
                 } else {
                     m_writer.keepError("Video encoder failed: " + encodeError);
                 }
+            } else {
+                m_framesDropped.fetch_add(1);  // queued for an earlier recording's size
             }
             std::lock_guard<std::mutex> lock(m_queueMutex);
             if (m_spareBuffers.size() < kMaxSpareBuffers)

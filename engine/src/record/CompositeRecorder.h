@@ -65,7 +65,8 @@ public:
     // recording is active. At most 8 wait; a ninth pushes out the oldest. A
     // stride of 0 or less means width x 4; a stride too short for a row
     // drops the picture. Timestamps are rebased so the recording's first
-    // picture is at 0, where its audio starts.
+    // picture is at 0, where its audio starts; a count that starts again
+    // continues one picture after the last.
     void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs) override;
 
     // Render thread: the state is Recording or Stopping.
@@ -135,7 +136,9 @@ private:
 
     std::atomic<bool> m_firstFrameSeen {false};
     std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock of the first picture
-    int64_t m_basePtsUs = 0;  // render thread only: ptsUs of the recording's first picture
+    int64_t m_basePtsUs = 0;  // render thread only: ptsUs that maps to 0 in the file
+    int64_t m_lastPtsUs = -1;  // render thread only: the last queued picture's rebased time
+    std::atomic<int64_t> m_frameStepUs {33333};  // one picture at the recording's rate
     std::atomic<int64_t> m_framesEncoded {0};
     std::atomic<int64_t> m_framesDropped {0};
 

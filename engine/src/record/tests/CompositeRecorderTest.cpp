@@ -534,6 +534,40 @@ TEST_F(CompositeRecorderTest, fullQueuePushesOutTheOldestAndEncodesTheNewest)
     EXPECT_NEAR(pts.back(), (kBurst - 1) * kFrameUs / 1e6, 0.002);
 }
 
+TEST_F(CompositeRecorderTest, aCompositeCountThatStartsAgainKeepsTheFileTimesRising)
+{
+    m_devices->useMissingDevice();
+    const std::vector<uint8_t> picture = greyPicture(kWidth, kHeight, 70);
+    const std::string file = path("recount.mp4");
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+    // 20 pictures from a count far along, then a new target counts from the start.
+    auto next = Clock::now();
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_until(next);
+        next += std::chrono::microseconds(kFrameUs);
+        const int64_t ptsUs = i < 20 ? 5000000 + i * kFrameUs : kFreshTargetPtsUs + (i - 20) * kFrameUs;
+        recorder.submitRgba(picture.data(), 0, ptsUs);
+    }
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    ASSERT_TRUE(outcomes.all()[0].ok) << outcomes.all()[0].text;
+    EXPECT_EQ(recorder.framesEncoded() + recorder.framesDropped(), 40);
+
+    std::istringstream times(run("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 '" +
+                                 file + "'"));
+    std::vector<double> pts;
+    for (std::string line; std::getline(times, line);)
+        pts.push_back(std::stod(line));
+    EXPECT_EQ(int64_t(pts.size()), recorder.framesEncoded());
+    ASSERT_FALSE(pts.empty());
+    std::sort(pts.begin(), pts.end());
+    EXPECT_NEAR(pts.front(), 0.0, 0.001);
+    EXPECT_NEAR(pts.back(), 39 * kFrameUs / 1e6, 0.002);
+}
+
 TEST_F(CompositeRecorderTest, refusesPathsItCannotWriteAndLeavesNothingBehind)
 {
     const std::string regularFile = path("plain-file");
