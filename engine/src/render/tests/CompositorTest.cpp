@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -220,6 +222,48 @@ TEST_P(CompositorTest, sinksOfOneSizeShareThePictureAndLargerSizesComeAfter)
     EXPECT_EQ(first.ptsUs_, second.ptsUs_);
     EXPECT_EQ(large.ptsUs_, (std::vector<int64_t> {66'666}));
     EXPECT_EQ(m_engine->compositeTargetCount(), 2u);
+}
+
+TEST_P(CompositorTest, sizeBeyondTheTextureLimitGetsNothingAndHarmsNoOther)
+{
+    TestSink huge(1'000'000, 720);
+    TestSink normal(1280, 720);
+    m_engine->setCompositeSinks({&huge, &normal});
+    for (int k = 0; k < 3; ++k)
+        compositeAtSlot(k);
+    EXPECT_TRUE(huge.ptsUs_.empty());
+    EXPECT_EQ(normal.ptsUs_, (std::vector<int64_t> {66'666}));
+    EXPECT_EQ(m_engine->compositeTargetCount(), 1u);
+    EXPECT_EQ(m_context.gl().glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_P(CompositorTest, overlayAndSinksChangeHandsWhileCompositing)
+{
+    TestSink a(320, 180);
+    TestSink b(320, 180);
+    m_engine->setCompositeSinks({&a, &b});
+    std::atomic<bool> done {false};
+    // A control thread swaps the lists and overlays as recording and
+    // sharing start and stop; the render thread always sees a whole one.
+    std::thread control([&] {
+        OverlayState state;
+        for (int i = 0; !done.load(); ++i) {
+            state.labels = TitleCardLabels {};
+            state.labels->title = std::string(static_cast<size_t>(i % 50), 'x');
+            state.panelDelayMs[i % 4] = i;
+            m_engine->setOverlayState(state);
+            if (i % 2 == 0)
+                m_engine->setCompositeSinks({&a, &b});
+            else
+                m_engine->setCompositeSinks({&b, &a});
+        }
+    });
+    for (int k = 0; k < 30; ++k)
+        compositeAtSlot(k);
+    done = true;
+    control.join();
+    EXPECT_EQ(a.ptsUs_.size(), 28u);
+    EXPECT_EQ(a.ptsUs_, b.ptsUs_);
 }
 
 TEST_P(CompositorTest, inactiveSinkStopsAtOnceAndTheLastOneFreesTheTargets)
