@@ -2,6 +2,7 @@
 
 #include "CapabilityProbe.h"
 #include "CompositeRecorder.h"
+#include "CompositeSize.h"
 #include "FrameRing.h"
 #include "Log.h"
 #include "OverlayState.h"
@@ -18,7 +19,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
@@ -356,60 +356,15 @@ void Engine::Impl::computeCompositeSize(int32_t* width, int32_t* height) const
         std::lock_guard lock(sessionMutex);
         tier = config.resolutionTier;
     }
-    double boxWidth = 16;
-    double boxHeight = 9;
+    std::vector<PanelRect> rects;
     {
         std::lock_guard lock(panelMutex);
-        bool any = false;
-        int64_t left = 0, top = 0, right = 0, bottom = 0;
-        for (const auto& entry : panels) {
-            const PanelRect& r = entry.second->lastRect;
-            if (r.width <= 0 || r.height <= 0)
-                continue;
-            const int64_t rRight = int64_t {r.x} + r.width;
-            const int64_t rBottom = int64_t {r.y} + r.height;
-            left = any ? std::min<int64_t>(left, r.x) : r.x;
-            top = any ? std::min<int64_t>(top, r.y) : r.y;
-            right = any ? std::max(right, rRight) : rRight;
-            bottom = any ? std::max(bottom, rBottom) : rBottom;
-            any = true;
-        }
-        if (any) {
-            boxWidth = static_cast<double>(right - left);
-            boxHeight = static_cast<double>(bottom - top);
-        }
+        for (const auto& entry : panels)
+            rects.push_back(entry.second->lastRect);
     }
-
-    const int32_t maxHeight = capabilities.maxCaptureHeight;
-    double base = 720;
-    double cap = 1440;
-    if (tier == 1) {
-        base = maxHeight >= 1080 ? 1080 : std::max(maxHeight, 720);
-        cap = maxHeight >= 1080 ? 2160 : 2 * base;
-    } else if (tier == 2) {
-        base = maxHeight >= 2160 ? 2160 : std::max(maxHeight, 720);
-        cap = maxHeight >= 2160 ? 4320 : 2 * base;
-    }
-
-    long w = 0;
-    long h = 0;
-    if (boxWidth >= boxHeight) {
-        w = std::lround(base * boxWidth / boxHeight);
-        h = std::lround(base);
-        if (w > cap) {
-            h = std::lround(cap * boxHeight / boxWidth);
-            w = std::lround(cap);
-        }
-    } else {
-        h = std::lround(base * boxHeight / boxWidth);
-        w = std::lround(base);
-        if (h > cap) {
-            w = std::lround(cap * boxWidth / boxHeight);
-            h = std::lround(cap);
-        }
-    }
-    *width = static_cast<int32_t>(std::max(16L, w / 16 * 16));
-    *height = static_cast<int32_t>(std::max(16L, h / 16 * 16));
+    const CompositeSize size = compositeSizeFor(rects, tier, capabilities.maxCaptureHeight);
+    *width = size.width;
+    *height = size.height;
 }
 
 void Engine::Impl::refreshCompositeSinks()
