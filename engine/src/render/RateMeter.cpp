@@ -12,7 +12,7 @@ void RateMeter::count(int64_t nowMs)
     ++m_count;
     const int64_t elapsedMs = nowMs - m_windowStartMs;
     if (elapsedMs >= 1000) {
-        m_rate = static_cast<double>(m_count) * 1000.0 / static_cast<double>(elapsedMs);
+        m_rate.store(static_cast<double>(m_count) * 1000.0 / static_cast<double>(elapsedMs), std::memory_order_relaxed);
         m_windowStartMs = nowMs;
         m_count = 0;
     }

@@ -1,20 +1,21 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace lagwell {
 
 // Events per second over windows of at least one second, for statistics.
-// Not thread-safe: one owner thread (the render thread).
+// count() from one owner thread (the render thread); rate() from any thread.
 class RateMeter {
 public:
     // Counts one event at nowMs (steady clock, milliseconds).
     void count(int64_t nowMs);
     // The rate of the last completed window; 0 until one completes.
-    double rate() const { return m_rate; }
+    double rate() const { return m_rate.load(std::memory_order_relaxed); }
 
 private:
-    double m_rate = 0.0;
+    std::atomic<double> m_rate {0.0};
     int32_t m_count = 0;
     int64_t m_windowStartMs = 0;  // 0 = not started
 };
