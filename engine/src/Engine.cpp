@@ -348,7 +348,7 @@ void Engine::setEventHandler(std::function<void(const EngineEvent&)> handler)
 
 Capabilities Engine::probe()
 {
-    return runCapabilityProbe();
+    return CapabilityProbe::probe();
 }
 
 void Engine::setCapabilities(const Capabilities& capabilities)
@@ -472,8 +472,7 @@ EngineStats Engine::stats() const
             stats.ringBytes += d.rings[i] ? d.rings[i]->bytes() : 0;
         }
     }
-    stats.panelDrawsPerSecond = d.renderer.panelDrawsPerSecond();
-    stats.compositesPerSecond = d.renderer.compositesPerSecond();
+    stats.panelDrawsPerSecond = d.renderer.panelDrawFps();
     return stats;
 }
 
@@ -576,6 +575,11 @@ void Engine::afterFrame()
     // The compositor joins here: it takes every panel's front picture and
     // composites when a sink wants pictures.
     (void)steadyNowNs;
+}
+
+void Engine::setGlResolver(GlEntryResolver resolver)
+{
+    m_impl->renderer.setGlResolver(std::move(resolver));
 }
 
 void Engine::releaseGl()

@@ -76,12 +76,33 @@ std::optional<EncodedFrame> FrameRing::newest() const
 std::optional<EncodedFrame> FrameRing::bySequence(uint64_t seq) const
 {
     std::lock_guard lock(m_mutex);
+    if (const EncodedFrame* frame = bySequenceLocked(seq))
+        return *frame;
+    return std::nullopt;
+}
+
+bool FrameRing::copyBySequence(uint64_t seq, EncodedFrame& into) const
+{
+    std::lock_guard lock(m_mutex);
+    const EncodedFrame* frame = bySequenceLocked(seq);
+    if (!frame)
+        return false;
+    into.data.assign(frame->data.begin(), frame->data.end());
+    into.ptsUs = frame->ptsUs;
+    into.wallMs = frame->wallMs;
+    into.keyframe = frame->keyframe;
+    into.seq = frame->seq;
+    return true;
+}
+
+const EncodedFrame* FrameRing::bySequenceLocked(uint64_t seq) const
+{
     if (m_frames.empty())
-        return std::nullopt;
+        return nullptr;
     const uint64_t front = m_frames.front().seq;
     if (seq < front || seq - front >= m_frames.size())
-        return std::nullopt;
-    return m_frames[static_cast<size_t>(seq - front)];
+        return nullptr;
+    return &m_frames[static_cast<size_t>(seq - front)];
 }
 
 std::optional<EncodedFrame> FrameRing::nextAfter(uint64_t seq) const
@@ -101,6 +122,13 @@ std::optional<EncodedFrame> FrameRing::nextAfter(uint64_t seq) const
 std::optional<EncodedFrame> FrameRing::keyframeAtOrBefore(int64_t wallMs) const
 {
     std::lock_guard lock(m_mutex);
+    if (const EncodedFrame* frame = keyframeAtOrBeforeLocked(wallMs))
+        return *frame;
+    return std::nullopt;
+}
+
+const EncodedFrame* FrameRing::keyframeAtOrBeforeLocked(int64_t wallMs) const
+{
     const EncodedFrame* found = nullptr;
     for (const EncodedFrame& frame : m_frames) {
         if (frame.wallMs > wallMs)
@@ -109,11 +137,42 @@ std::optional<EncodedFrame> FrameRing::keyframeAtOrBefore(int64_t wallMs) const
             found = &frame;
     }
     if (found)
-        return *found;
+        return found;
     for (const EncodedFrame& frame : m_frames) {
         if (frame.keyframe)
-            return frame;
+            return &frame;
     }
+    return nullptr;
+}
+
+namespace {
+FrameRing::FrameInfo infoOf(const EncodedFrame& frame)
+{
+    return FrameRing::FrameInfo {frame.seq, frame.wallMs, frame.keyframe};
+}
+}  // namespace
+
+std::optional<FrameRing::FrameInfo> FrameRing::newestInfo() const
+{
+    std::lock_guard lock(m_mutex);
+    if (m_frames.empty())
+        return std::nullopt;
+    return infoOf(m_frames.back());
+}
+
+std::optional<FrameRing::FrameInfo> FrameRing::infoBySequence(uint64_t seq) const
+{
+    std::lock_guard lock(m_mutex);
+    if (const EncodedFrame* frame = bySequenceLocked(seq))
+        return infoOf(*frame);
+    return std::nullopt;
+}
+
+std::optional<FrameRing::FrameInfo> FrameRing::keyframeInfoAtOrBefore(int64_t wallMs) const
+{
+    std::lock_guard lock(m_mutex);
+    if (const EncodedFrame* frame = keyframeAtOrBeforeLocked(wallMs))
+        return infoOf(*frame);
     return std::nullopt;
 }
 

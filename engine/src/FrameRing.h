@@ -27,6 +27,13 @@ public:
         uint64_t maxBytes = 12ull << 30;  // 12 GiB
     };
 
+    // What a reader needs to decide what to decode, without the payload.
+    struct FrameInfo {
+        uint64_t seq = 0;
+        int64_t wallMs = 0;
+        bool keyframe = false;
+    };
+
     explicit FrameRing(int64_t windowMs);
     FrameRing(int64_t windowMs, Limits limits);
 
@@ -39,11 +46,21 @@ public:
 
     std::optional<EncodedFrame> newest() const;
     std::optional<EncodedFrame> bySequence(uint64_t seq) const;
+    // bySequence into a caller's frame, reusing its payload storage so a
+    // reader that copies every frame does not allocate each time. False,
+    // `into` untouched, when the ring does not hold that number.
+    bool copyBySequence(uint64_t seq, EncodedFrame& into) const;
     // The frame numbered seq + 1, or the front frame when seq is older than it.
     std::optional<EncodedFrame> nextAfter(uint64_t seq) const;
     // The last keyframe at or before wallMs; else the oldest keyframe held;
     // empty when the ring holds no keyframe.
     std::optional<EncodedFrame> keyframeAtOrBefore(int64_t wallMs) const;
+
+    // Payload-free forms of newest, bySequence and keyframeAtOrBefore: same
+    // answers, no copy of the frame's data.
+    std::optional<FrameInfo> newestInfo() const;
+    std::optional<FrameInfo> infoBySequence(uint64_t seq) const;
+    std::optional<FrameInfo> keyframeInfoAtOrBefore(int64_t wallMs) const;
 
     int64_t newestWallMs() const;  // 0 when empty
     int64_t oldestWallMs() const;  // 0 when empty
@@ -65,6 +82,8 @@ private:
     void evictByWindowLocked(int64_t cutoffMs);
     void enforceLimitsLocked();
     void popFrontLocked();
+    const EncodedFrame* bySequenceLocked(uint64_t seq) const;
+    const EncodedFrame* keyframeAtOrBeforeLocked(int64_t wallMs) const;
 
     const int64_t m_windowMs;
     const Limits m_limits;

@@ -11,7 +11,9 @@ namespace lagwell {
 struct DecodedFrame {
     enum class Layout : int32_t {
         I420 = 0,  // Y, U, V; chroma ((w + 1) / 2) x ((h + 1) / 2)
-        NV12 = 1,  // Y, interleaved UV of w x ((h + 1) / 2); third plane empty
+        // Y, interleaved UV pairs; third plane empty. The UV stride is
+        // 2 * ((w + 1) / 2): w, or w + 1 for odd widths so the last pair fits.
+        NV12 = 1,
     };
 
     Layout layout = Layout::I420;

@@ -220,6 +220,55 @@ TEST(FrameRingTest, bySequenceRejectsEvictedAndFutureNumbers)
     EXPECT_TRUE(ring.bySequence(newestSeq));
 }
 
+TEST(FrameRingTest, infoLookupsAgreeWithTheCopies)
+{
+    FrameRing ring(1000);
+    EXPECT_FALSE(ring.newestInfo());
+    EXPECT_FALSE(ring.infoBySequence(0));
+    EXPECT_FALSE(ring.keyframeInfoAtOrBefore(0));
+    // Keyframe every fifth frame, 40 ms apart, long enough to evict.
+    for (int i = 0; i < 100; ++i)
+        ring.add(makeFrame(1000 + i * 40, i % 5 == 0, 100 + i));
+
+    const auto newest = ring.newest();
+    const auto newestInfo = ring.newestInfo();
+    ASSERT_TRUE(newest && newestInfo);
+    EXPECT_EQ(newestInfo->seq, newest->seq);
+    EXPECT_EQ(newestInfo->wallMs, newest->wallMs);
+    EXPECT_EQ(newestInfo->keyframe, newest->keyframe);
+
+    const uint64_t oldestSeq = newest->seq - ring.count() + 1;
+    for (uint64_t seq = 0; seq <= newest->seq + 2; ++seq) {
+        const auto frame = ring.bySequence(seq);
+        const auto info = ring.infoBySequence(seq);
+        ASSERT_EQ(frame.has_value(), info.has_value()) << seq;
+        ASSERT_EQ(info.has_value(), seq >= oldestSeq && seq <= newest->seq) << seq;
+        lagwell::EncodedFrame copy = makeFrame(-1, false, 3, 7);
+        ASSERT_EQ(ring.copyBySequence(seq, copy), info.has_value()) << seq;
+        if (!info) {
+            EXPECT_EQ(copy.wallMs, -1) << "left untouched";
+            EXPECT_EQ(copy.data.size(), 3u);
+        }
+        if (info) {
+            EXPECT_EQ(copy.data, frame->data);
+            EXPECT_EQ(copy.seq, frame->seq);
+            EXPECT_EQ(copy.wallMs, frame->wallMs);
+            EXPECT_EQ(copy.ptsUs, frame->ptsUs);
+            EXPECT_EQ(copy.keyframe, frame->keyframe);
+            EXPECT_EQ(info->seq, frame->seq);
+            EXPECT_EQ(info->wallMs, frame->wallMs);
+            EXPECT_EQ(info->keyframe, frame->keyframe);
+        }
+    }
+    for (int64_t t = 0; t < 6000; t += 7) {
+        const auto frame = ring.keyframeAtOrBefore(t);
+        const auto info = ring.keyframeInfoAtOrBefore(t);
+        ASSERT_TRUE(frame && info) << t;
+        EXPECT_EQ(info->seq, frame->seq) << t;
+        EXPECT_TRUE(info->keyframe);
+    }
+}
+
 TEST(FrameRingTest, nextAfterReturnsFollowerOrFront)
 {
     FrameRing ring(100);

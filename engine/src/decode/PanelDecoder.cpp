@@ -1,0 +1,627 @@
+#include "PanelDecoder.h"
+
+#include "Log.h"
+
+extern "C" {
+#include <libavutil/hwcontext.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+// Locks: the ring lock, the wait lock and the output buffer's lock are each
+// taken alone, never two at once.
+
+namespace lagwell {
+namespace {
+
+std::atomic<int> g_threadCounter {0};
+
+int64_t systemWallClockMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Box-averages one chroma plane of a JPEG's own subsampling down to the
+// 4:2:0 plane of dstWidth x dstHeight. A source sample covers stepX x stepY
+// luma pixels, a destination sample 2 x 2; every destination sample averages
+// the source samples that overlap its block (at least one, so coarser
+// sources such as 4:1:1 are repeated) and the last row and column are
+// clipped to the plane. Both planes are packed. Remainders are discarded.
+void downsampleChromaPlane(const uint8_t* src, int srcWidth, int srcHeight, int stepX, int stepY, uint8_t* dst,
+                           int dstWidth, int dstHeight)
+{
+    if (dstWidth <= 0 || dstHeight <= 0 || srcWidth <= 0 || srcHeight <= 0)
+        return;
+    stepX = std::max(stepX, 1);
+    stepY = std::max(stepY, 1);
+    for (int y = 0; y < dstHeight; ++y) {
+        const int row0 = std::min(2 * y / stepY, srcHeight - 1);
+        const int row1 = std::min((2 * y + 1) / stepY, srcHeight - 1);
+        uint8_t* out = dst + static_cast<size_t>(y) * dstWidth;
+        for (int x = 0; x < dstWidth; ++x) {
+            const int col0 = std::min(2 * x / stepX, srcWidth - 1);
+            const int col1 = std::min((2 * x + 1) / stepX, srcWidth - 1);
+            unsigned sum = 0;
+            for (int row = row0; row <= row1; ++row) {
+                const uint8_t* in = src + static_cast<size_t>(row) * srcWidth;
+                for (int col = col0; col <= col1; ++col)
+                    sum += in[col];
+            }
+            out[x] = static_cast<uint8_t>(sum / static_cast<unsigned>((row1 - row0 + 1) * (col1 - col0 + 1)));
+        }
+    }
+}
+
+// get_format callback: the wanted hardware format when offered, else
+// libavcodec's own default choice (the list may open with hardware formats
+// that have no device behind them, so its first entry is not it).
+AVPixelFormat negotiateHwPixelFormat(AVCodecContext* context, const AVPixelFormat* offered)
+{
+    if (!offered || *offered == AV_PIX_FMT_NONE)
+        return AV_PIX_FMT_NONE;
+    if (context->opaque) {
+        const int wanted = *static_cast<const int*>(context->opaque);
+        for (const AVPixelFormat* format = offered; *format != AV_PIX_FMT_NONE; ++format) {
+            if (*format == wanted)
+                return *format;
+        }
+    }
+    return avcodec_default_get_format(context, offered);
+}
+
+std::string avErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// Copies `rows` rows of `rowBytes` from a strided source into a packed plane.
+void copyRows(const uint8_t* src, int srcStride, uint8_t* dst, size_t rowBytes, int rows)
+{
+    for (int row = 0; row < rows; ++row)
+        std::memcpy(dst + row * rowBytes, src + static_cast<ptrdiff_t>(row) * srcStride, rowBytes);
+}
+
+}  // namespace
+
+PanelDecoder::PanelDecoder(std::shared_ptr<FrameRing> ring, TripleBuffer& out, WallClockMs wallClockMs)
+    : m_ring(std::move(ring)),
+      m_out(out),
+      m_wallClockMs(wallClockMs ? std::move(wallClockMs) : WallClockMs(systemWallClockMs))
+{
+}
+
+PanelDecoder::~PanelDecoder()
+{
+    stop();
+}
+
+void PanelDecoder::setHardwareDecoder(std::string name)
+{
+    m_hardwareName = std::move(name);
+}
+
+void PanelDecoder::start()
+{
+    if (m_running.exchange(true))
+        return;
+    try {
+        m_thread = std::thread(&PanelDecoder::decodeLoop, this);
+    } catch (const std::system_error& e) {
+        m_running.store(false);
+        LW_LOG_ERROR("PanelDecoder: could not start the decode thread (%s)", e.what());
+    }
+}
+
+void PanelDecoder::stop()
+{
+    if (!m_running.exchange(false))
+        return;
+    {
+        std::lock_guard lock(m_waitMutex);
+        m_wakePending = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void PanelDecoder::setDelayMs(int32_t delayMs)
+{
+    m_delayMs.store(delayMs);
+    {
+        std::lock_guard lock(m_waitMutex);
+        m_wakePending = true;
+    }
+    m_wake.notify_one();
+}
+
+void PanelDecoder::setRing(std::shared_ptr<FrameRing> ring)
+{
+    {
+        std::lock_guard lock(m_ringMutex);
+        m_ring = std::move(ring);
+        m_ringChanged = true;
+    }
+    {
+        std::lock_guard lock(m_waitMutex);
+        m_wakePending = true;
+    }
+    m_wake.notify_one();
+}
+
+void PanelDecoder::waitFor(int ms)
+{
+    std::unique_lock lock(m_waitMutex);
+    m_wake.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
+                      [this] { return m_wakePending || !m_running.load(); });
+    m_wakePending = false;
+}
+
+void PanelDecoder::decodeLoop()
+{
+    char name[16];
+    std::snprintf(name, sizeof name, "tvx-dec%d", g_threadCounter.fetch_add(1) % 10000);
+    pthread_setname_np(pthread_self(), name);
+
+    using SteadyClock = std::chrono::steady_clock;
+    auto meterStart = SteadyClock::now();
+    int meterCount = 0;
+    uint64_t publishedTotal = 0;
+
+    while (m_running.load()) {
+        std::shared_ptr<FrameRing> ring;
+        bool ringChanged = false;
+        {
+            std::lock_guard lock(m_ringMutex);
+            ring = m_ring;
+            ringChanged = m_ringChanged;
+            m_ringChanged = false;
+        }
+        if (ringChanged) {
+            releaseDecoders();
+            m_nextSeq = -1;
+            m_seekDelayMs = kNoSeek;
+            m_parameterSets.clear();
+            m_sizeRefusalLogged = false;
+        }
+        if (!ring || ring->count() == 0) {
+            waitFor(kIdleWaitMs);
+            continue;
+        }
+
+        const int published = decodePass(*ring);
+        meterCount += published;
+        publishedTotal += static_cast<uint64_t>(published);
+
+        const auto now = SteadyClock::now();
+        const int64_t elapsedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(now - meterStart).count();
+        if (elapsedNs > kMeterWindowNs) {
+            m_decodesPerSecond.store(meterCount * 1e9 / static_cast<double>(elapsedNs));
+            meterStart = now;
+            meterCount = 0;
+        }
+        waitFor(kPassWaitMs);
+    }
+    releaseDecoders();
+    m_pictures.clear();
+    m_frame = {};
+    LW_LOG_INFO("PanelDecoder: decode thread stopped on request after %llu pictures",
+                static_cast<unsigned long long>(publishedTotal));
+}
+
+int PanelDecoder::decodePass(const FrameRing& ring)
+{
+    const int64_t delayMs = m_delayMs.load();
+    int64_t targetMs = m_wallClockMs() - delayMs;
+    const int64_t oldestMs = ring.oldestWallMs();
+    if (oldestMs != 0 && targetMs < oldestMs)
+        targetMs = oldestMs;
+    const bool isH264 = ring.fourcc() == kFourccH264;
+    m_streamWidth = ring.width();
+    m_streamHeight = ring.height();
+
+    if (isH264) {
+        std::vector<uint8_t> config = ring.codecConfig();
+        if (!config.empty())
+            m_parameterSets = std::move(config);
+    }
+
+    // Metadata look-ups only: payloads are copied just for frames that get decoded.
+    bool evicted = false;
+    if (m_nextSeq >= 0 && !ring.infoBySequence(static_cast<uint64_t>(m_nextSeq))) {
+        const auto newest = ring.newestInfo();
+        evicted = newest && newest->seq >= static_cast<uint64_t>(m_nextSeq);
+    }
+    const bool seek = m_nextSeq < 0 || m_seekDelayMs == kNoSeek ||
+                      std::llabs(delayMs - m_seekDelayMs) > kSeekThresholdMs || evicted;
+    if (seek) {
+        if (const auto keyframe = ring.keyframeInfoAtOrBefore(targetMs)) {
+            if (isH264) {
+                if (m_codec && m_nextSeq >= 0)
+                    avcodec_flush_buffers(m_codec.get());
+                m_pending.clear();
+            }
+            m_nextSeq = static_cast<int64_t>(keyframe->seq);
+            m_seekDelayMs = delayMs;
+        }
+    }
+
+    int published = 0;
+    for (int i = 0; m_nextSeq >= 0 && i < kMaxDecodesPerPass; ++i) {
+        const uint64_t seq = static_cast<uint64_t>(m_nextSeq);
+        const auto info = ring.infoBySequence(seq);
+        if (!info || info->wallMs > targetMs)
+            break;
+        if (!ring.copyBySequence(seq, m_frame))
+            break;  // evicted since the look-up; the next pass resynchronises
+        const bool ok = isH264 ? decodeH264Frame(m_frame) : decodeMjpegFrame(m_frame);
+        if (ok)
+            ++published;
+        ++m_nextSeq;
+    }
+    return published;
+}
+
+void PanelDecoder::releaseDecoders()
+{
+    m_avFrame.reset();
+    m_downloadFrame.reset();
+    m_codec.reset();
+    m_hwPixelFormat = -1;
+    m_scaler.reset();
+    m_scalerFormat = -1;
+    m_jpeg.reset();
+    m_nativeY = {};
+    m_nativeU = {};
+    m_nativeV = {};
+    m_pending.clear();
+}
+
+bool PanelDecoder::pictureSizeAllowed(int64_t width, int64_t height)
+{
+    bool allowed = width <= kMaxPictureDimension && height <= kMaxPictureDimension;
+    if (allowed && m_streamWidth > 0 && m_streamHeight > 0)
+        allowed = width <= m_streamWidth && height <= m_streamHeight;
+    if (!allowed && !m_sizeRefusalLogged) {
+        m_sizeRefusalLogged = true;
+        LW_LOG_WARN("PanelDecoder: refusing a %lldx%lld picture (stream %dx%d, limit %dx%d); such frames are skipped",
+                    static_cast<long long>(width), static_cast<long long>(height), m_streamWidth, m_streamHeight,
+                    kMaxPictureDimension, kMaxPictureDimension);
+    }
+    return allowed;
+}
+
+void PanelDecoder::publishPicture(int64_t wallMs, uint64_t seq)
+{
+    std::shared_ptr<DecodedFrame> picture = m_pictures.take();
+    picture->wallMs = wallMs;
+    picture->seq = seq;
+    picture->rotationDeg = 0;
+    m_out.publish(std::move(picture));
+}
+
+bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
+{
+    if (!m_jpeg) {
+        m_jpeg.reset(tjInitDecompress());
+        if (!m_jpeg)
+            return false;
+    }
+    void* const handle = m_jpeg.get();
+    const unsigned char* data = frame.data.data();
+    const unsigned long size = frame.data.size();
+
+    int width = 0;
+    int height = 0;
+    int subsampling = 0;
+    int colorspace = 0;
+    if (tjDecompressHeader3(handle, data, size, &width, &height, &subsampling, &colorspace) != 0) {
+        LW_LOG_WARN("PanelDecoder: tjDecompressHeader3 failed: %s", tjGetErrorStr2(handle));
+        return false;
+    }
+    if (width < 1 || height < 1)
+        return false;
+    if (!pictureSizeAllowed(width, height))
+        return false;
+
+    // TurboJPEG reports a picture it decoded whole but with a complaint
+    // (stray bytes after the data, say) as a warning; such a picture is kept.
+    const auto decodeFailed = [&](int rc) {
+        if (rc == 0)
+            return false;
+        if (tjGetErrorCode(handle) == TJERR_WARNING) {
+            if (!m_jpegWarningLogged) {
+                m_jpegWarningLogged = true;
+                LW_LOG_WARN("PanelDecoder: JPEG decoded with a warning, picture kept: %s", tjGetErrorStr2(handle));
+            }
+            return false;
+        }
+        return true;
+    };
+
+    if (subsampling < 0 || subsampling >= TJ_NUMSAMP)
+        return false;
+    // TurboJPEG writes whole MCUs: a luma plane that is not a multiple of
+    // them is decoded into a padded buffer and then cropped.
+    const int lumaPlaneWidth = tjPlaneWidth(0, width, subsampling);
+    const int lumaPlaneHeight = tjPlaneHeight(0, height, subsampling);
+    if (lumaPlaneWidth < 1 || lumaPlaneHeight < 1)
+        return false;
+    const bool paddedLuma = lumaPlaneWidth != width || lumaPlaneHeight != height;
+    if (paddedLuma)
+        m_nativeY.resize(static_cast<size_t>(lumaPlaneWidth) * static_cast<size_t>(lumaPlaneHeight));
+
+    DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::I420, width, height);
+    auto& planes = picture.planes;
+    unsigned char* const lumaOut = paddedLuma ? m_nativeY.data() : planes[0].data();
+    const int lumaStride = paddedLuma ? lumaPlaneWidth : width;
+    if (subsampling == TJSAMP_420 || subsampling == TJSAMP_GRAY) {
+        // 4:2:0 chroma planes are exactly the picture's, padded or not.
+        unsigned char* out[3] = {lumaOut, planes[1].data(), planes[2].data()};
+        int strides[3] = {lumaStride, picture.strides[1], picture.strides[2]};
+        if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
+            LW_LOG_WARN("PanelDecoder: tjDecompressToYUVPlanes failed: %s", tjGetErrorStr2(handle));
+            return false;
+        }
+        if (subsampling == TJSAMP_GRAY) {
+            std::fill(planes[1].begin(), planes[1].end(), uint8_t {128});
+            std::fill(planes[2].begin(), planes[2].end(), uint8_t {128});
+        }
+    } else {
+        const int planeWidth = tjPlaneWidth(1, width, subsampling);
+        const int planeHeight = tjPlaneHeight(1, height, subsampling);
+        if (planeWidth < 1 || planeHeight < 1)
+            return false;
+        const size_t planeBytes = static_cast<size_t>(planeWidth) * static_cast<size_t>(planeHeight);
+        m_nativeU.resize(planeBytes);
+        m_nativeV.resize(planeBytes);
+        unsigned char* out[3] = {lumaOut, m_nativeU.data(), m_nativeV.data()};
+        int strides[3] = {lumaStride, planeWidth, planeWidth};
+        if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
+            LW_LOG_WARN("PanelDecoder: tjDecompressToYUVPlanes (native subsamp) failed: %s", tjGetErrorStr2(handle));
+            return false;
+        }
+        const int stepX = tjMCUWidth[subsampling] / 8;
+        const int stepY = tjMCUHeight[subsampling] / 8;
+        const int chromaWidth = picture.strides[1];
+        const int chromaHeight = (height + 1) / 2;
+        downsampleChromaPlane(m_nativeU.data(), planeWidth, planeHeight, stepX, stepY, planes[1].data(),
+                              chromaWidth, chromaHeight);
+        downsampleChromaPlane(m_nativeV.data(), planeWidth, planeHeight, stepX, stepY, planes[2].data(),
+                              chromaWidth, chromaHeight);
+    }
+    if (paddedLuma)
+        copyRows(m_nativeY.data(), lumaPlaneWidth, planes[0].data(), static_cast<size_t>(width), height);
+    publishPicture(frame.wallMs, frame.seq);
+    return true;
+}
+
+AvCodecContextPtr PanelDecoder::openHardwareH264Decoder()
+{
+    const std::string& name = m_hardwareName;
+    if (name == "v4l2m2m") {
+        const AVCodec* decoder = avcodec_find_decoder_by_name("h264_v4l2m2m");
+        if (!decoder) {
+            m_hardwareFailed = true;  // not built into this FFmpeg: software, quietly
+            return {};
+        }
+        AvCodecContextPtr context(avcodec_alloc_context3(decoder));
+        if (!context)
+            return {};
+        const int rc = avcodec_open2(context.get(), decoder, nullptr);
+        if (rc == 0)
+            return context;
+        m_hardwareFailed = true;
+        LW_LOG_WARN("PanelDecoder: the %s H.264 decoder failed to open, falling back to software H.264 (%s)",
+                    name.c_str(), avErrorText(rc).c_str());
+        return {};
+    }
+
+    AVHWDeviceType deviceType = AV_HWDEVICE_TYPE_NONE;
+    AVPixelFormat hardwareFormat = AV_PIX_FMT_NONE;
+    if (name == "vaapi") {
+        deviceType = AV_HWDEVICE_TYPE_VAAPI;
+        hardwareFormat = AV_PIX_FMT_VAAPI;
+    } else if (name == "cuda") {
+        deviceType = AV_HWDEVICE_TYPE_CUDA;
+        hardwareFormat = AV_PIX_FMT_CUDA;
+    } else {
+        m_hardwareFailed = true;  // unknown name: software
+        return {};
+    }
+    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!decoder)
+        return {};
+    AvCodecContextPtr context(avcodec_alloc_context3(decoder));
+    if (!context)
+        return {};
+    AVBufferRef* device = nullptr;
+    if (av_hwdevice_ctx_create(&device, deviceType, nullptr, nullptr, 0) < 0) {
+        m_hardwareFailed = true;
+        LW_LOG_WARN("PanelDecoder: failed to create a %s hw device, falling back to software H.264", name.c_str());
+        return {};
+    }
+    context->hw_device_ctx = device;  // the context owns the reference now
+    m_hwPixelFormat = hardwareFormat;
+    context->opaque = &m_hwPixelFormat;
+    context->get_format = negotiateHwPixelFormat;
+    context->max_pixels = static_cast<int64_t>(kMaxPictureDimension) * kMaxPictureDimension;
+    const int rc = avcodec_open2(context.get(), decoder, nullptr);
+    if (rc == 0)
+        return context;
+    m_hwPixelFormat = -1;
+    m_hardwareFailed = true;
+    LW_LOG_WARN("PanelDecoder: the %s H.264 decoder failed to open, falling back to software H.264 (%s)",
+                name.c_str(), avErrorText(rc).c_str());
+    return {};
+}
+
+AvCodecContextPtr PanelDecoder::openSoftwareH264Decoder()
+{
+    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!decoder)
+        return {};
+    AvCodecContextPtr context(avcodec_alloc_context3(decoder));
+    if (!context)
+        return {};
+    context->max_pixels = static_cast<int64_t>(kMaxPictureDimension) * kMaxPictureDimension;
+    if (avcodec_open2(context.get(), decoder, nullptr) != 0)
+        return {};  // the next frame tries again
+    return context;
+}
+
+bool PanelDecoder::ensureH264Decoder()
+{
+    if (m_codec)
+        return true;
+    m_hwPixelFormat = -1;
+    AvCodecContextPtr context;
+    if (!m_hardwareFailed && !m_hardwareName.empty())
+        context = openHardwareH264Decoder();
+    if (!context) {
+        m_hwPixelFormat = -1;
+        context = openSoftwareH264Decoder();
+        if (!context)
+            return false;
+    }
+    m_codec = std::move(context);
+    m_avFrame.reset(av_frame_alloc());
+    m_downloadFrame.reset(av_frame_alloc());
+    if (!m_avFrame || !m_downloadFrame) {
+        releaseDecoders();
+        return false;
+    }
+    return true;
+}
+
+PanelDecoder::PendingTimes PanelDecoder::takePendingTimes(int64_t pts, const EncodedFrame& sent)
+{
+    // Packets carry their ring number as pts, so a picture finds its own
+    // times even when the decoder swallowed packets without a picture.
+    if (pts != AV_NOPTS_VALUE) {
+        for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+            if (static_cast<int64_t>(it->seq) == pts) {
+                const PendingTimes times = *it;
+                m_pending.erase(it);
+                return times;
+            }
+        }
+    }
+    if (m_pending.empty())
+        return PendingTimes {sent.wallMs, sent.seq};
+    const PendingTimes times = m_pending.front();
+    m_pending.pop_front();
+    return times;
+}
+
+bool PanelDecoder::decodeH264Frame(const EncodedFrame& frame)
+{
+    if (!ensureH264Decoder())
+        return false;
+    // An empty packet would put the decoder into draining mode for good.
+    if (frame.data.empty())
+        return false;
+    const bool withParameterSets = frame.keyframe && !m_parameterSets.empty();
+    const size_t prefixBytes = withParameterSets ? m_parameterSets.size() : 0;
+    const size_t packetBytes = prefixBytes + frame.data.size();
+    if (packetBytes > static_cast<size_t>(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
+        return false;
+    AvPacketPtr packet(av_packet_alloc());
+    if (!packet || av_new_packet(packet.get(), static_cast<int>(packetBytes)) < 0)
+        return false;
+    if (withParameterSets)
+        std::memcpy(packet->data, m_parameterSets.data(), prefixBytes);
+    std::memcpy(packet->data + prefixBytes, frame.data.data(), frame.data.size());
+    packet->pts = static_cast<int64_t>(frame.seq & static_cast<uint64_t>(INT64_MAX));
+    if (frame.keyframe)
+        packet->flags |= AV_PKT_FLAG_KEY;
+
+    m_pending.push_back(PendingTimes {frame.wallMs, frame.seq});
+    while (m_pending.size() > kMaxPendingPackets)
+        m_pending.pop_front();
+    const int sent = avcodec_send_packet(m_codec.get(), packet.get());
+    if (sent < 0) {
+        m_pending.pop_back();
+        LW_LOG_WARN("PanelDecoder: H264 decode send failed (%d)", sent);
+        return false;
+    }
+
+    bool published = false;
+    AVFrame* decoded = m_avFrame.get();
+    AVFrame* download = m_downloadFrame.get();
+    while (avcodec_receive_frame(m_codec.get(), decoded) == 0) {
+        const PendingTimes times = takePendingTimes(decoded->pts, frame);
+        const AVFrame* picture = decoded;
+        if (m_hwPixelFormat >= 0 && decoded->format == m_hwPixelFormat) {
+            if (av_hwframe_transfer_data(download, decoded, 0) < 0) {
+                LW_LOG_WARN("PanelDecoder: av_hwframe_transfer_data failed");
+                av_frame_unref(decoded);
+                av_frame_unref(download);
+                continue;
+            }
+            picture = download;
+        }
+        if (publishAvFrame(picture, times.wallMs, times.seq))
+            published = true;
+        av_frame_unref(decoded);
+        av_frame_unref(download);
+    }
+    return published;
+}
+
+bool PanelDecoder::publishAvFrame(const AVFrame* source, int64_t wallMs, uint64_t seq)
+{
+    const int width = source->width;
+    const int height = source->height;
+    if (width < 1 || height < 1)
+        return false;
+    if (width > kMaxPictureDimension || height > kMaxPictureDimension)
+        return false;
+    const size_t chromaWidth = (static_cast<size_t>(width) + 1) / 2;
+    const int chromaHeight = (height + 1) / 2;
+    const auto format = static_cast<AVPixelFormat>(source->format);
+
+    if (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P) {
+        DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::I420, width, height);
+        copyRows(source->data[0], source->linesize[0], picture.planes[0].data(), width, height);
+        copyRows(source->data[1], source->linesize[1], picture.planes[1].data(), chromaWidth, chromaHeight);
+        copyRows(source->data[2], source->linesize[2], picture.planes[2].data(), chromaWidth, chromaHeight);
+    } else if (format == AV_PIX_FMT_NV12) {
+        DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::NV12, width, height);
+        copyRows(source->data[0], source->linesize[0], picture.planes[0].data(), width, height);
+        copyRows(source->data[1], source->linesize[1], picture.planes[1].data(), 2 * chromaWidth, chromaHeight);
+    } else {
+        if (!m_scaler || m_scalerWidth != width || m_scalerHeight != height || m_scalerFormat != format) {
+            m_scaler.reset(sws_getContext(width, height, format, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                                          nullptr, nullptr, nullptr));
+            m_scalerFormat = m_scaler ? static_cast<int>(format) : -1;
+            m_scalerWidth = width;
+            m_scalerHeight = height;
+            if (!m_scaler)
+                return false;
+        }
+        DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::I420, width, height);
+        uint8_t* out[4] = {picture.planes[0].data(), picture.planes[1].data(), picture.planes[2].data(),
+                           nullptr};
+        const int strides[4] = {picture.strides[0], picture.strides[1], picture.strides[2], 0};
+        if (sws_scale(m_scaler.get(), source->data, source->linesize, 0, height, out, strides) <= 0)
+            return false;
+    }
+    publishPicture(wallMs, seq);
+    return true;
+}
+
+}  // namespace lagwell
