@@ -14,20 +14,20 @@ function box(x, y, w, h) {
     return Object.freeze({ x: x, y: y, w: w, h: h });
 }
 
-function spec(id, boxes) {
+function layoutRecord(id, boxes) {
     return Object.freeze({ id: id, count: boxes.length, boxes: Object.freeze(boxes) });
 }
 
 // Frozen: every caller shares these records, so none may change them.
 var LAYOUT_SPECS = Object.freeze([
-    spec("1", [box(0, 0, 1, 1)]),
-    spec("2-side", [box(0, 0, 0.5, 1), box(0.5, 0, 0.5, 1)]),
-    spec("2-stack", [box(0, 0, 1, 0.5), box(0, 0.5, 1, 0.5)]),
-    spec("3-top", [box(0, 0, 0.5, 0.5), box(0.5, 0, 0.5, 0.5), box(0, 0.5, 1, 0.5)]),
-    spec("3-bottom", [box(0, 0, 1, 0.5), box(0, 0.5, 0.5, 0.5), box(0.5, 0.5, 0.5, 0.5)]),
+    layoutRecord("1", [box(0, 0, 1, 1)]),
+    layoutRecord("2-side", [box(0, 0, 0.5, 1), box(0.5, 0, 0.5, 1)]),
+    layoutRecord("2-stack", [box(0, 0, 1, 0.5), box(0, 0.5, 1, 0.5)]),
+    layoutRecord("3-top", [box(0, 0, 0.5, 0.5), box(0.5, 0, 0.5, 0.5), box(0, 0.5, 1, 0.5)]),
+    layoutRecord("3-bottom", [box(0, 0, 1, 0.5), box(0, 0.5, 0.5, 0.5), box(0.5, 0.5, 0.5, 0.5)]),
     // The last box is 1 - 2 * THIRD wide so the row ends exactly at 1.
-    spec("3-row", [box(0, 0, THIRD, 1), box(THIRD, 0, THIRD, 1), box(2 * THIRD, 0, 1 - 2 * THIRD, 1)]),
-    spec("4-grid", [box(0, 0, 0.5, 0.5), box(0.5, 0, 0.5, 0.5), box(0, 0.5, 0.5, 0.5), box(0.5, 0.5, 0.5, 0.5)])
+    layoutRecord("3-row", [box(0, 0, THIRD, 1), box(THIRD, 0, THIRD, 1), box(2 * THIRD, 0, 1 - 2 * THIRD, 1)]),
+    layoutRecord("4-grid", [box(0, 0, 0.5, 0.5), box(0.5, 0, 0.5, 0.5), box(0, 0.5, 0.5, 0.5), box(0.5, 0.5, 0.5, 0.5)])
 ]);
 
 // The record of `id` (strict comparison); layout "1" for any unknown id.

@@ -81,6 +81,7 @@ struct PanelState {
 }  // namespace
 
 struct Engine::Impl {
+    V4l2Io* v4l2 = nullptr;  // null: the kernel's interface
     Capabilities capabilities;
     bool probed = false;
 
@@ -148,6 +149,8 @@ bool Engine::Impl::startCamera(int slot, const CaptureRequest& request, std::str
     std::unique_ptr<CaptureSource> source;
     if (isTestPatternId(request.deviceId))
         source = std::make_unique<TestPatternSource>();
+    else if (v4l2)
+        source = std::make_unique<UvcCapture>(*v4l2);
     else
         source = std::make_unique<UvcCapture>();
     CaptureSource* sourcePtr = source.get();
@@ -321,6 +324,11 @@ void Engine::Impl::forgetDestroyedPanels()
 }
 
 Engine::Engine() : m_impl(std::make_unique<Impl>()) {}
+
+Engine::Engine(V4l2Io& v4l2) : m_impl(std::make_unique<Impl>())
+{
+    m_impl->v4l2 = &v4l2;
+}
 
 Engine::~Engine()
 {

@@ -28,9 +28,14 @@ struct EngineStats {
     double compositesPerSecond = 0.0;
 };
 
+class V4l2Io;
+
 class Engine {
 public:
     Engine();
+    // Cameras are opened through `v4l2` (which must outlive the engine)
+    // instead of the kernel's interface.
+    explicit Engine(V4l2Io& v4l2);
     ~Engine();
 
     Engine(const Engine&) = delete;

@@ -1,5 +1,7 @@
 #include "Engine.h"
 
+#include "FakeV4l2.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -241,4 +243,51 @@ TEST(EngineTest, teardownWithRunningSessionAndPanelsIsClean)
     engine.reset();
     using K = EngineEvent::Kind;
     EXPECT_EQ(events.kinds(), (std::vector<K> {K::SessionStarted, K::SessionStopped}));
+}
+
+TEST(EngineTest, lostCameraIsReportedOnceAndRecoveredByTheRecoveryThread)
+{
+    lagwell::FakeV4l2 fake;
+    lagwell::FakeCameraConfig config;
+    config.node = "video0";
+    config.busInfo = "usb-0000:00:14.0-1";
+    config.formats.push_back({lagwell::kFourccMjpeg, {{1280, 720, {{1, 30}}, false}}, false});
+    fake.addCamera(config);
+    for (int i = 0; i < 5; ++i)
+        fake.pushFrame("video0", std::vector<uint8_t>(4096, static_cast<uint8_t>(i)));
+    fake.pushUnplug("video0");
+
+    Engine engine(fake);
+    engine.setCapabilities(testCapabilities());
+    EventLog events;
+    // A loss is raised with no engine lock held: the handler may call back in.
+    std::atomic<bool> calledBack {false};
+    auto record = events.handler();
+    engine.setEventHandler([&](const EngineEvent& event) {
+        if (event.kind == EngineEvent::Kind::CameraLost) {
+            (void)engine.isSessionHealthy();
+            (void)engine.panelParams(1);
+            (void)engine.stats();
+            calledBack = true;
+        }
+        record(event);
+    });
+    engine.startSession(sessionOf({"usb-0000:00:14.0-1"}));
+    ASSERT_TRUE(events.waitFor(EngineEvent::Kind::CameraLost));
+    EXPECT_TRUE(calledBack.load());
+    EXPECT_TRUE(engine.isSessionRunning()) << "a lost camera does not end the session";
+
+    // While it is away the recovery thread keeps failing quietly.
+    std::this_thread::sleep_for(1500ms);
+    using K = EngineEvent::Kind;
+    EXPECT_EQ(events.kinds(), (std::vector<K> {K::SessionStarted, K::CameraLost}));
+
+    fake.replug("video0");
+    fake.pushFrame("video0", std::vector<uint8_t>(4096, 9));
+    ASSERT_TRUE(events.waitFor(EngineEvent::Kind::CameraRecovered));
+    ASSERT_TRUE(eventually([&] { return engine.isSessionHealthy(); }));
+    engine.stopSession();
+    EXPECT_EQ(events.kinds(), (std::vector<K> {K::SessionStarted, K::CameraLost, K::CameraRecovered,
+                                               K::SessionStopped}));
+    EXPECT_EQ(fake.openDescriptors(), 0);
 }

@@ -299,8 +299,10 @@ TEST(TestPatternSourceTest, lifecycleEdges)
         EXPECT_EQ(idle.lastFrameWallMs(), 0);
     }
     {
-        TestPatternSource source;
+        // Collectors outlive the source, also when an assertion returns early.
         FrameCollector collector;
+        FrameCollector second;
+        TestPatternSource source;
         ASSERT_TRUE(source.start(request("test", 320, 240), collector.callback(), nullptr));
         std::string error;
         EXPECT_FALSE(source.start(request("test:2", 640, 480), nullptr, &error));
@@ -316,7 +318,6 @@ TEST(TestPatternSourceTest, lifecycleEdges)
         EXPECT_EQ(source.lastFrameWallMs(), last);
 
         // Restart with another camera: new bars at once, last-frame time reset.
-        FrameCollector second;
         ASSERT_TRUE(source.start(request("test:2", 320, 240), second.callback(), nullptr));
         EXPECT_EQ(source.lastFrameWallMs(), 0);
         ASSERT_TRUE(second.waitFor(1));
@@ -325,8 +326,6 @@ TEST(TestPatternSourceTest, lifecycleEdges)
         const size_t firstCount = collector.frames().size();
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(collector.frames().size(), firstCount) << "old callback dropped by stop";
-        // The collectors die before the source: stop it while they live.
-        source.stop();
     }
     {
         // Destroying a running source stops it.

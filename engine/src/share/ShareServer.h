@@ -1,0 +1,176 @@
+#pragma once
+
+// The LAN HTTP/1.0 server of the live share. It binds the first free port
+// from 8080 to 8091 on all IPv4 interfaces, accepts on a thread of its own
+// ("tvx-share-acc") and serves each connection on a detached thread
+// ("tvx-http"): the live stream for viewers with the room code, a connect
+// page, a recordings page and downloads, all behind a per-peer throttle of
+// wrong room codes. Every response carries "Connection: close".
+//
+// Lock order: no code path holds two of the server's locks at once.
+
+#include "CodeThrottle.h"
+#include "CompositeSink.h"
+#include "EngineTypes.h"
+#include "ShareEncoder.h"
+#include "TsMuxer.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+namespace lagwell {
+
+class ShareServer {
+public:
+    static constexpr int kFirstPort = 8080;
+    static constexpr int kLastPort = 8091;
+    static constexpr int kListenBacklog = 16;
+    // Connections served at once; past this a new one gets 503 and is closed,
+    // so a flood cannot exhaust threads.
+    static constexpr int kMaxConnections = 64;
+    // Per read and per write on a connection.
+    static constexpr int kSocketTimeoutSeconds = 8;
+    // The whole request (line and headers) must arrive within this time, so a
+    // client trickling bytes cannot hold a connection slot for long.
+    static constexpr int kRequestDeadlineMs = 20000;
+    static constexpr size_t kMaxLineChars = 8192;
+    static constexpr int kMaxHeaderLines = 200;
+    // How long stop() waits for connection threads.
+    static constexpr int kStopWaitMs = 3000;
+
+    // `nowMs` is the throttle's monotonic clock; empty means the steady clock.
+    explicit ShareServer(CodeThrottle::ClockMs nowMs = {});
+    // Stops the server, then waits for every connection thread to end.
+    ~ShareServer();
+
+    ShareServer(const ShareServer&) = delete;
+    ShareServer& operator=(const ShareServer&) = delete;
+
+    // Configuration, any thread; read at the next start (size, fps) or at
+    // every request (directory).
+    void setCompositeSize(int width, int height, int fps);
+    void setRecordingsDirectory(const std::string& directory);
+    // Called with the viewer count when it changes, on a server thread with
+    // no server lock held. The previous handler is destroyed under the lock.
+    void setViewerCountHandler(std::function<void(int)> handler);
+    // Called once when the stream stops because of a failure the user must
+    // hear about (the encoder failed), on a server thread, no lock held.
+    void setErrorHandler(std::function<void(const std::string&)> handler);
+
+    // The encoder as a composite sink while the server runs, else null.
+    CompositeSink* sink();
+
+    // GUI thread. Loads the room code, finds the LAN address, binds, listens,
+    // starts the encoder and the accept thread. True at once when already
+    // running.
+    bool start(std::string* error);
+    // GUI thread. Shuts down the listener and every open connection, joins
+    // the accept thread, waits at most kStopWaitMs for connection threads and
+    // stops the encoder. Does nothing when not running.
+    void stop();
+    bool isRunning() const { return m_running.load(); }
+
+    // Empty while not running; the address is worked out afresh.
+    std::optional<ShareInfo> info();
+    // Replaces the room code, saves it and returns it. New requests need the
+    // new code; viewers already watching keep their stream.
+    std::string regenerateCode();
+
+    // Writes a whole HTTP/1.0 text response with "Connection: close".
+    static void respondText(int fd, int status, const std::string& contentType, const std::string& body);
+    // Reads and ignores header lines up to the empty line (at most 200).
+    static void drainHeaders(int fd);
+    // The LAN IPv4 address offered to viewers, or empty when there is none.
+    static std::string localAddress();
+    // The score of one interface address, -1 when it does not qualify
+    // (name not wl*, en* or eth*, or a link-local address).
+    static int addressScore(const std::string& interfaceName, const std::string& address);
+    // The target of a request line: the text between its first two spaces,
+    // "/" when there are fewer than two.
+    static std::string requestTarget(const std::string& requestLine);
+    // The room code a target carries: the first query piece named exactly
+    // "k", url-decoded and trimmed of spaces and tabs; empty when none.
+    static std::string roomCodeFromTarget(const std::string& target);
+    static std::string urlDecode(const std::string& text);
+
+private:
+    struct Client {
+        int fd = -1;  // closed only by the viewer's own connection thread
+        std::string peerIp;
+        std::atomic<bool> alive {true};
+        std::atomic<bool> started {false};  // set at the first keyframe after joining
+    };
+
+    void acceptLoop();
+    // Runs one connection on its own thread and then releases its slot; the
+    // only place a connection's socket is closed.
+    void connectionMain(int fd, std::string peerIp, uint64_t generation);
+    void rejectBusy(int fd);
+    void handleClient(int fd, const std::string& peerIp, uint64_t generation);
+    void handleLiveStream(int fd, const std::string& peerIp, const std::string& target);
+    // Hooks for the viewers and the pages: the connection's socket stays
+    // open until connectionMain closes it.
+    void serveViewer(int fd, const std::string& peerIp);
+    void handleRecordingDownload(int fd, const std::string& target);
+    std::string recordingsPageHtml();
+    std::string connectPageHtml(const std::string& host);
+    // Encoder worker: packetises one access unit and sends it to the viewers.
+    void onAccessUnit(const std::vector<uint8_t>& au, bool keyframe, int64_t ptsUs,
+                      const std::vector<uint8_t>& codecConfig);
+    void onEncoderFailure(const std::string& message);
+    void broadcast(const std::vector<uint8_t>& bytes, bool keyframe);
+    void notifyViewerCount();
+    std::string currentCode();
+    // Whether requests of this run may still be routed.
+    bool isServing(uint64_t generation) const;
+
+    std::atomic<bool> m_running {false};
+    // Bumped by every stop, so a connection of an earlier run is never routed.
+    std::atomic<uint64_t> m_generation {0};
+    int m_listenFd = -1;  // GUI thread; read by the accept thread while it runs; -1 = none
+    std::atomic<int> m_port {0};  // last bound port; 0 before the first start
+    std::thread m_acceptThread;   // GUI thread only
+
+    std::mutex m_codeMutex;
+    // guards: m_code
+    std::string m_code;
+
+    std::mutex m_connectionsMutex;
+    // guards: m_connectionFds, m_inFlight, m_refusing; m_connectionsIdle waits on it
+    std::condition_variable m_connectionsIdle;
+    std::unordered_set<int> m_connectionFds;  // open connection sockets, shut down by stop
+    int m_inFlight = 0;                       // connections accepted and not yet finished
+    bool m_refusing = false;                  // from stop's sweep to the next start
+
+    std::mutex m_clientsMutex;
+    // guards: m_clients
+    std::vector<std::shared_ptr<Client>> m_clients;  // live viewers in joining order
+
+    CodeThrottle m_throttle;  // its own lock
+
+    ShareEncoder m_encoder;  // started and stopped on the GUI thread; its own locks
+
+    std::mutex m_muxerMutex;
+    // guards: m_muxer
+    TsMuxer m_muxer;
+
+    std::mutex m_configMutex;
+    // guards: m_viewerCountHandler, m_errorHandler, m_recordingsDir, m_compositeWidth, m_compositeHeight, m_fps
+    std::function<void(int)> m_viewerCountHandler;
+    std::function<void(const std::string&)> m_errorHandler;
+    std::string m_recordingsDir;
+    int m_compositeWidth = 1280;
+    int m_compositeHeight = 720;
+    int m_fps = 30;
+};
+
+}  // namespace lagwell
