@@ -130,6 +130,19 @@ bool isMirrorOf(const QImage& mirrored, const QImage& plain, QString* why)
     return true;
 }
 
+// Left edge of the test pattern's orange square, as a fraction of the
+// panel's width, or -1 when it cannot be seen. The square sits at two thirds
+// of the picture's height and sweeps right and back every 4 s.
+double squareLeft(const QImage& panel)
+{
+    const int y = panel.height() * 131 / 180;
+    for (int x = 0; x < panel.width(); ++x) {
+        if (nearColour(panel.pixel(x, y), qRgb(255, 140, 0), 50))
+            return double(x) / panel.width();
+    }
+    return -1.0;
+}
+
 }  // namespace
 
 class VideoPanelTest : public QObject {
@@ -204,6 +217,24 @@ private slots:
             30000);
         grab.save(QStringLiteral(TAVRIX_GRAB_DIR "/video-panels.png"));
         QVERIFY2(shown, "no picture in every panel");
+
+        // Two seconds apart, half a sweep: the late square is where the live
+        // one is mirrored, so their left edges add up to the whole travel
+        // (1190 of 1280 pixels). Timing on a loaded machine varies, so a few
+        // grabs may be needed once the buffer holds two seconds.
+        double live0 = -1.0;
+        double late0 = -1.0;
+        const bool delayed = QTest::qWaitFor(
+            [&] {
+                grab = window->grabWindow();
+                live0 = squareLeft(panelImage(grab, live, window.get()));
+                late0 = squareLeft(panelImage(grab, late, window.get()));
+                // Apart, too: two live panels meet there while crossing the middle.
+                return live0 >= 0.0 && late0 >= 0.0 && qAbs(live0 + late0 - 1190.0 / 1280.0) < 0.06
+                    && qAbs(live0 - late0) > 0.2;
+            },
+            30000);
+        QVERIFY2(delayed, qPrintable(QStringLiteral("live square at %1, late at %2").arg(live0).arg(late0)));
 
         QString why;
         QVERIFY2(isMirrorOf(panelImage(grab, mirrored, window.get()), panelImage(grab, live, window.get()), &why),
