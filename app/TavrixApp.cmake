@@ -19,6 +19,14 @@ set(tavrix_app_sources
   app/LanguageManager.cpp
   app/ClipboardHelper.h
   app/ClipboardHelper.cpp
+  app/RenderGate.h
+  app/RenderGate.cpp
+  app/EngineBridge.h
+  app/EngineBridge.cpp
+  app/PanelItem.h
+  app/PanelItem.cpp
+  app/PanelRenderNode.h
+  app/PanelRenderNode.cpp
 )
 # Every document and script library of the module.
 set(tavrix_qml_files
@@ -41,6 +49,10 @@ target_link_libraries(tavrix_app PUBLIC
   Qt6::Core Qt6::Gui Qt6::Qml Qt6::Quick Qt6::QuickControls2
   lagwell_base
 )
+# The engine facade behind the Engine singleton.
+if(TARGET lagwell_engine)
+  target_link_libraries(tavrix_app PUBLIC lagwell_engine)
+endif()
 
 # Catalogues: "cmake --build build --target update_translations" refreshes the
 # .ts files from the sources (i18n/update.sh does that and rebuilds); every
