@@ -129,7 +129,7 @@ TEST_F(EngineRecordingTest, recordsTitleBandPanelsAndClosingCardWithSound)
     ASSERT_NE(probe.find("aac"), std::string::npos) << probe;
     // Both streams start together and last the recorded time plus the 3 s tail.
     double videoStart = -1, videoDuration = -1, audioStart = -1, audioDuration = -1;
-    for (const std::string line : {probe.substr(0, probe.find('\n')), probe.substr(probe.find('\n') + 1)}) {
+    for (const std::string& line : {probe.substr(0, probe.find('\n')), probe.substr(probe.find('\n') + 1)}) {
         double start = 0, duration = 0;
         if (line.rfind("h264", 0) == 0 && std::sscanf(line.c_str(), "h264,%*d,%*d,%lf,%lf", &start, &duration) == 2) {
             videoStart = start;
