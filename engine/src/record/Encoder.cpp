@@ -146,6 +146,9 @@ std::unique_ptr<Encoder::Impl> Encoder::Impl::build(const Candidate& candidate, 
     }
 
     if (std::strcmp(candidate.name, "libx264") == 0) {
+        // One thread per core, as the ffmpeg tool does: a single core does not
+        // hold 1080p at 30 fps on a busy or small machine.
+        ctx->thread_count = 0;
         av_opt_set(ctx->priv_data, "preset", "veryfast", 0);
         if (config.lowLatency)
             av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);

@@ -1,5 +1,7 @@
 #include "AudioCapture.h"
 
+#include "AlsaTestDevices.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -101,58 +104,30 @@ protected:
         char pattern[] = "/tmp/tvx-alsa-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_dir = pattern;
+        m_devices = std::make_unique<testing::AlsaTestDevices>(m_dir);
     }
 
     void TearDown() override
     {
-        unsetenv("ALSA_CONFIG_PATH");
-        snd_config_update_free_global();
+        m_devices.reset();
         fs::remove_all(m_dir);
     }
 
-    // Points ALSA at a configuration holding only `text`; each call uses a new
-    // file so libasound reloads it.
-    void useConfig(const std::string& text)
-    {
-        const std::string path = m_dir + "/asound-" + std::to_string(m_configs++) + ".conf";
-        std::ofstream(path) << text;
-        setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
-    }
+    void useConfig(const std::string& text) { m_devices->useConfig(text); }
+    void useToneDevice(const std::string& rawFile) { m_devices->useToneDevice(rawFile); }
+    void useFakeDevice(const std::string& fields) { m_devices->useFakeDevice(fields); }
 
-    // "default" reads `rawFile` through the file plugin over a null slave.
-    void useToneDevice(const std::string& rawFile)
-    {
-        useConfig("pcm.!default {\n"
-                  "  type file\n"
-                  "  slave.pcm { type null }\n"
-                  "  file \"/dev/null\"\n"
-                  "  infile \"" + rawFile + "\"\n"
-                  "  format \"raw\"\n"
-                  "}\n");
-    }
-
-    // "default" is the test plugin with the given extra fields.
-    void useFakeDevice(const std::string& fields)
-    {
-        useConfig("pcm_type.tvxfake { lib \"" TVX_FAKE_PCM_PLUGIN "\" }\n"
-                  "pcm.!default { type tvxfake " + fields + " }\n");
-    }
-
-    // Signed 16-bit mono samples of a sine, written as the raw file.
+    // A sine written as the raw file.
     std::vector<int16_t> writeTone(double hertz, double amplitude, int frames)
     {
-        std::vector<int16_t> samples(static_cast<size_t>(frames));
-        for (int i = 0; i < frames; ++i)
-            samples[size_t(i)] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * hertz * i / kRate)));
-        m_tonePath = m_dir + "/tone.raw";
-        std::ofstream(m_tonePath, std::ios::binary)
-            .write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * 2));
+        std::vector<int16_t> samples = testing::AlsaTestDevices::tone(hertz, amplitude, frames);
+        m_tonePath = m_devices->writeRaw("tone.raw", samples);
         return samples;
     }
 
     std::string m_dir;
     std::string m_tonePath;
-    int m_configs = 0;
+    std::unique_ptr<testing::AlsaTestDevices> m_devices;
 };
 
 TEST_F(AudioCaptureTest, capturesAToneThroughTheFilePlugin)

@@ -5,6 +5,9 @@
  *   mode "flow" (default): one period is always ready; frame n of the
  *        stream carries the sample n % 32000 (negated on channel 1).
  *   mode "stall": starts, then never delivers a frame and never signals poll.
+ *   mode "paced": frames of silence become ready at the stream's rate in real
+ *        time from the start, as from a sound card; a reader that falls behind
+ *        gets the backlog later instead of an overrun.
  *   channels N: accept only N channels (default 1 or 2).
  *   errors N: the first N transfers fail with -EIO.
  *   xrun_after N: report one overrun once N frames have been read; the
@@ -19,6 +22,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 enum { kLostFrames = 1000 };
@@ -26,6 +31,8 @@ enum { kLostFrames = 1000 };
 typedef struct {
     snd_pcm_ioplug_t io;
     int stall;
+    int paced;
+    int64_t startNs; /* paced: monotonic time of the start, -1 before it */
     long errorsLeft;
     long xrunAfter;
     int xrunDone;
@@ -34,9 +41,37 @@ typedef struct {
     uint64_t streamFrame;       /* frames read since open: the data pattern */
 } FakePcm;
 
+static int64_t monotonicNs(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+}
+
+/* Paced: makes ready what the clock says, never more than the buffer holds. */
+static void paceProduced(FakePcm* fake, snd_pcm_ioplug_t* io)
+{
+    if (fake->startNs < 0)
+        return;
+    const uint64_t due = (uint64_t)(monotonicNs() - fake->startNs) * io->rate / 1000000000u;
+    uint64_t target = due;
+    const uint64_t cap = (uint64_t)fake->consumed + io->buffer_size - 1;
+    if (target > cap)
+        target = cap;
+    if (target > fake->produced)
+        fake->produced = (snd_pcm_uframes_t)target;
+}
+
 static int fakeStart(snd_pcm_ioplug_t* io)
 {
-    (void)io;
+    FakePcm* fake = io->private_data;
+    if (fake->paced) {
+        fake->startNs = monotonicNs();
+        const long periodNs = (long)((uint64_t)io->period_size * 1000000000u / io->rate);
+        struct itimerspec timer = {{periodNs / 1000000000, periodNs % 1000000000},
+                                   {periodNs / 1000000000, periodNs % 1000000000}};
+        timerfd_settime(io->poll_fd, 0, &timer, NULL);
+    }
     return 0;
 }
 
@@ -51,6 +86,7 @@ static int fakePrepare(snd_pcm_ioplug_t* io)
     FakePcm* fake = io->private_data;
     fake->produced = 0;
     fake->consumed = 0;
+    fake->startNs = -1;
     return 0;
 }
 
@@ -59,6 +95,10 @@ static snd_pcm_sframes_t fakePointer(snd_pcm_ioplug_t* io)
     FakePcm* fake = io->private_data;
     if (fake->stall)
         return 0;
+    if (fake->paced) {
+        paceProduced(fake, io);
+        return (snd_pcm_sframes_t)(fake->produced % io->buffer_size);
+    }
     if (fake->xrunAfter > 0 && !fake->xrunDone && fake->streamFrame >= (uint64_t)fake->xrunAfter) {
         fake->xrunDone = 1;
         fake->streamFrame += kLostFrames;
@@ -78,7 +118,7 @@ static snd_pcm_sframes_t fakeTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channe
         return -EIO;
     }
     for (snd_pcm_uframes_t i = 0; i < size; ++i) {
-        const int16_t value = (int16_t)((fake->streamFrame + i) % 32000);
+        const int16_t value = fake->paced ? 0 : (int16_t)((fake->streamFrame + i) % 32000);
         for (unsigned c = 0; c < io->channels; ++c) {
             const snd_pcm_channel_area_t* area = &areas[c];
             int16_t* sample = (int16_t*)((char*)area->addr + (area->first + area->step * (offset + i)) / 8);
@@ -97,6 +137,30 @@ static int fakeClose(snd_pcm_ioplug_t* io)
     free(fake);
     return 0;
 }
+
+/* Paced: the timer wakes the reader once a period; ready when a period is. */
+static int fakePollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfds, unsigned short* revents)
+{
+    FakePcm* fake = io->private_data;
+    uint64_t expirations;
+    (void)pfd;
+    (void)nfds;
+    if (read(io->poll_fd, &expirations, sizeof expirations) < 0 && errno != EAGAIN)
+        return -errno;
+    paceProduced(fake, io);
+    *revents = fake->produced - fake->consumed >= io->period_size ? POLLIN : 0;
+    return 0;
+}
+
+static const snd_pcm_ioplug_callback_t kPacedCallbacks = {
+    .start = fakeStart,
+    .stop = fakeStop,
+    .pointer = fakePointer,
+    .transfer = fakeTransfer,
+    .close = fakeClose,
+    .prepare = fakePrepare,
+    .poll_revents = fakePollRevents,
+};
 
 static const snd_pcm_ioplug_callback_t kCallbacks = {
     .start = fakeStart,
@@ -141,17 +205,20 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
     if (!fake)
         return -ENOMEM;
     fake->stall = strcmp(behaviour, "stall") == 0;
+    fake->paced = strcmp(behaviour, "paced") == 0;
+    fake->startNs = -1;
     fake->errorsLeft = errors;
     fake->xrunAfter = xrunAfter;
 
-    const int fd = eventfd(fake->stall ? 0 : 1, EFD_NONBLOCK | EFD_CLOEXEC);
+    const int fd = fake->paced ? timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)
+                               : eventfd(fake->stall ? 0 : 1, EFD_NONBLOCK | EFD_CLOEXEC);
     if (fd < 0) {
         free(fake);
         return -errno;
     }
     fake->io.version = SND_PCM_IOPLUG_VERSION;
     fake->io.name = "Tavrix test capture";
-    fake->io.callback = &kCallbacks;
+    fake->io.callback = fake->paced ? &kPacedCallbacks : &kCallbacks;
     fake->io.private_data = fake;
     fake->io.poll_fd = fd;
     fake->io.poll_events = POLLIN;

@@ -1,0 +1,457 @@
+#include "CompositeRecorder.h"
+
+#include "FfmpegError.h"
+#include "Log.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <optional>
+
+// Lock order: m_audioMutex before the writer's lock. m_queueMutex and
+// m_controlMutex are never held while another lock is taken.
+
+namespace lagwell {
+namespace {
+
+constexpr auto kWorkerWait = std::chrono::milliseconds(50);
+constexpr int64_t kNsPerMs = 1000000;
+constexpr int kAacBitRate = 128000;
+constexpr int kDefaultAacFrameSamples = 1024;
+constexpr int32_t kDefaultFps = 30;
+constexpr double kBitsPerPixel = 0.2;
+// Picture buffers kept for reuse beyond the queue's own.
+constexpr size_t kMaxSpareBuffers = 2;
+
+int64_t steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+CompositeRecorder::CompositeRecorder() = default;
+
+CompositeRecorder::~CompositeRecorder()
+{
+    stop();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+int CompositeRecorder::width() const
+{
+    return m_width.load();
+}
+
+int CompositeRecorder::height() const
+{
+    return m_height.load();
+}
+
+bool CompositeRecorder::active() const
+{
+    const int32_t state = m_state.load();
+    return state == kRecording || state == kStopping;
+}
+
+int64_t CompositeRecorder::elapsedMs() const
+{
+    if (!m_firstFrameSeen.load(std::memory_order_acquire))
+        return 0;
+    return (steadyNowNs() - m_firstFrameTimeNs.load()) / kNsPerMs;
+}
+
+bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t height, int32_t fps, std::string* error)
+{
+    return start(path, width, height, fps, Completion {}, error);
+}
+
+bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t height, int32_t fps,
+                              Completion onFinished, std::string* error)
+{
+    // A completion that starts the next recording runs on the worker, which
+    // cannot wait for itself.
+    const bool onOwnWorker = m_worker.joinable() && m_worker.get_id() == std::this_thread::get_id();
+    if (m_state.load() != kIdle || onOwnWorker) {
+        if (error)
+            *error = "A recording is already in progress.";
+        return false;
+    }
+    // The previous worker has finished its work; it may still be in its completion.
+    if (m_worker.joinable())
+        m_worker.join();
+
+    // A rate below 1 is encoded as 30 fps, and its bit rate follows.
+    const int32_t effectiveFps = fps >= 1 ? fps : kDefaultFps;
+    m_width.store(width);
+    m_height.store(height);
+    m_firstFrameSeen.store(false);
+    m_firstFrameTimeNs.store(0);
+    m_framesEncoded.store(0);
+    m_framesDropped.store(0);
+    m_frameStepUs.store(1000000 / effectiveFps);
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queue.clear();
+    }
+
+    Encoder::Config config;
+    config.width = width;
+    config.height = height;
+    config.fps = fps;
+    config.bitRate =
+        static_cast<int64_t>(static_cast<double>(int64_t(width) * height * effectiveFps) * kBitsPerPixel);
+    config.gopSize = effectiveFps;
+    config.lowLatency = true;
+    std::string encoderError;
+    if (!m_encoder.open(config, &encoderError)) {
+        if (error)
+            *error = "Could not open a video encoder: " + encoderError;
+        return false;
+    }
+
+    // Creates the container and the file; on failure nothing is left open.
+    std::string writerError;
+    if (!m_writer.open(path, width, height, &writerError)) {
+        m_encoder.close();
+        if (error)
+            *error = writerError;
+        return false;
+    }
+
+    const bool hasSound = startAudio();
+    LW_LOG_INFO("CompositeRecorder: recording %dx%d at %d fps with %s%s into '%s'", width, height, fps,
+                m_encoder.name().c_str(), hasSound ? " and sound" : ", no sound", path.c_str());
+
+    {
+        std::lock_guard<std::mutex> lock(m_controlMutex);
+        m_onFinished = std::move(onFinished);
+        m_stopDeadlineNs = 0;
+        m_state.store(kRecording);
+    }
+    m_worker = std::thread([this, path] { run(path); });
+    return true;
+}
+
+void CompositeRecorder::stop(Completion onFinished)
+{
+    std::lock_guard<std::mutex> lock(m_controlMutex);
+    const int32_t state = m_state.load();
+    if (state == kRecording) {
+        m_stopDeadlineNs = steadyNowNs() + kTailMs * kNsPerMs;
+        m_state.store(kStopping);
+    } else if (state != kStopping) {
+        return;
+    }
+    // A stop that comes while Stopping changes neither the deadline nor a
+    // completion already in force; it only fills in a missing one.
+    if (!m_onFinished)
+        m_onFinished = std::move(onFinished);
+}
+
+void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs)
+{
+    if (!active() || !rgba)
+        return;
+    const int32_t width = m_width.load();
+    const int32_t height = m_height.load();
+    if (width <= 0 || height <= 0)
+        return;
+    const int64_t rowBytes = int64_t(width) * 4;
+    const int64_t sourceStride = strideBytes > 0 ? strideBytes : rowBytes;
+    if (sourceStride < rowBytes) {
+        // Rows would overlap and the last one would run past the picture.
+        m_framesDropped.fetch_add(1);
+        return;
+    }
+
+    if (!m_firstFrameSeen.load(std::memory_order_acquire)) {
+        m_basePtsUs = ptsUs;
+        m_lastPtsUs = -1;
+        m_firstFrameTimeNs.store(steadyNowNs());
+        m_firstFrameSeen.store(true, std::memory_order_release);
+    }
+    // A count that starts again (a composite target made anew) continues one
+    // picture after the last: the file's times must keep rising.
+    if (ptsUs - m_basePtsUs <= m_lastPtsUs)
+        m_basePtsUs = ptsUs - (m_lastPtsUs + m_frameStepUs.load());
+    m_lastPtsUs = ptsUs - m_basePtsUs;
+
+    QueuedFrame frame;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (!m_spareBuffers.empty()) {
+            frame.rgba = std::move(m_spareBuffers.back());
+            m_spareBuffers.pop_back();
+        }
+    }
+    // Rows are copied packed, so the stored stride is the one of the copy.
+    const size_t bytes = static_cast<size_t>(rowBytes * height);
+    frame.rgba.resize(bytes);
+    if (sourceStride == rowBytes) {
+        std::memcpy(frame.rgba.data(), rgba, bytes);
+    } else {
+        for (int32_t row = 0; row < height; ++row)
+            std::memcpy(frame.rgba.data() + row * rowBytes, rgba + row * sourceStride, static_cast<size_t>(rowBytes));
+    }
+    frame.width = width;
+    frame.height = height;
+    frame.strideBytes = static_cast<int32_t>(rowBytes);
+    frame.ptsUs = m_lastPtsUs;
+
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (m_queue.size() >= kMaxQueuedFrames) {
+            if (m_spareBuffers.size() < kMaxSpareBuffers)
+                m_spareBuffers.push_back(std::move(m_queue.front().rgba));
+            m_queue.pop_front();
+            m_framesDropped.fetch_add(1);
+        }
+        m_queue.push_back(std::move(frame));
+    }
+    m_queueCv.notify_all();
+}
+
+void CompositeRecorder::run(std::string path)
+{
+    pthread_setname_np(pthread_self(), "tvx-rec");
+    const Encoder::AuCallback onAu = [this](const Encoder::EncodedAU& au) { onVideoAu(au); };
+
+    for (;;) {
+        std::optional<QueuedFrame> frame;
+        {
+            std::unique_lock<std::mutex> lock(m_queueMutex);
+            m_queueCv.wait_until(lock, std::chrono::steady_clock::now() + kWorkerWait,
+                                 [this] { return !m_queue.empty(); });
+            if (!m_queue.empty()) {
+                frame = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+        }
+
+        if (frame) {
+            if (frame->width == m_width.load() && frame->height == m_height.load()) {
+                std::string encodeError;
+                if (m_encoder.encodeFrame(frame->rgba.data(), frame->strideBytes, frame->ptsUs, onAu, &encodeError)) {
+                    m_framesEncoded.fetch_add(1);
+                } else {
+                    m_writer.keepError("Video encoder failed: " + encodeError);
+                }
+            } else {
+                m_framesDropped.fetch_add(1);  // queued for an earlier recording's size
+            }
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            if (m_spareBuffers.size() < kMaxSpareBuffers)
+                m_spareBuffers.push_back(std::move(frame->rgba));
+        }
+
+        m_writer.checkLateAudio();
+
+        // The first error (encoder, file, disk) ends the recording at once.
+        const bool failed = !m_writer.firstError().empty();
+        std::lock_guard<std::mutex> lock(m_controlMutex);
+        if (failed && m_state.load() == kRecording)
+            endNowLocked();
+        if (failed && m_state.load() == kStopping)
+            m_stopDeadlineNs = std::min(m_stopDeadlineNs, steadyNowNs());
+        if (m_state.load() == kStopping && steadyNowNs() >= m_stopDeadlineNs)
+            break;
+    }
+    finish(path);
+}
+
+void CompositeRecorder::endNowLocked()
+{
+    m_stopDeadlineNs = steadyNowNs();
+    m_state.store(kStopping);
+}
+
+void CompositeRecorder::finish(const std::string& path)
+{
+    const Encoder::AuCallback onAu = [this](const Encoder::EncodedAU& au) { onVideoAu(au); };
+    std::string flushError;
+    if (!m_encoder.flush(onAu, &flushError))
+        m_writer.keepError("Video encoder failed while finishing: " + flushError);
+
+    m_audio.stop();
+    {
+        std::lock_guard<std::mutex> lock(m_audioMutex);
+        if (m_aac && avcodec_send_frame(m_aac.get(), nullptr) >= 0)
+            drainAacLocked();
+    }
+
+    // The outcome is settled here, before the state lets another recording in.
+    const bool hasHeader = m_writer.finish();
+    std::string firstError = m_writer.firstError();
+    bool ok = false;
+    std::string text;
+    if (hasHeader && firstError.empty()) {
+        ok = true;
+        text = path;
+    } else {
+        text = firstError.empty() ? "Recording failed." : firstError;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(m_audioMutex);
+        freeAacLocked();
+    }
+    m_encoder.close();
+
+    if (ok) {
+        LW_LOG_INFO("CompositeRecorder: saved '%s' (%lld pictures encoded, %lld dropped)", path.c_str(),
+                    static_cast<long long>(m_framesEncoded.load()), static_cast<long long>(m_framesDropped.load()));
+    } else {
+        LW_LOG_WARN("CompositeRecorder: recording '%s' failed: %s (%lld pictures encoded, %lld dropped)%s",
+                    path.c_str(), text.c_str(), static_cast<long long>(m_framesEncoded.load()),
+                    static_cast<long long>(m_framesDropped.load()), hasHeader ? "" : "; file removed");
+    }
+
+    Completion completion;
+    {
+        std::lock_guard<std::mutex> lock(m_controlMutex);
+        completion = std::move(m_onFinished);
+        m_onFinished = nullptr;
+        m_state.store(kIdle);
+    }
+    {
+        // Pictures left over are never encoded; their memory goes now.
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queue.clear();
+        m_spareBuffers.clear();
+    }
+    if (completion)
+        completion(ok, std::move(text));
+}
+
+void CompositeRecorder::onVideoAu(const Encoder::EncodedAU& au)
+{
+    m_writer.onVideoAu(au, m_encoder.codecConfig());
+}
+
+bool CompositeRecorder::startAudio()
+{
+    std::string micError;
+    const bool micStarted = m_audio.start(
+        [this](const int16_t* samples, int32_t frames, int32_t channels, int64_t) { onPcm(samples, frames, channels); },
+        &micError);
+    if (!micStarted) {
+        LW_LOG_INFO("CompositeRecorder: recording without sound (%s)", micError.c_str());
+        return false;
+    }
+
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!codec) {
+        m_audio.stop();
+        LW_LOG_WARN("CompositeRecorder: recording without sound (no AAC encoder)");
+        return false;
+    }
+    AvCodecContextPtr context(avcodec_alloc_context3(codec));
+    if (!context) {
+        m_audio.stop();
+        return false;
+    }
+    context->sample_rate = m_audio.rate();
+    av_channel_layout_default(&context->ch_layout, m_audio.channels());
+    context->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    context->bit_rate = kAacBitRate;
+    context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    context->time_base = AVRational {1, m_audio.rate()};
+    const int openRc = avcodec_open2(context.get(), codec, nullptr);
+    if (openRc < 0) {
+        m_audio.stop();
+        LW_LOG_WARN("CompositeRecorder: recording without sound (AAC encoder: %s)", ffmpegError(openRc).c_str());
+        return false;
+    }
+
+    AvFramePtr frame(av_frame_alloc());
+    if (!frame) {
+        m_audio.stop();
+        return false;
+    }
+    frame->format = AV_SAMPLE_FMT_FLTP;
+    av_channel_layout_copy(&frame->ch_layout, &context->ch_layout);
+    frame->nb_samples = context->frame_size >= 1 ? context->frame_size : kDefaultAacFrameSamples;
+    frame->sample_rate = context->sample_rate;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) {
+        m_audio.stop();
+        return false;
+    }
+    AvPacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        m_audio.stop();
+        return false;
+    }
+
+    std::lock_guard<std::mutex> lock(m_audioMutex);
+    m_writer.expectAudio(context->sample_rate);
+    m_pcmBuffer.clear();
+    m_samplesSent = 0;
+    m_aac = std::move(context);
+    m_aacFrame = std::move(frame);
+    m_aacPacket = std::move(packet);
+    return true;
+}
+
+void CompositeRecorder::onPcm(const int16_t* samples, int32_t frames, int32_t channels)
+{
+    std::lock_guard<std::mutex> lock(m_audioMutex);
+    // Until the AAC encoder is ready, samples are discarded.
+    if (!m_aac || frames <= 0 || channels != m_aac->ch_layout.nb_channels)
+        return;
+    m_pcmBuffer.insert(m_pcmBuffer.end(), samples, samples + int64_t(frames) * channels);
+    const size_t frameSamples = static_cast<size_t>(m_aacFrame->nb_samples) * static_cast<size_t>(channels);
+    while (m_pcmBuffer.size() >= frameSamples)
+        encodeAacFrameLocked();
+}
+
+void CompositeRecorder::encodeAacFrameLocked()
+{
+    AVFrame* frame = m_aacFrame.get();
+    const int channels = m_aac->ch_layout.nb_channels;
+    const int count = frame->nb_samples;
+    const size_t used = static_cast<size_t>(count) * static_cast<size_t>(channels);
+    if (av_frame_make_writable(frame) >= 0) {
+        constexpr float kScale = 1.0f / 32768.0f;
+        for (int k = 0; k < channels; ++k) {
+            auto* plane = reinterpret_cast<float*>(frame->extended_data[k]);
+            for (int i = 0; i < count; ++i)
+                plane[i] = static_cast<float>(m_pcmBuffer[size_t(i) * size_t(channels) + size_t(k)]) * kScale;
+        }
+    }
+    frame->pts = m_samplesSent;
+    m_samplesSent += count;
+    m_pcmBuffer.erase(m_pcmBuffer.begin(), m_pcmBuffer.begin() + static_cast<std::ptrdiff_t>(used));
+    // A frame the encoder refuses loses only its own sound.
+    if (avcodec_send_frame(m_aac.get(), frame) < 0)
+        return;
+    drainAacLocked();
+}
+
+void CompositeRecorder::drainAacLocked()
+{
+    AVPacket* packet = m_aacPacket.get();
+    while (avcodec_receive_packet(m_aac.get(), packet) >= 0) {
+        m_writer.onAudioPacket(*packet, *m_aac);
+        av_packet_unref(packet);
+    }
+}
+
+void CompositeRecorder::freeAacLocked()
+{
+    m_aacPacket.reset();
+    m_aacFrame.reset();
+    m_aac.reset();
+    m_pcmBuffer.clear();
+    m_pcmBuffer.shrink_to_fit();
+}
+
+}  // namespace lagwell

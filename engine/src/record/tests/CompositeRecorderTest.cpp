@@ -1,0 +1,755 @@
+#include "CompositeRecorder.h"
+
+#include "AlsaTestDevices.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lagwell {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr int kFps = 30;
+constexpr int64_t kFrameUs = 33333;
+constexpr int64_t kFreshTargetPtsUs = 66666;
+constexpr double kTailSeconds = 3.0;
+constexpr auto kDeadline = 60s;
+
+double secondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+std::string run(const std::string& command)
+{
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+// What ffprobe says about one stream of a file.
+struct StreamInfo {
+    std::string codec;
+    double startSeconds = -1;
+    double durationSeconds = -1;
+    int64_t frames = -1;
+};
+
+std::map<std::string, StreamInfo> probeStreams(const std::string& path)
+{
+    std::map<std::string, StreamInfo> streams;
+    std::istringstream lines(run("ffprobe -v error -show_entries stream=codec_type,codec_name,start_time,duration,"
+                                 "nb_frames -of compact=p=0 '" + path + "'"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::map<std::string, std::string> fields;
+        std::istringstream parts(line);
+        std::string part;
+        while (std::getline(parts, part, '|')) {
+            const size_t eq = part.find('=');
+            if (eq != std::string::npos)
+                fields[part.substr(0, eq)] = part.substr(eq + 1);
+        }
+        StreamInfo info;
+        info.codec = fields["codec_name"];
+        auto number = [&](const char* key, double fallback) {
+            const std::string& text = fields[key];
+            return text.empty() || text == "N/A" ? fallback : std::stod(text);
+        };
+        info.startSeconds = number("start_time", -1);
+        info.durationSeconds = number("duration", -1);
+        info.frames = int64_t(number("nb_frames", -1));
+        streams[fields["codec_type"]] = info;
+    }
+    return streams;
+}
+
+// Every completion call, in order.
+class Outcomes {
+public:
+    struct Outcome {
+        bool ok;
+        std::string text;
+        Clock::time_point at;
+    };
+
+    CompositeRecorder::Completion callback(int tag = 0)
+    {
+        return [this, tag](bool ok, std::string text) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_outcomes.push_back({ok, std::move(text), Clock::now()});
+            m_tags.push_back(tag);
+            m_cv.notify_all();
+        };
+    }
+
+    bool waitFor(size_t count, std::chrono::milliseconds timeout = kDeadline)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, timeout, [&] { return m_outcomes.size() >= count; });
+    }
+
+    std::vector<Outcome> all()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_outcomes;
+    }
+    std::vector<int> tags()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_tags;
+    }
+
+private:
+    std::mutex m_mutex;
+    // guards: everything below
+    std::condition_variable m_cv;
+    std::vector<Outcome> m_outcomes;
+    std::vector<int> m_tags;
+};
+
+// A bottom-up RGBA picture of one grey level.
+std::vector<uint8_t> greyPicture(int width, int height, uint8_t level, int strideBytes = 0)
+{
+    const int stride = strideBytes > 0 ? strideBytes : width * 4;
+    std::vector<uint8_t> picture(size_t(stride) * size_t(height), 0);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = &picture[size_t(y) * size_t(stride) + size_t(x) * 4];
+            p[0] = p[1] = p[2] = level;
+            p[3] = 255;
+        }
+    }
+    return picture;
+}
+
+// Upright: red above, blue below. Rows in memory run bottom-up, so the blue
+// rows come first. Bytes past a row's pixels are left as garbage; a stride
+// shorter than a row makes the rows overlap.
+std::vector<uint8_t> redOverBluePicture(int width, int height, int strideBytes)
+{
+    std::vector<uint8_t> picture(size_t(strideBytes) * size_t(height - 1) + size_t(width) * 4, 0x5A);
+    for (int y = 0; y < height; ++y) {
+        const bool upperHalf = y >= height / 2;
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = &picture[size_t(y) * size_t(strideBytes) + size_t(x) * 4];
+            p[0] = upperHalf ? 255 : 0;
+            p[1] = 0;
+            p[2] = upperHalf ? 0 : 255;
+            p[3] = 255;
+        }
+    }
+    return picture;
+}
+
+// The compositor's side: pictures at 30 per second in real time, with the
+// compositor's timestamps continuing from `firstPtsUs`.
+class Feeder {
+public:
+    using PictureFor = std::function<const std::vector<uint8_t>&(int64_t index)>;
+
+    Feeder(CompositeRecorder& recorder, int64_t firstPtsUs, PictureFor pictureFor)
+        : m_recorder(recorder), m_firstPtsUs(firstPtsUs), m_pictureFor(std::move(pictureFor))
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~Feeder() { stop(); }
+
+    void stop()
+    {
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    // Steady time of the first submitted picture.
+    Clock::time_point firstAt()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_firstAt;
+    }
+
+private:
+    void run()
+    {
+        auto next = Clock::now();
+        for (int64_t index = 0; !m_stop.load(); ++index) {
+            std::this_thread::sleep_until(next);
+            if (index == 0) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_firstAt = Clock::now();
+            }
+            m_recorder.submitRgba(m_pictureFor(index).data(), 0, m_firstPtsUs + index * kFrameUs);
+            next += std::chrono::microseconds(kFrameUs);
+        }
+    }
+
+    CompositeRecorder& m_recorder;
+    const int64_t m_firstPtsUs;
+    const PictureFor m_pictureFor;
+    std::atomic<bool> m_stop {false};
+    std::mutex m_mutex;
+    // guards: m_firstAt
+    Clock::time_point m_firstAt;
+    std::thread m_thread;
+};
+
+class CompositeRecorderTest : public ::testing::Test {
+protected:
+    static constexpr double kToneOnsetSeconds = 1.0;
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tvx-recorder-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_devices = std::make_unique<testing::AlsaTestDevices>(m_dir);
+        // One second of silence, then a tone: its onset marks the audio clock.
+        std::vector<int16_t> samples(size_t(kToneOnsetSeconds * testing::AlsaTestDevices::kRate), 0);
+        const std::vector<int16_t> tone = testing::AlsaTestDevices::tone(1000, 8000, 20 * 48000);
+        samples.insert(samples.end(), tone.begin(), tone.end());
+        m_devices->useRealTimeToneDevice(m_devices->writeRaw("mic.raw", samples));
+    }
+
+    void TearDown() override
+    {
+        m_devices.reset();
+        fs::remove_all(m_dir);
+    }
+
+    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+
+    std::string m_dir;
+    std::unique_ptr<testing::AlsaTestDevices> m_devices;
+};
+
+// Seconds from the start of the decoded sound to its first loud sample.
+double soundOnsetSeconds(const std::string& file)
+{
+    const std::string pcm =
+        run("ffmpeg -v error -i '" + file + "' -map 0:a:0 -f s16le -acodec pcm_s16le -ac 1 -ar 48000 -");
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
+    for (size_t i = 0; i < pcm.size() / 2; ++i) {
+        if (std::abs(int(samples[i])) > 2000)
+            return double(i) / 48000;
+    }
+    return -1;
+}
+
+// Index of the first decoded picture brighter than mid-grey.
+int64_t firstBrightPicture(const std::string& file)
+{
+    const std::string grey = run("ffmpeg -v error -i '" + file +
+                                 "' -map 0:v:0 -fps_mode passthrough -vf scale=8:8 -pix_fmt gray -f rawvideo -");
+    for (size_t frame = 0; (frame + 1) * 64 <= grey.size(); ++frame) {
+        int sum = 0;
+        for (size_t i = 0; i < 64; ++i)
+            sum += uint8_t(grey[frame * 64 + i]);
+        if (sum / 64 > 128)
+            return int64_t(frame);
+    }
+    return -1;
+}
+
+TEST_F(CompositeRecorderTest, recordsPicturesAndSoundThatStartTogetherWithTheTailAfterStop)
+{
+    // A recording that joins a composite count the share stream began an
+    // hour ago starts its pictures at 0 like one on a fresh target.
+    const int64_t firstCounts[] = {kFreshTargetPtsUs, kFreshTargetPtsUs + 3600LL * 1000000};
+    for (const int64_t firstPtsUs : firstCounts) {
+        SCOPED_TRACE("first ptsUs " + std::to_string(firstPtsUs));
+        const std::string file = path("take-" + std::to_string(firstPtsUs) + ".mp4");
+        const std::vector<uint8_t> dark = greyPicture(kWidth, kHeight, 16);
+        const std::vector<uint8_t> bright = greyPicture(kWidth, kHeight, 235);
+        Outcomes outcomes;
+        CompositeRecorder recorder;
+
+        std::string error;
+        ASSERT_TRUE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+        const auto startedAt = Clock::now();  // the microphone runs from inside start()
+        EXPECT_EQ(recorder.state(), CompositeRecorder::kRecording);
+        EXPECT_EQ(recorder.width(), kWidth);
+        EXPECT_EQ(recorder.height(), kHeight);
+        EXPECT_TRUE(recorder.active());
+        Feeder feeder(recorder, firstPtsUs, [&](int64_t index) -> const std::vector<uint8_t>& {
+            return index < int64_t(kToneOnsetSeconds * kFps) ? dark : bright;
+        });
+        std::this_thread::sleep_for(2500ms);
+        EXPECT_GT(recorder.elapsedMs(), 1000);
+        const auto stopAt = Clock::now();
+        recorder.stop();
+        EXPECT_EQ(recorder.state(), CompositeRecorder::kStopping);
+        EXPECT_TRUE(recorder.active());
+
+        ASSERT_TRUE(outcomes.waitFor(1));
+        feeder.stop();
+        EXPECT_EQ(recorder.state(), CompositeRecorder::kIdle);
+        EXPECT_FALSE(recorder.active());
+        const std::vector<Outcomes::Outcome> all = outcomes.all();
+        ASSERT_EQ(all.size(), 1u);
+        EXPECT_TRUE(all[0].ok) << all[0].text;
+        EXPECT_EQ(all[0].text, file);
+        EXPECT_GE(secondsBetween(stopAt, all[0].at), kTailSeconds);
+        EXPECT_EQ(recorder.framesDropped(), 0);
+
+        // Complete at once: H.264 and AAC, each the recorded time plus the tail.
+        const std::map<std::string, StreamInfo> streams = probeStreams(file);
+        ASSERT_EQ(streams.count("video"), 1u);
+        ASSERT_EQ(streams.count("audio"), 1u);
+        const StreamInfo& video = streams.at("video");
+        const StreamInfo& audio = streams.at("audio");
+        EXPECT_EQ(video.codec, "h264");
+        EXPECT_EQ(audio.codec, "aac");
+        EXPECT_EQ(video.frames, recorder.framesEncoded());
+        const double picturesSeconds = secondsBetween(feeder.firstAt(), stopAt) + kTailSeconds;
+        const double soundSeconds = secondsBetween(startedAt, stopAt) + kTailSeconds;
+        EXPECT_NEAR(video.durationSeconds, picturesSeconds, 2.0 / kFps + 0.005);
+        EXPECT_NEAR(audio.durationSeconds, soundSeconds, 0.1);
+        EXPECT_NEAR(audio.durationSeconds, video.durationSeconds, 0.1);
+        EXPECT_NEAR(video.startSeconds, 0.0, 1.0 / kFps);
+        EXPECT_NEAR(audio.startSeconds, 0.0, 1.0 / kFps);
+
+        // Same clock: the tone begins where the bright pictures begin.
+        const double soundOnset = soundOnsetSeconds(file);
+        const int64_t brightIndex = firstBrightPicture(file);
+        ASSERT_GE(soundOnset, 0.0);
+        ASSERT_GE(brightIndex, 0);
+        const double pictureOnset = video.startSeconds + double(brightIndex) / kFps;
+        EXPECT_NEAR(soundOnset, kToneOnsetSeconds, 0.1);
+        EXPECT_NEAR(pictureOnset, soundOnset, 0.1);
+    }
+}
+
+TEST_F(CompositeRecorderTest, refusesAndIgnoresCallsOutsideTheirStates)
+{
+    const std::vector<uint8_t> picture = greyPicture(kWidth, kHeight, 128);
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    EXPECT_EQ(recorder.state(), CompositeRecorder::kIdle);
+    EXPECT_EQ(recorder.width(), 0);
+
+    // Idle: stop drops its callback; pictures are ignored and start no clock.
+    recorder.stop(outcomes.callback(99));
+    recorder.submitRgba(picture.data(), 0, kFreshTargetPtsUs);
+    EXPECT_EQ(recorder.elapsedMs(), 0);
+
+    const std::string first = path("first.mp4");
+    std::string error;
+    ASSERT_TRUE(recorder.start(first, kWidth, kHeight, kFps, outcomes.callback(1), &error)) << error;
+    EXPECT_EQ(recorder.elapsedMs(), 0);
+    error = "earlier text";
+    EXPECT_FALSE(recorder.start(path("intruder.mp4"), kWidth, kHeight, kFps, outcomes.callback(98), &error));
+    EXPECT_EQ(error, "A recording is already in progress.");
+
+    Feeder feeder(recorder, kFreshTargetPtsUs, [&](int64_t) -> const std::vector<uint8_t>& { return picture; });
+    std::this_thread::sleep_for(1000ms);
+    const auto firstStopAt = Clock::now();
+    recorder.stop(outcomes.callback(2));
+    EXPECT_FALSE(recorder.start(path("intruder.mp4"), kWidth, kHeight, kFps, &error));
+    EXPECT_EQ(error, "A recording is already in progress.");
+    // A second stop while stopping moves nothing and replaces nothing.
+    std::this_thread::sleep_for(1500ms);
+    recorder.stop(outcomes.callback(3));
+
+    ASSERT_TRUE(outcomes.waitFor(1));
+    EXPECT_LT(secondsBetween(firstStopAt, outcomes.all()[0].at), kTailSeconds + 1.2);
+    const double recordedSeconds = secondsBetween(feeder.firstAt(), firstStopAt) + kTailSeconds;
+
+    // The next recording starts at once; its completion comes from stop().
+    const std::string second = path("second.mp4");
+    ASSERT_TRUE(recorder.start(second, kWidth, kHeight, kFps, &error)) << error;
+    std::this_thread::sleep_for(500ms);
+    recorder.stop(outcomes.callback(4));
+    recorder.stop(outcomes.callback(5));
+    ASSERT_TRUE(outcomes.waitFor(2));
+    feeder.stop();
+    std::this_thread::sleep_for(200ms);
+
+    const std::vector<Outcomes::Outcome> all = outcomes.all();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(outcomes.tags(), (std::vector<int> {1, 4}));
+    EXPECT_TRUE(all[0].ok);
+    EXPECT_EQ(all[0].text, first);
+    EXPECT_TRUE(all[1].ok);
+    EXPECT_EQ(all[1].text, second);
+    EXPECT_NEAR(probeStreams(first)["video"].durationSeconds, recordedSeconds, 0.3);
+    EXPECT_GT(recorder.elapsedMs(), 0);  // keeps counting after the end
+    EXPECT_FALSE(fs::exists(path("intruder.mp4")));
+}
+
+TEST_F(CompositeRecorderTest, anOutcomeNamesItsOwnFileWhenTheNextRecordingStartsAtOnce)
+{
+    m_devices->useMissingDevice();
+    const std::vector<uint8_t> picture = greyPicture(kWidth, kHeight, 100);
+    const std::string first = path("first.mp4");
+    const std::string second = path("second.mp4");
+    Outcomes outcomes;
+    const auto record = outcomes.callback();
+    std::atomic<bool> idleInCompletion {false};
+    CompositeRecorder recorder;
+    std::string error;
+    // The first completion lingers, so the next start lands while it runs.
+    ASSERT_TRUE(recorder.start(first, kWidth, kHeight, kFps,
+                               [&](bool ok, std::string text) {
+                                   idleInCompletion = recorder.state() == CompositeRecorder::kIdle;
+                                   std::this_thread::sleep_for(300ms);
+                                   record(ok, std::move(text));
+                               },
+                               &error))
+        << error;
+    Feeder feeder(recorder, kFreshTargetPtsUs, [&](int64_t) -> const std::vector<uint8_t>& { return picture; });
+    std::this_thread::sleep_for(300ms);
+    recorder.stop();
+    const auto giveUp = Clock::now() + kDeadline;
+    while (recorder.state() != CompositeRecorder::kIdle && Clock::now() < giveUp)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(recorder.start(second, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+    std::this_thread::sleep_for(300ms);
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(2));
+    feeder.stop();
+
+    EXPECT_TRUE(idleInCompletion.load());
+    const std::vector<Outcomes::Outcome> all = outcomes.all();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].text, first);
+    EXPECT_EQ(all[1].text, second);
+}
+
+TEST_F(CompositeRecorderTest, keepsPicturesUprightWhateverTheStrideAndRefusesShortOnes)
+{
+    struct StrideCase {
+        const char* name;
+        int strideBytes;  // as handed to submitRgba
+        int count;
+        bool kept;
+    };
+    const StrideCase cases[] = {
+        {"packed rows", kWidth * 4, 10, true},
+        {"padded rows", kWidth * 4 + 64, 10, true},
+        {"no stride given", 0, 10, true},
+        {"rows overlap", kWidth * 4 - 4, 5, false},
+    };
+    const std::string file = path("strides.mp4");
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+
+    int64_t index = 0;
+    int kept = 0;
+    int refused = 0;
+    auto next = Clock::now();
+    for (const StrideCase& c : cases) {
+        const std::vector<uint8_t> picture =
+            redOverBluePicture(kWidth, kHeight, c.strideBytes > 0 ? c.strideBytes : kWidth * 4);
+        for (int i = 0; i < c.count; ++i, ++index) {
+            std::this_thread::sleep_until(next);
+            next += std::chrono::microseconds(kFrameUs);
+            recorder.submitRgba(picture.data(), c.strideBytes, kFreshTargetPtsUs + index * kFrameUs);
+        }
+        (c.kept ? kept : refused) += c.count;
+    }
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    ASSERT_TRUE(outcomes.all()[0].ok) << outcomes.all()[0].text;
+    EXPECT_EQ(recorder.framesEncoded() + recorder.framesDropped(), kept + refused);
+    EXPECT_GE(recorder.framesDropped(), refused);
+
+    // Every picture in the file is upright: red on top, blue below.
+    const std::string rgb = run("ffmpeg -v error -i '" + file +
+                                "' -map 0:v:0 -fps_mode passthrough -vf scale=2:2 -pix_fmt rgb24 -f rawvideo -");
+    const size_t pictures = rgb.size() / 12;
+    EXPECT_EQ(int64_t(pictures), recorder.framesEncoded());
+    for (size_t p = 0; p < pictures; ++p) {
+        const auto* px = reinterpret_cast<const uint8_t*>(rgb.data() + p * 12);
+        SCOPED_TRACE("picture " + std::to_string(p));
+        EXPECT_GT(px[0], 200);  // top left red
+        EXPECT_LT(px[2], 60);
+        EXPECT_LT(px[6], 60);   // bottom left blue
+        EXPECT_GT(px[8], 200);
+    }
+}
+
+TEST_F(CompositeRecorderTest, fullQueuePushesOutTheOldestAndEncodesTheNewest)
+{
+    constexpr int kBigWidth = 1280;
+    constexpr int kBigHeight = 720;
+    constexpr int kBurst = 40;
+    m_devices->useMissingDevice();
+    const std::vector<uint8_t> picture = greyPicture(kBigWidth, kBigHeight, 90);
+    const std::string file = path("burst.mp4");
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(file, kBigWidth, kBigHeight, kFps, outcomes.callback(), &error)) << error;
+    for (int i = 0; i < kBurst; ++i)
+        recorder.submitRgba(picture.data(), kBigWidth * 4, kFreshTargetPtsUs + i * kFrameUs);
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    ASSERT_TRUE(outcomes.all()[0].ok) << outcomes.all()[0].text;
+    EXPECT_EQ(recorder.framesEncoded() + recorder.framesDropped(), kBurst);
+    EXPECT_GE(recorder.framesEncoded(), int64_t(CompositeRecorder::kMaxQueuedFrames));
+
+    // The newest picture is in the file, at its rebased time.
+    std::istringstream times(run("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 '" +
+                                 file + "'"));
+    std::vector<double> pts;
+    for (std::string line; std::getline(times, line);)
+        pts.push_back(std::stod(line));
+    ASSERT_EQ(int64_t(pts.size()), recorder.framesEncoded());
+    std::sort(pts.begin(), pts.end());
+    EXPECT_NEAR(pts.back(), (kBurst - 1) * kFrameUs / 1e6, 0.002);
+}
+
+TEST_F(CompositeRecorderTest, aCompositeCountThatStartsAgainKeepsTheFileTimesRising)
+{
+    m_devices->useMissingDevice();
+    const std::vector<uint8_t> picture = greyPicture(kWidth, kHeight, 70);
+    const std::string file = path("recount.mp4");
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+    // 20 pictures from a count far along, then a new target counts from the start.
+    auto next = Clock::now();
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_until(next);
+        next += std::chrono::microseconds(kFrameUs);
+        const int64_t ptsUs = i < 20 ? 5000000 + i * kFrameUs : kFreshTargetPtsUs + (i - 20) * kFrameUs;
+        recorder.submitRgba(picture.data(), 0, ptsUs);
+    }
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    ASSERT_TRUE(outcomes.all()[0].ok) << outcomes.all()[0].text;
+    EXPECT_EQ(recorder.framesEncoded() + recorder.framesDropped(), 40);
+
+    std::istringstream times(run("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 '" +
+                                 file + "'"));
+    std::vector<double> pts;
+    for (std::string line; std::getline(times, line);)
+        pts.push_back(std::stod(line));
+    EXPECT_EQ(int64_t(pts.size()), recorder.framesEncoded());
+    ASSERT_FALSE(pts.empty());
+    std::sort(pts.begin(), pts.end());
+    EXPECT_NEAR(pts.front(), 0.0, 0.001);
+    EXPECT_NEAR(pts.back(), 39 * kFrameUs / 1e6, 0.002);
+}
+
+TEST_F(CompositeRecorderTest, refusesPathsItCannotWriteAndLeavesNothingBehind)
+{
+    const std::string regularFile = path("plain-file");
+    std::ofstream(regularFile) << "x";
+    const std::string cases[] = {
+        path("missing-directory/take.mp4"),
+        regularFile + "/take.mp4",
+        "/proc/tvx-take.mp4",
+    };
+    for (const std::string& file : cases) {
+        SCOPED_TRACE(file);
+        Outcomes outcomes;
+        CompositeRecorder recorder;
+        std::string error;
+        EXPECT_FALSE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error));
+        const std::string prefix = "Could not open '" + file + "' for writing (";
+        EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
+        EXPECT_GT(error.size(), prefix.size() + 2);
+        EXPECT_EQ(error.substr(error.size() - 2), ").");
+        EXPECT_EQ(recorder.state(), CompositeRecorder::kIdle);
+        EXPECT_FALSE(recorder.active());
+        EXPECT_FALSE(fs::exists(file));
+        // Nothing started, so nothing will ever be reported; a later start works.
+        ASSERT_TRUE(recorder.start(path("fine.mp4"), kWidth, kHeight, kFps, &error)) << error;
+        recorder.stop();
+        EXPECT_TRUE(outcomes.all().empty());
+    }
+}
+
+// Lowers the soft file-size limit, with SIGXFSZ ignored so a write past it
+// fails with EFBIG instead of killing the process; restores both.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_savedHandler);
+    }
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_saved {};
+    void (*m_savedHandler)(int) = SIG_DFL;
+    bool m_active = false;
+};
+
+TEST_F(CompositeRecorderTest, aFullDiskEndsTheRecordingWithOneFailureAndNoStop)
+{
+    constexpr int kNoisyWidth = 640;
+    constexpr int kNoisyHeight = 360;
+    // Noise does not compress: the file grows at the full bit rate.
+    std::vector<std::vector<uint8_t>> noise(4, std::vector<uint8_t>(size_t(kNoisyWidth) * kNoisyHeight * 4));
+    std::mt19937 random(7);
+    for (std::vector<uint8_t>& picture : noise) {
+        for (uint8_t& byte : picture)
+            byte = uint8_t(random());
+    }
+    const std::string file = path("full.mp4");
+    Outcomes outcomes;
+    {
+        CompositeRecorder recorder;
+        FileSizeLimit limit(128 * 1024);
+        ASSERT_TRUE(limit.active());
+        std::string error;
+        ASSERT_TRUE(recorder.start(file, kNoisyWidth, kNoisyHeight, kFps, outcomes.callback(), &error)) << error;
+        Feeder feeder(recorder, kFreshTargetPtsUs,
+                      [&](int64_t index) -> const std::vector<uint8_t>& { return noise[size_t(index) % noise.size()]; });
+        ASSERT_TRUE(outcomes.waitFor(1));
+        feeder.stop();
+        EXPECT_EQ(recorder.state(), CompositeRecorder::kIdle);
+        recorder.stop(outcomes.callback());  // too late: nothing more is reported
+    }
+    const std::vector<Outcomes::Outcome> all = outcomes.all();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_FALSE(all[0].ok);
+    EXPECT_EQ(all[0].text, "Could not write a sample to the recording (File too large).");
+}
+
+TEST_F(CompositeRecorderTest, aRecordingWithoutPicturesFailsAndLeavesNoFile)
+{
+    const std::string file = path("empty.mp4");
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+    EXPECT_TRUE(fs::exists(file));
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    const std::vector<Outcomes::Outcome> all = outcomes.all();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_FALSE(all[0].ok);
+    EXPECT_EQ(all[0].text, "Recording failed.");
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(CompositeRecorderTest, destroyingTheRecorderFinishesTheFileAndReportsOnce)
+{
+    struct Case {
+        const char* name;
+        bool stopFirst;
+    };
+    const Case cases[] = {{"during the tail", true}, {"while recording", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = path(std::string(c.stopFirst ? "tail" : "running") + ".mp4");
+        const std::vector<uint8_t> picture = greyPicture(kWidth, kHeight, 200);
+        Outcomes outcomes;
+        {
+            CompositeRecorder recorder;
+            std::string error;
+            ASSERT_TRUE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+            Feeder feeder(recorder, kFreshTargetPtsUs,
+                          [&](int64_t) -> const std::vector<uint8_t>& { return picture; });
+            std::this_thread::sleep_for(1000ms);
+            if (c.stopFirst) {
+                recorder.stop();
+                std::this_thread::sleep_for(500ms);
+            }
+            feeder.stop();
+        }
+        const std::vector<Outcomes::Outcome> all = outcomes.all();
+        ASSERT_EQ(all.size(), 1u);
+        EXPECT_TRUE(all[0].ok) << all[0].text;
+        EXPECT_EQ(all[0].text, file);
+        const std::map<std::string, StreamInfo> streams = probeStreams(file);
+        ASSERT_EQ(streams.count("video"), 1u);
+        EXPECT_EQ(streams.at("video").codec, "h264");
+        EXPECT_GT(streams.at("video").frames, 0);
+    }
+}
+
+TEST_F(CompositeRecorderTest, aRecordingWithoutMicrophoneIsVideoOnlyAndSaved)
+{
+    m_devices->useMissingDevice();
+    const std::string file = path("silent.mp4");
+    const std::vector<uint8_t> picture = greyPicture(kWidth, kHeight, 60);
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+    Feeder feeder(recorder, kFreshTargetPtsUs, [&](int64_t) -> const std::vector<uint8_t>& { return picture; });
+    std::this_thread::sleep_for(300ms);
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    feeder.stop();
+    ASSERT_TRUE(outcomes.all()[0].ok) << outcomes.all()[0].text;
+    const std::map<std::string, StreamInfo> streams = probeStreams(file);
+    EXPECT_EQ(streams.count("video"), 1u);
+    EXPECT_EQ(streams.count("audio"), 0u);
+}
+
+TEST_F(CompositeRecorderTest, startFromInsideACompletionIsRefusedWithoutHanging)
+{
+    m_devices->useMissingDevice();
+    CompositeRecorder recorder;
+    std::atomic<bool> nestedStarted {true};
+    std::string nestedError;
+    Outcomes outcomes;
+    const auto record = outcomes.callback();
+    std::string error;
+    ASSERT_TRUE(recorder.start(path("outer.mp4"), kWidth, kHeight, kFps,
+                               [&](bool ok, std::string text) {
+                                   nestedStarted = recorder.start(path("inner.mp4"), kWidth, kHeight, kFps,
+                                                                  &nestedError);
+                                   record(ok, std::move(text));
+                               },
+                               &error))
+        << error;
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    EXPECT_FALSE(nestedStarted.load());
+    EXPECT_EQ(nestedError, "A recording is already in progress.");
+    EXPECT_FALSE(fs::exists(path("inner.mp4")));
+}
+
+}  // namespace
+}  // namespace lagwell
