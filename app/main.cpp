@@ -93,7 +93,7 @@ int main(int argc, char* argv[])
     const GlTier tier = GraphicsTier::currentTier();
     GraphicsTier::applyEnvironment(tier);
 
-    // Help, version and command-line errors need no display.
+    // Help and the version need no display.
     if (StartupOptions::answersWithoutWindow(argumentList(argc, argv))) {
         QCoreApplication app(argc, argv);
         setApplicationNames();
