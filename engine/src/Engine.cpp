@@ -1,11 +1,15 @@
 #include "Engine.h"
 
 #include "CapabilityProbe.h"
+#include "CompositeRecorder.h"
+#include "CompositeSize.h"
 #include "FrameRing.h"
 #include "Log.h"
 #include "OverlayState.h"
 #include "PanelDecoder.h"
+#include "PanelDraw.h"
 #include "RenderEngine.h"
+#include "ShareServer.h"
 #include "TestPatternSource.h"
 #include "Transcoder.h"
 #include "TripleBuffer.h"
@@ -15,15 +19,17 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
+#include <sys/stat.h>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
-// Lock order: session lock, then panel lock, then a triple buffer's lock.
-// The overlay lock and the event lock are innermost; no handler runs under
-// the event lock.
+// Lock order: the recording-control lock, then the session lock, then the
+// panel lock, then a triple buffer's lock. The overlay lock and the event
+// lock are innermost; no handler runs under the event lock.
 
 namespace lagwell {
 namespace {
@@ -51,6 +57,13 @@ int64_t systemNowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t steadyNowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -110,11 +123,20 @@ struct Engine::Impl {
     int32_t nextPanelId = 1;
     std::vector<int32_t> forgottenPanelIds;  // destroyed panels whose textures the render thread still holds
 
-    RenderEngine renderer;
-
     std::mutex overlayMutex;
     // guards: overlay and every hand-over of it to the renderer
     OverlayState overlay;
+
+    // Held across startRecording and at the start of a recording's completion,
+    // so an outcome is never raised before its RecordingStarted.
+    std::mutex recordingControlMutex;
+
+    // Destroyed in reverse: the recorder first (its completion still uses the
+    // overlay, the renderer's sink list and the share server), then the share
+    // server, then the renderer.
+    RenderEngine renderer;
+    ShareServer shareServer;
+    CompositeRecorder recorder;
 
     void emit(EngineEvent::Kind kind, std::string text);
     bool startCamera(int slot, const CaptureRequest& request, std::string* error);
@@ -124,6 +146,10 @@ struct Engine::Impl {
     void recoveryLoop();
     std::shared_ptr<FrameRing> ringForSourceLocked(int32_t source) const;
     void forgetDestroyedPanels();
+    void computeCompositeSize(int32_t* width, int32_t* height) const;
+    void refreshCompositeSinks();
+    void handOverOverlayLocked();
+    void onRecordingFinished(bool ok, std::string text);
 };
 
 void Engine::Impl::emit(EngineEvent::Kind kind, std::string text)
@@ -323,6 +349,52 @@ void Engine::Impl::forgetDestroyedPanels()
         renderer.forgetPanel(id);
 }
 
+void Engine::Impl::computeCompositeSize(int32_t* width, int32_t* height) const
+{
+    int32_t tier = 0;
+    {
+        std::lock_guard lock(sessionMutex);
+        tier = config.resolutionTier;
+    }
+    std::vector<PanelRect> rects;
+    {
+        std::lock_guard lock(panelMutex);
+        for (const auto& entry : panels)
+            rects.push_back(entry.second->lastRect);
+    }
+    const CompositeSize size = compositeSizeFor(rects, tier, capabilities.maxCaptureHeight);
+    *width = size.width;
+    *height = size.height;
+}
+
+void Engine::Impl::refreshCompositeSinks()
+{
+    std::vector<CompositeSink*> sinks;
+    if (recorder.state() != CompositeRecorder::kIdle)
+        sinks.push_back(&recorder);
+    if (CompositeSink* share = shareServer.sink())
+        sinks.push_back(share);
+    renderer.setCompositeSinks(std::move(sinks));
+}
+
+void Engine::Impl::handOverOverlayLocked()
+{
+    renderer.setOverlayState(overlay);
+}
+
+void Engine::Impl::onRecordingFinished(bool ok, std::string text)
+{
+    // Waits for a startRecording still in progress on the GUI thread.
+    { std::lock_guard wait(recordingControlMutex); }
+    {
+        std::lock_guard lock(overlayMutex);
+        overlay = OverlayState {};
+        handOverOverlayLocked();
+    }
+    refreshCompositeSinks();
+    emit(ok ? EngineEvent::Kind::RecordingSaved : EngineEvent::Kind::RecordingFailed, std::move(text));
+}
+
 Engine::Engine() : m_impl(std::make_unique<Impl>()) {}
 
 Engine::Engine(V4l2Io& v4l2) : m_impl(std::make_unique<Impl>())
@@ -332,7 +404,10 @@ Engine::Engine(V4l2Io& v4l2) : m_impl(std::make_unique<Impl>())
 
 Engine::~Engine()
 {
-    // Sharing and recording stop here first once they exist.
+    m_impl->shareServer.stop();
+    m_impl->refreshCompositeSinks();
+    if (m_impl->recorder.state() != CompositeRecorder::kIdle)
+        stopRecording();
     stopSession();
     std::map<int32_t, std::unique_ptr<PanelState>> panels;
     {
@@ -481,6 +556,7 @@ EngineStats Engine::stats() const
         }
     }
     stats.panelDrawsPerSecond = d.renderer.panelDrawFps();
+    stats.compositesPerSecond = d.renderer.compositeFps();
     return stats;
 }
 
@@ -548,6 +624,9 @@ void Engine::setPanelParams(int panelId, const PanelParams& params)
     }
     std::lock_guard lock(d.overlayMutex);
     d.overlay.panelDelayMs[panelId] = params.delayMs;
+    // A running recording shows the new badge at once.
+    if (d.recorder.state() != CompositeRecorder::kIdle)
+        d.handOverOverlayLocked();
 }
 
 PanelParams Engine::panelParams(int panelId) const
@@ -580,9 +659,26 @@ void Engine::afterFrame()
 {
     Impl& d = *m_impl;
     d.forgetDestroyedPanels();
-    // The compositor joins here: it takes every panel's front picture and
-    // composites when a sink wants pictures.
-    (void)steadyNowNs;
+    if (d.recorder.state() != CompositeRecorder::kIdle) {
+        std::lock_guard lock(d.overlayMutex);
+        d.overlay.elapsedMs = d.recorder.elapsedMs();
+        d.handOverOverlayLocked();
+    }
+    std::vector<PanelDraw> draws;
+    {
+        std::lock_guard lock(d.panelMutex);
+        draws.reserve(d.panels.size());
+        for (auto& entry : d.panels) {
+            PanelDraw draw;
+            draw.panelId = entry.first;
+            draw.picture = entry.second->buffer.acquire();
+            draw.frame = draw.picture.get();
+            draw.params = entry.second->params;
+            draw.rect = entry.second->lastRect;
+            draws.push_back(std::move(draw));
+        }
+    }
+    d.renderer.compositeIfDue(draws, steadyNowNs());
 }
 
 void Engine::setGlResolver(GlEntryResolver resolver)
@@ -599,6 +695,125 @@ void Engine::releaseGl()
         d.forgottenPanelIds.clear();
     }
     d.renderer.releaseGl();
+}
+
+void Engine::startRecording(const std::string& outputPath, const TitleCardLabels* labels)
+{
+    Impl& d = *m_impl;
+    std::lock_guard control(d.recordingControlMutex);
+    int32_t width = 0;
+    int32_t height = 0;
+    d.computeCompositeSize(&width, &height);
+    std::string error;
+    Impl* impl = m_impl.get();
+    if (!d.recorder.start(outputPath, width, height, 30,
+                          [impl](bool ok, std::string text) { impl->onRecordingFinished(ok, std::move(text)); },
+                          &error))
+        throw std::runtime_error(error.empty() ? "Failed to start recording" : error);
+
+    std::map<int32_t, int32_t> delays;
+    {
+        std::lock_guard lock(d.panelMutex);
+        for (const auto& entry : d.panels)
+            delays[entry.first] = entry.second->params.delayMs;
+    }
+    {
+        std::lock_guard lock(d.overlayMutex);
+        d.overlay = OverlayState {};
+        if (labels)
+            d.overlay.labels = *labels;
+        d.overlay.panelDelayMs = std::move(delays);
+        d.handOverOverlayLocked();
+    }
+    d.refreshCompositeSinks();
+    d.emit(EngineEvent::Kind::RecordingStarted, {});
+}
+
+void Engine::stopRecording()
+{
+    Impl& d = *m_impl;
+    // Only a running recording gets its closing card: a second stop while
+    // stopping changes nothing.
+    if (d.recorder.state() != CompositeRecorder::kRecording)
+        return;
+    {
+        std::lock_guard lock(d.overlayMutex);
+        d.overlay.closing = true;
+        d.overlay.closingStartMs = steadyNowMs();
+        d.overlay.finalDurationMs = d.recorder.elapsedMs() + 3000;
+        d.handOverOverlayLocked();
+    }
+    d.recorder.stop();
+}
+
+int32_t Engine::recordingState() const
+{
+    return m_impl->recorder.state();
+}
+
+int64_t Engine::recordingElapsedMs() const
+{
+    return m_impl->recorder.elapsedMs();
+}
+
+std::string Engine::recordingsDirectory() const
+{
+    std::string home = "/tmp";
+    const char* snapHome = std::getenv("SNAP_REAL_HOME");
+    const char* plainHome = std::getenv("HOME");
+    if (snapHome && *snapHome)
+        home = snapHome;
+    else if (plainHome)
+        home = plainHome;
+    const std::string videos = home + "/Videos";
+    const std::string directory = videos + "/Tavrix";
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+        ::mkdir(videos.c_str(), 0755);
+        ::mkdir(directory.c_str(), 0755);
+    }
+    return directory;
+}
+
+ShareInfo Engine::startSharing()
+{
+    Impl& d = *m_impl;
+    int32_t width = 0;
+    int32_t height = 0;
+    d.computeCompositeSize(&width, &height);
+    d.shareServer.setCompositeSize(width, height, 30);
+    d.shareServer.setRecordingsDirectory(recordingsDirectory());
+    std::string error;
+    if (!d.shareServer.start(&error))
+        throw std::runtime_error(error.empty() ? "Failed to start sharing" : error);
+    Impl* impl = m_impl.get();
+    d.shareServer.setViewerCountHandler(
+        [impl](int viewers) { impl->emit(EngineEvent::Kind::ShareViewers, std::to_string(viewers)); });
+    // A share stream that fails is reported rather than silently frozen.
+    d.shareServer.setErrorHandler(
+        [impl](const std::string& message) { impl->emit(EngineEvent::Kind::Error, message); });
+    d.refreshCompositeSinks();
+    if (std::optional<ShareInfo> info = d.shareServer.info())
+        return *info;
+    d.shareServer.stop();
+    d.refreshCompositeSinks();
+    throw std::runtime_error("Sharing started but reported no address");
+}
+
+void Engine::stopSharing()
+{
+    m_impl->shareServer.stop();
+    m_impl->refreshCompositeSinks();
+}
+
+std::optional<ShareInfo> Engine::sharingInfo() const
+{
+    return m_impl->shareServer.info();
+}
+
+std::string Engine::regenerateShareCode()
+{
+    return m_impl->shareServer.regenerateCode();
 }
 
 }  // namespace lagwell

@@ -78,7 +78,14 @@ int64_t steadyNowMs()
 
 }  // namespace
 
-RenderEngine::RenderEngine(GlResolver resolver) : m_quads(m_gl), m_resolver(std::move(resolver)) {}
+RenderEngine::RenderEngine(GlResolver resolver)
+    : m_quads(m_gl),
+      m_overlayPainter(m_gl),
+      m_resolver(std::move(resolver)),
+      m_sinks(std::make_shared<const std::vector<CompositeSink*>>()),
+      m_overlay(std::make_shared<const OverlayState>())
+{
+}
 
 void RenderEngine::setGlResolver(GlResolver resolver)
 {
@@ -171,9 +178,285 @@ void RenderEngine::forgetPanel(int panelId)
 
 void RenderEngine::releaseGl()
 {
+    // The slot clocks stay: a target made again for a size still wanted
+    // continues its timestamps.
+    deleteAllTargets();
+    m_overlayPainter.releaseGl();
     m_quads.releaseGl();
     m_gl.clear();
     m_glNoticePrinted = false;
+    m_compositeNoticePrinted = false;
+}
+
+void RenderEngine::setCompositeSinks(std::vector<CompositeSink*> sinks)
+{
+    auto list = std::make_shared<const std::vector<CompositeSink*>>(std::move(sinks));
+    std::lock_guard lock(m_handOverMutex);
+    m_sinks = std::move(list);
+}
+
+void RenderEngine::setOverlayState(const OverlayState& state)
+{
+    auto copy = std::make_shared<const OverlayState>(state);
+    std::lock_guard lock(m_handOverMutex);
+    m_overlay = std::move(copy);
+}
+
+void RenderEngine::deleteTarget(CompositeTarget& target)
+{
+    target.readback.releaseGl();
+    if (target.fbo)
+        m_gl.glDeleteFramebuffers(1, &target.fbo);
+    if (target.texture)
+        m_gl.glDeleteTextures(1, &target.texture);
+    target.fbo = 0;
+    target.texture = 0;
+    target.width = 0;
+    target.height = 0;
+    target.frameCount = 0;
+}
+
+void RenderEngine::deleteAllTargets()
+{
+    for (auto& [size, target] : m_targets)
+        deleteTarget(target);
+    m_targets.clear();
+}
+
+void RenderEngine::ensureCompositeTarget(CompositeTarget& target, int width, int height)
+{
+    if (target.fbo && target.width == width && target.height == height)
+        return;
+    deleteTarget(target);
+    target.width = width;
+    target.height = height;
+    m_gl.glGenTextures(1, &target.texture);
+    m_gl.glBindTexture(GL_TEXTURE_2D, target.texture);
+    m_gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    m_gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    m_gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    m_gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    m_gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    m_gl.glBindTexture(GL_TEXTURE_2D, 0);
+    m_gl.glGenFramebuffers(1, &target.fbo);
+    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
+    m_gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target.texture, 0);
+    const GLenum status = m_gl.glCheckFramebufferStatus(GL_FRAMEBUFFER);
+    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    if (status != GL_FRAMEBUFFER_COMPLETE)
+        logPlain("RenderEngine: composite FBO incomplete (0x%04x) at %dx%d", static_cast<unsigned>(status), width,
+                 height);
+    target.readback.ensureInit(width, height);
+}
+
+void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t nowNs)
+{
+    std::shared_ptr<const std::vector<CompositeSink*>> sinks;
+    std::shared_ptr<const OverlayState> overlay;
+    {
+        std::lock_guard lock(m_handOverMutex);
+        sinks = m_sinks;
+        overlay = m_overlay;
+    }
+
+    std::vector<CompositeSink*> active;
+    for (CompositeSink* sink : *sinks) {
+        if (sink && sink->active())
+            active.push_back(sink);
+    }
+    if (active.empty()) {
+        deleteAllTargets();
+        m_slotClocks.clear();
+        return;
+    }
+
+    // Skipped slots are not made up: after a stall the grid restarts now.
+    if (m_hasCompositeSlot && nowNs - m_lastCompositeNs < kCompositePeriodNs)
+        return;
+    if (!m_hasCompositeSlot) {
+        m_lastCompositeNs = nowNs;
+        m_hasCompositeSlot = true;
+    } else {
+        m_lastCompositeNs += kCompositePeriodNs;
+        if (nowNs - m_lastCompositeNs > kCompositePeriodNs)
+            m_lastCompositeNs = nowNs;
+    }
+
+    bool anyPanel = false;
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+    for (const PanelDraw& panel : panels) {
+        const PanelRect& r = panel.rect;
+        if (r.width <= 0 || r.height <= 0)
+            continue;
+        const int32_t panelRight = r.x + r.width;
+        const int32_t panelBottom = r.y + r.height;
+        left = anyPanel ? std::min(left, r.x) : r.x;
+        top = anyPanel ? std::min(top, r.y) : r.y;
+        right = anyPanel ? std::max(right, panelRight) : panelRight;
+        bottom = anyPanel ? std::max(bottom, panelBottom) : panelBottom;
+        anyPanel = true;
+    }
+    if (!anyPanel)
+        return;
+    const int boxWidth = std::max(1, right - left);
+    const int boxHeight = std::max(1, bottom - top);
+
+    std::map<SizeKey, std::vector<CompositeSink*>> groups;
+    for (CompositeSink* sink : active)
+        groups[{sink->width(), sink->height()}].push_back(sink);
+    for (auto it = m_targets.begin(); it != m_targets.end();) {
+        if (groups.count(it->first) == 0) {
+            deleteTarget(it->second);
+            it = m_targets.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = m_slotClocks.begin(); it != m_slotClocks.end();)
+        it = groups.count(it->first) == 0 ? m_slotClocks.erase(it) : std::next(it);
+
+    if (!ensureGl())
+        return;
+    if (!m_gl.hasCompositing()) {
+        if (!m_compositeNoticePrinted)
+            logPlain("RenderEngine: the OpenGL context lacks framebuffer objects or pixel-pack buffers; no "
+                     "composite is made.");
+        m_compositeNoticePrinted = true;
+        return;
+    }
+    GLint maxTextureSize = 0;
+    m_gl.glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+
+    // What the host's renderer may rely on.
+    GLint savedFramebuffer = 0;
+    GLint savedViewport[4] = {};
+    GLint savedScissorBox[4] = {};
+    GLfloat savedClearColor[4] = {};
+    GLint savedProgram = 0;
+    GLint savedArrayBuffer = 0;
+    GLint savedActiveTexture = GL_TEXTURE0;
+    GLint savedUnpackAlignment = 4;
+    m_gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &savedFramebuffer);
+    m_gl.glGetIntegerv(GL_VIEWPORT, savedViewport);
+    m_gl.glGetIntegerv(GL_SCISSOR_BOX, savedScissorBox);
+    m_gl.glGetFloatv(GL_COLOR_CLEAR_VALUE, savedClearColor);
+    m_gl.glGetIntegerv(GL_CURRENT_PROGRAM, &savedProgram);
+    m_gl.glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &savedArrayBuffer);
+    m_gl.glGetIntegerv(GL_ACTIVE_TEXTURE, &savedActiveTexture);
+    m_gl.glGetIntegerv(GL_UNPACK_ALIGNMENT, &savedUnpackAlignment);
+    const bool blendWasOn = m_gl.glIsEnabled(GL_BLEND) == GL_TRUE;
+    const bool scissorWasOn = m_gl.glIsEnabled(GL_SCISSOR_TEST) == GL_TRUE;
+
+    bool drewAny = false;
+    for (const auto& [size, sizeSinks] : groups) {
+        const auto [width, height] = size;
+        // A size the context cannot hold as a texture gets nothing.
+        if (width <= 0 || height <= 0 || width > maxTextureSize || height > maxTextureSize)
+            continue;
+        CompositeTarget& target = m_targets.try_emplace(size, m_gl).first->second;
+        ensureCompositeTarget(target, width, height);
+
+        SlotClock& clock = m_slotClocks.try_emplace(size, SlotClock {m_lastCompositeNs, -1}).first->second;
+        int64_t slot = std::llround(static_cast<double>(m_lastCompositeNs - clock.originNs) /
+                                    static_cast<double>(kCompositePeriodNs));
+        slot = std::max(slot, clock.lastSlot + 1);
+        clock.lastSlot = slot;
+
+        drawCompositeFrame(target, panels, *overlay, left, top, boxWidth, boxHeight, nowNs);
+        target.readback.enqueue(target.fbo, slot);
+        const uint8_t* data = nullptr;
+        int stride = 0;
+        int64_t drawnSlot = 0;
+        if (target.readback.dequeue(&data, &stride, &drawnSlot)) {
+            // Two slots of read-back latency, as when composites are on time.
+            const int64_t ptsUs = (drawnSlot + GlReadback::kRingSize - 1) * kPtsStepUs;
+            for (CompositeSink* sink : sizeSinks)
+                sink->submitRgba(data, stride, ptsUs);
+            target.readback.release();
+        }
+        ++target.frameCount;
+        drewAny = true;
+    }
+    if (drewAny)
+        m_compositeMeter.count(nowNs / 1'000'000);
+
+    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(savedFramebuffer));
+    m_gl.glViewport(savedViewport[0], savedViewport[1], savedViewport[2], savedViewport[3]);
+    m_gl.glScissor(savedScissorBox[0], savedScissorBox[1], savedScissorBox[2], savedScissorBox[3]);
+    if (scissorWasOn)
+        m_gl.glEnable(GL_SCISSOR_TEST);
+    else
+        m_gl.glDisable(GL_SCISSOR_TEST);
+    if (blendWasOn)
+        m_gl.glEnable(GL_BLEND);
+    else
+        m_gl.glDisable(GL_BLEND);
+    m_gl.glClearColor(savedClearColor[0], savedClearColor[1], savedClearColor[2], savedClearColor[3]);
+    m_gl.glPixelStorei(GL_UNPACK_ALIGNMENT, savedUnpackAlignment);
+    m_gl.glActiveTexture(static_cast<GLenum>(savedActiveTexture));
+    m_gl.glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(savedArrayBuffer));
+    m_gl.glUseProgram(static_cast<GLuint>(savedProgram));
+}
+
+void RenderEngine::drawCompositeFrame(CompositeTarget& target, const std::vector<PanelDraw>& panels,
+                                      const OverlayState& overlay, int left, int top, int boxWidth, int boxHeight,
+                                      int64_t nowNs)
+{
+    const int width = target.width;
+    const int height = target.height;
+    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
+    m_gl.glDisable(GL_SCISSOR_TEST);
+    m_gl.glViewport(0, 0, width, height);
+    m_gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    m_gl.glClear(GL_COLOR_BUFFER_BIT);
+
+    const float sx = boxWidth > 0 ? static_cast<float>(width) / static_cast<float>(boxWidth) : 1.0f;
+    const float sy = boxHeight > 0 ? static_cast<float>(height) / static_cast<float>(boxHeight) : 1.0f;
+    m_quads.ensureInit();
+    std::vector<std::pair<int, PanelRect>> placed;
+    placed.reserve(panels.size());
+    for (const PanelDraw& panel : panels) {
+        const PanelRect& r = panel.rect;
+        if (r.width <= 0 || r.height <= 0)
+            continue;
+        PanelRect box;
+        box.x = static_cast<int32_t>(std::lroundf(static_cast<float>(r.x - left) * sx));
+        box.y = static_cast<int32_t>(std::lroundf(static_cast<float>(r.y - top) * sy));
+        box.width = std::max<int32_t>(1, static_cast<int32_t>(std::lroundf(static_cast<float>(r.width) * sx)));
+        box.height = std::max<int32_t>(1, static_cast<int32_t>(std::lroundf(static_cast<float>(r.height) * sy)));
+        placed.emplace_back(panel.panelId, box);
+
+        const GLint viewportY = height - box.y - box.height;
+        m_gl.glViewport(box.x, viewportY, box.width, box.height);
+        m_gl.glEnable(GL_SCISSOR_TEST);
+        m_gl.glScissor(box.x, viewportY, box.width, box.height);
+        m_gl.glClearColor(0.02f, 0.02f, 0.02f, 1.0f);
+        m_gl.glClear(GL_COLOR_BUFFER_BIT);
+        const DecodedFrame* frame = panel.frame ? panel.frame : panel.picture.get();
+        bool drewPicture = false;
+        if (frame) {
+            // Shares the panel's textures with on-screen drawing: a picture
+            // already shown is not uploaded again.
+            m_quads.upload(panel.panelId, *frame);
+            if (m_quads.hasTexture(panel.panelId)) {
+                float mvp[16];
+                buildPanelMvp(mvp, box.width, box.height, frame->width, frame->height, panel.params,
+                              frame->rotationDeg, sx);
+                m_quads.drawPanel(panel.panelId, mvp);
+                drewPicture = true;
+            }
+        }
+        if (!drewPicture)
+            m_quads.drawSolid(0.1f, 0.1f, 0.11f, 1.0f, kIdentity.data());
+        m_gl.glDisable(GL_SCISSOR_TEST);
+    }
+
+    m_gl.glViewport(0, 0, width, height);
+    m_overlayPainter.draw(overlay, placed, width, height, nowNs / 1'000'000);
+    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
 void RenderEngine::buildPanelMvp(float* out, int rectWidth, int rectHeight, int frameWidth, int frameHeight,

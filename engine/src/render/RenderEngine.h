@@ -1,24 +1,42 @@
 #pragma once
 
 // The render area: draws each panel's decoded picture into its rectangle of
-// the window (rotation, zoom, pan, mirror, cover fit), and later composites
-// all panels off screen for the recorder and the live share.
+// the window (rotation, zoom, pan, mirror, cover fit), and composites all
+// panels with the burned-in overlays off screen, at most 30 times a second,
+// for the composite sinks (the recorder and the live share).
 //
-// Threads: everything runs on the host's render thread with its OpenGL
-// context current. Owns the GL entry-point table, the quad renderer and
-// their GL objects; GL objects appear lazily on first use and go only
-// through releaseGl(), never through the destructor.
+// Threads: drawing and compositing run on the host's render thread with its
+// OpenGL context current; the sink list and the overlay state are handed
+// over from any thread. Owns the GL entry-point table, the quad renderer,
+// the overlay painter, one composite target per requested size and their GL
+// objects; GL objects appear lazily on first use and go only through
+// releaseGl(), never through the destructor.
 
+#include "CompositeSink.h"
 #include "DecodedFrame.h"
 #include "EngineTypes.h"
 #include "GlFunctions.h"
+#include "GlReadback.h"
+#include "OverlayPainter.h"
+#include "OverlayState.h"
+#include "PanelDraw.h"
 #include "QuadRenderer.h"
 #include "RateMeter.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace lagwell {
 
 class RenderEngine {
 public:
+    // Composite pacing: one slot every 1/30 s, and the timestamp step of one slot.
+    static constexpr int64_t kCompositePeriodNs = 33'333'333;
+    static constexpr int64_t kPtsStepUs = 33'333;
+
     // Touches no GL. resolver may be empty and set later with setGlResolver.
     explicit RenderEngine(GlResolver resolver = {});
     // Frees memory only; GL objects must already be gone through releaseGl.
@@ -43,8 +61,30 @@ public:
     // Render thread: deletes the textures of a panel that no longer exists.
     void forgetPanel(int panelId);
 
+    // Any thread: the sinks the next composites go to (non-owning; each must
+    // stay alive until a later call has replaced the list and the render
+    // thread's composite in progress, if any, has returned).
+    void setCompositeSinks(std::vector<CompositeSink*> sinks);
+    // Any thread: the overlays the next composites burn in (a whole copy).
+    void setOverlayState(const OverlayState& state);
+
+    // Render thread, after every window frame; nowNs is the steady clock.
+    // At most once per 1/30 s slot and only while a sink is active: draws
+    // panels (in the given order) and overlays into one target per size the
+    // active sinks want, reads it back asynchronously and hands each sink of
+    // that size the picture drawn two composites earlier. A picture's ptsUs
+    // is (the slot it was drawn in + 2) x 33,333, slots counted in real time
+    // from the first composite of that size, so late composites leave gaps
+    // instead of slowing the recording, and a target re-created by
+    // releaseGl() continues its count. GL state the host relies on
+    // (framebuffer, viewport, scissor, blending, program, buffers, clear
+    // colour, pack and unpack alignment) is as before on return.
+    void compositeIfDue(const std::vector<PanelDraw>& panels, int64_t nowNs);
+
     // Render thread, context current (scene graph invalidated): deletes every
-    // GL object and forgets the entry points; the next draw starts afresh.
+    // GL object (composite targets, overlay and panel resources) and forgets
+    // the entry points; the next draw starts afresh. Pacing, rate meters and
+    // the timestamp count of every size still wanted are kept.
     void releaseGl();
 
     // The panel matrix, column-major for glUniformMatrix4fv without
@@ -58,17 +98,60 @@ public:
 
     // Panel draws per second over all panels (statistics only).
     double panelDrawFps() const { return m_panelDrawMeter.rate(); }
+    // Composites per second (statistics only).
+    double compositeFps() const { return m_compositeMeter.rate(); }
+    // Render thread: composite targets alive now.
+    size_t compositeTargetCount() const { return m_targets.size(); }
 
 private:
+    using SizeKey = std::pair<int32_t, int32_t>;  // width, height
+
+    struct CompositeTarget {
+        explicit CompositeTarget(const GlFunctions& gl) : readback(gl) {}
+        GLuint fbo = 0;
+        GLuint texture = 0;  // GL_RGBA colour attachment
+        int32_t width = 0;
+        int32_t height = 0;
+        int64_t frameCount = 0;  // composites drawn since (re)created
+        GlReadback readback;
+    };
+
+    // The slot grid of one size, kept while some active sink wants that
+    // size, across target re-creation by releaseGl().
+    struct SlotClock {
+        int64_t originNs = 0;  // slot 0
+        int64_t lastSlot = -1;  // -1 = none drawn
+    };
+
     // Loads the entry points once per context; false (one notice) when they
     // cannot be had.
     bool ensureGl();
+    void ensureCompositeTarget(CompositeTarget& target, int width, int height);
+    void deleteTarget(CompositeTarget& target);
+    void deleteAllTargets();
+    void drawCompositeFrame(CompositeTarget& target, const std::vector<PanelDraw>& panels,
+                            const OverlayState& overlay, int left, int top, int boxWidth, int boxHeight,
+                            int64_t nowNs);
 
-    GlFunctions m_gl;  // before m_quads, which refers to it
+    GlFunctions m_gl;  // before m_quads and m_overlayPainter, which refer to it
     QuadRenderer m_quads;
+    OverlayPainter m_overlayPainter;
     GlResolver m_resolver;
     bool m_glNoticePrinted = false;  // the resolver failed; not retried until releaseGl or a new resolver
     RateMeter m_panelDrawMeter;
+
+    std::mutex m_handOverMutex;
+    // guards: m_sinks, m_overlay (replaced whole, never changed in place)
+    std::shared_ptr<const std::vector<CompositeSink*>> m_sinks;
+    std::shared_ptr<const OverlayState> m_overlay;
+
+    // render thread only
+    std::map<SizeKey, CompositeTarget> m_targets;
+    std::map<SizeKey, SlotClock> m_slotClocks;
+    int64_t m_lastCompositeNs = 0;  // steady clock of the current slot
+    bool m_hasCompositeSlot = false;  // false before the first composite
+    RateMeter m_compositeMeter;
+    bool m_compositeNoticePrinted = false;  // no FBO / pack buffers; not repeated
 };
 
 }  // namespace lagwell

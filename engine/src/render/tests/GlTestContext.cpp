@@ -7,6 +7,17 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+// Mesa's driver is loaded with dlopen and keeps state in dynamic TLS. With
+// LeakSanitizer's __tls_get_addr interception its exit-time scan crashes
+// ("Tracer caught signal 11") whenever the module count shifts the driver's
+// TLS slot, as one more linked library does. ASAN_OPTIONS still adds to this.
+extern "C" const char* __asan_default_options()
+{
+    return "intercept_tls_get_addr=0";
+}
+#endif
+
 namespace lagwell {
 namespace {
 

@@ -1,0 +1,98 @@
+#pragma once
+
+// Shared by the engine's recording and sharing tests: a headless GL "window"
+// that the test pumps like Qt's render loop, and an event recorder.
+
+#include "Engine.h"
+
+#include "GlTestContext.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lagwell::test {
+
+class EventRecorder {
+public:
+    std::function<void(const EngineEvent&)> handler()
+    {
+        return [this](const EngineEvent& event) {
+            std::lock_guard lock(m_mutex);
+            m_events.push_back(event);
+            m_changed.notify_all();
+        };
+    }
+
+    // The first event of that kind, waiting up to `timeout` for it.
+    std::optional<EngineEvent> waitFor(EngineEvent::Kind kind, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        std::optional<EngineEvent> found;
+        m_changed.wait_for(lock, timeout, [&] {
+            for (const auto& e : m_events)
+                if (e.kind == kind) {
+                    found = e;
+                    return true;
+                }
+            return false;
+        });
+        return found;
+    }
+
+    int count(EngineEvent::Kind kind)
+    {
+        std::lock_guard lock(m_mutex);
+        int n = 0;
+        for (const auto& e : m_events)
+            n += e.kind == kind;
+        return n;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<EngineEvent> m_events;
+};
+
+// Draws every panel into a full-window layout and runs the after-frame step,
+// about 30 times a second, on the calling thread (which owns the context).
+inline void pumpFrames(Engine& engine, GlTestContext& gl, const std::vector<int>& panels,
+                       std::chrono::milliseconds duration)
+{
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) {
+        const auto frameStart = std::chrono::steady_clock::now();
+        gl.bindTarget();
+        const int columns = panels.size() > 1 ? 2 : 1;
+        const int rows = static_cast<int>((panels.size() + 1) / 2);
+        const int w = gl.width() / columns;
+        const int h = gl.height() / (rows > 0 ? rows : 1);
+        for (size_t i = 0; i < panels.size(); ++i)
+            engine.renderPanel(panels[i], {static_cast<int>(i % 2) * w, static_cast<int>(i / 2) * h, w, h},
+                               gl.width(), gl.height());
+        engine.afterFrame();
+        std::this_thread::sleep_until(frameStart + std::chrono::milliseconds(33));
+    }
+}
+
+// Runs a command and returns what it printed on standard output.
+inline std::string commandOutput(const std::string& command)
+{
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+}  // namespace lagwell::test

@@ -1,0 +1,228 @@
+// Recording end to end: test-pattern camera, panels drawn on a headless GL
+// context, the compositor feeding the recorder, a real-time microphone through
+// libasound, and the MP4 read back with ffprobe and ffmpeg.
+
+#include "Engine.h"
+
+#include "AlsaTestDevices.h"
+#include "EngineMediaSupport.h"
+#include "GlTestContext.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/resource.h>
+
+using lagwell::Engine;
+using lagwell::EngineEvent;
+using lagwell::GlTestContext;
+using lagwell::test::commandOutput;
+using lagwell::test::EventRecorder;
+using lagwell::test::pumpFrames;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+class EngineRecordingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("tvx-engine-rec-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        m_alsa = std::make_unique<lagwell::testing::AlsaTestDevices>(m_dir.string());
+        const auto tone = lagwell::testing::AlsaTestDevices::tone(440, 8000, 48000 * 30);
+        m_alsa->useRealTimeToneDevice(m_alsa->writeRaw("tone.raw", tone));
+        std::string error;
+        ASSERT_TRUE(m_gl.create(1280, 720, GlTestContext::Api::PreferDesktop, &error)) << error;
+    }
+
+    void TearDown() override
+    {
+        m_alsa.reset();
+        fs::remove_all(m_dir);
+    }
+
+    // An engine with one test camera and one full-window panel.
+    std::unique_ptr<Engine> startEngine(EventRecorder& events)
+    {
+        auto engine = std::make_unique<Engine>();
+        engine->setCapabilities(lagwell::Capabilities {});
+        engine->setEventHandler(events.handler());
+        engine->setGlResolver(m_gl.resolver());
+        m_panels = {engine->createPanel()};
+        lagwell::PanelParams params;
+        params.delayMs = 500;
+        engine->setPanelParams(m_panels[0], params);
+        lagwell::SessionConfig config;
+        config.cameraIds = {"test"};
+        engine->startSession(config);
+        pumpFrames(*engine, m_gl, m_panels, 800ms);
+        return engine;
+    }
+
+    // Pumps frames until `kind` arrives (or the deadline passes).
+    std::optional<EngineEvent> pumpUntil(Engine& engine, EventRecorder& events, EngineEvent::Kind kind,
+                                         std::chrono::seconds deadline = 20s)
+    {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        while (std::chrono::steady_clock::now() < end) {
+            if (auto event = events.waitFor(kind, 0ms))
+                return event;
+            pumpFrames(engine, m_gl, m_panels, 100ms);
+        }
+        return events.waitFor(kind, 0ms);
+    }
+
+    // One decoded picture of the file at `seconds`, as RGB rows top-down.
+    std::vector<uint8_t> frameAt(const std::string& file, double seconds)
+    {
+        const std::string out = commandOutput("ffmpeg -v error -ss " + std::to_string(seconds) + " -i '" + file +
+                                              "' -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
+        return std::vector<uint8_t>(out.begin(), out.end());
+    }
+
+    static std::array<int, 3> pixel(const std::vector<uint8_t>& rgb, int width, int x, int y)
+    {
+        const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+        return {rgb[i], rgb[i + 1], rgb[i + 2]};
+    }
+
+    fs::path m_dir;
+    std::unique_ptr<lagwell::testing::AlsaTestDevices> m_alsa;
+    GlTestContext m_gl;
+    std::vector<int> m_panels;
+};
+
+}  // namespace
+
+TEST_F(EngineRecordingTest, recordsTitleBandPanelsAndClosingCardWithSound)
+{
+    EventRecorder events;
+    auto engine = startEngine(events);
+    const std::string file = (m_dir / "session.mp4").string();
+    lagwell::TitleCardLabels labels;
+    labels.title = "Morning drills";
+    labels.player = "Alex";
+    labels.coach = "Sam";
+    engine->startRecording(file, &labels);
+    ASSERT_TRUE(events.waitFor(EngineEvent::Kind::RecordingStarted, 0ms));
+    EXPECT_EQ(engine->recordingState(), 2);
+    pumpFrames(*engine, m_gl, m_panels, 3s);
+    engine->stopRecording();
+    EXPECT_EQ(engine->recordingState(), 3);
+    engine->stopRecording();  // a second stop changes nothing
+    const auto saved = pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved);
+    ASSERT_TRUE(saved) << "failed: " << events.count(EngineEvent::Kind::RecordingFailed);
+    EXPECT_EQ(saved->text, file);
+    EXPECT_EQ(engine->recordingState(), 0);
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingFailed), 0);
+
+    const std::string probe = commandOutput(
+        "ffprobe -v error -show_entries stream=codec_name,width,height,start_time,duration -of csv=p=0 '" + file +
+        "'");
+    ASSERT_NE(probe.find("h264,1280,720"), std::string::npos) << probe;
+    ASSERT_NE(probe.find("aac"), std::string::npos) << probe;
+    // Both streams start together and last the recorded time plus the 3 s tail.
+    double videoStart = -1, videoDuration = -1, audioStart = -1, audioDuration = -1;
+    for (const std::string line : {probe.substr(0, probe.find('\n')), probe.substr(probe.find('\n') + 1)}) {
+        double start = 0, duration = 0;
+        if (line.rfind("h264", 0) == 0 && std::sscanf(line.c_str(), "h264,%*d,%*d,%lf,%lf", &start, &duration) == 2) {
+            videoStart = start;
+            videoDuration = duration;
+        } else if (line.rfind("aac", 0) == 0 && std::sscanf(line.c_str(), "aac,%lf,%lf", &start, &duration) == 2) {
+            audioStart = start;
+            audioDuration = duration;
+        }
+    }
+    EXPECT_NEAR(videoStart, 0.0, 0.1) << probe;
+    EXPECT_NEAR(audioStart, 0.0, 0.1) << probe;
+    EXPECT_NEAR(videoDuration, 6.0, 0.8) << probe;
+    EXPECT_NEAR(audioDuration, videoDuration, 0.5) << probe;
+
+    // Early on, the title band's accent line runs across the top.
+    const auto early = frameAt(file, 1.0);
+    ASSERT_EQ(early.size(), 1280u * 720 * 3);
+    const auto accent = pixel(early, 1280, 640, 2);
+    EXPECT_GT(accent[0], 200);
+    EXPECT_GT(accent[1], 120);
+    EXPECT_LT(accent[2], 90);
+    // Near the end the closing card covers the picture with its dark background.
+    const auto late = frameAt(file, videoDuration - 0.5);
+    ASSERT_EQ(late.size(), 1280u * 720 * 3);
+    for (const auto& [x, y] : {std::pair {30, 30}, std::pair {1250, 690}, std::pair {30, 690}}) {
+        const auto dark = pixel(late, 1280, x, y);
+        EXPECT_LT(dark[0] + dark[1] + dark[2], 60) << x << "," << y;
+    }
+    // In between (after the band, before the card) the camera shows: the test
+    // pattern's bars are bright.
+    const auto middle = frameAt(file, 2.5);
+    ASSERT_EQ(middle.size(), 1280u * 720 * 3);
+    const auto bar = pixel(middle, 1280, 80, 300);
+    EXPECT_GT(bar[0] + bar[1] + bar[2], 450);
+    engine->releaseGl();
+}
+
+TEST_F(EngineRecordingTest, startFailureThrowsAndRaisesNothing)
+{
+    EventRecorder events;
+    auto engine = startEngine(events);
+    try {
+        engine->startRecording((m_dir / "missing" / "dir" / "x.mp4").string(), nullptr);
+        FAIL() << "expected a throw";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("for writing"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(engine->recordingState(), 0);
+    pumpFrames(*engine, m_gl, m_panels, 300ms);
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingStarted), 0);
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingFailed), 0);
+    engine->releaseGl();
+}
+
+TEST_F(EngineRecordingTest, fullDiskEndsInExactlyOneFailure)
+{
+    EventRecorder events;
+    auto engine = startEngine(events);
+    // Files of this process may not grow past 64 KiB for the rest of the test.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous {};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limit = previous;
+    limit.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    engine->startRecording((m_dir / "full.mp4").string(), nullptr);
+    const auto failed = pumpUntil(*engine, events, EngineEvent::Kind::RecordingFailed, 30s);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    ASSERT_TRUE(failed);
+    EXPECT_FALSE(failed->text.empty());
+    EXPECT_EQ(engine->recordingState(), 0);
+    pumpFrames(*engine, m_gl, m_panels, 500ms);
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingFailed), 1);
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingSaved), 0);
+    // A new recording can start at once.
+    engine->startRecording((m_dir / "after.mp4").string(), nullptr);
+    EXPECT_EQ(engine->recordingState(), 2);
+    engine->stopRecording();
+    ASSERT_TRUE(pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved));
+    engine->releaseGl();
+}
+
+TEST_F(EngineRecordingTest, teardownDuringTheTailReportsOnceAndLeavesAFile)
+{
+    EventRecorder events;
+    auto engine = startEngine(events);
+    const std::string file = (m_dir / "tail.mp4").string();
+    engine->startRecording(file, nullptr);
+    pumpFrames(*engine, m_gl, m_panels, 1s);
+    engine->stopRecording();
+    pumpFrames(*engine, m_gl, m_panels, 300ms);
+    engine->releaseGl();
+    engine.reset();
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingSaved) + events.count(EngineEvent::Kind::RecordingFailed), 1);
+    EXPECT_TRUE(fs::exists(file));
+}

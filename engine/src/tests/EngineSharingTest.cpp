@@ -1,0 +1,96 @@
+// Sharing through the facade, inside a private network namespace with an
+// Ethernet-like interface (the server serves only a LAN address).
+
+#include "Engine.h"
+
+#include "EngineMediaSupport.h"
+#include "GlTestContext.h"
+#include "TestNetwork.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using lagwell::Engine;
+using lagwell::EngineEvent;
+using lagwell::GlTestContext;
+using lagwell::test::EventRecorder;
+using lagwell::test::pumpFrames;
+using namespace std::chrono_literals;
+
+namespace {
+
+class EngineSharingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root for a private network namespace";
+        std::string error;
+        ASSERT_TRUE(lagwell::test::enterFreshNetNamespace(&error)) << error;
+        ASSERT_TRUE(lagwell::test::addInterface("eth0", "10.200.0.1/24", &error)) << error;
+        m_home = "/tmp/tvx-engine-share-" + std::to_string(::getpid());
+        ::setenv("HOME", m_home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (m_home + "/config").c_str(), 1);
+        ::unsetenv("SNAP_REAL_HOME");
+    }
+
+    void TearDown() override
+    {
+        if (!m_home.empty())
+            std::system(("rm -rf '" + m_home + "'").c_str());
+    }
+
+    std::string m_home;
+};
+
+}  // namespace
+
+TEST_F(EngineSharingTest, startStopAndInformationFollowTheServer)
+{
+    Engine engine;
+    engine.setCapabilities(lagwell::Capabilities {});
+    EventRecorder events;
+    engine.setEventHandler(events.handler());
+    EXPECT_FALSE(engine.sharingInfo());
+
+    const lagwell::ShareInfo info = engine.startSharing();
+    EXPECT_EQ(info.address, "10.200.0.1");
+    EXPECT_EQ(info.port, 8080);
+    ASSERT_EQ(info.code.size(), 3u);
+    EXPECT_EQ(info.url, "http://10.200.0.1:8080/live.ts?k=" + info.code);
+    const auto again = engine.startSharing();  // already running: same server
+    EXPECT_EQ(again.port, info.port);
+    EXPECT_EQ(again.code, info.code);
+    ASSERT_TRUE(engine.sharingInfo());
+    EXPECT_EQ(engine.sharingInfo()->url, info.url);
+
+    // The connect page answers on the LAN address.
+    const auto page = lagwell::test::get(info.address, info.port, "/");
+    EXPECT_EQ(page.status, 200);
+
+    const std::string fresh = engine.regenerateShareCode();
+    EXPECT_EQ(fresh.size(), 3u);
+    EXPECT_EQ(engine.sharingInfo()->code, fresh);
+
+    engine.stopSharing();
+    EXPECT_FALSE(engine.sharingInfo());
+    engine.stopSharing();  // harmless when off
+    // The recordings directory was made under HOME.
+    EXPECT_EQ(engine.recordingsDirectory(), m_home + "/Videos/Tavrix");
+}
+
+TEST_F(EngineSharingTest, recordingsDirectoryFollowsTheHomeVariables)
+{
+    Engine engine;
+    ::setenv("SNAP_REAL_HOME", (m_home + "/snap").c_str(), 1);
+    ::mkdir((m_home + "/snap").c_str(), 0755);
+    EXPECT_EQ(engine.recordingsDirectory(), m_home + "/snap/Videos/Tavrix");
+    ::setenv("SNAP_REAL_HOME", "", 1);
+    EXPECT_EQ(engine.recordingsDirectory(), m_home + "/Videos/Tavrix");
+    ::unsetenv("SNAP_REAL_HOME");
+    ::unsetenv("HOME");
+    EXPECT_EQ(engine.recordingsDirectory(), "/tmp/Videos/Tavrix");
+    ::setenv("HOME", m_home.c_str(), 1);
+}
