@@ -30,6 +30,7 @@ set(tavrix_app_sources
 )
 # Every document and script library of the module.
 set(tavrix_qml_files
+  qml/Main.qml
   qml/Theme.qml
   qml/Toast.qml
   qml/ClipboardBridge.qml
@@ -69,6 +70,32 @@ qt_add_translations(tavrix_app
   RESOURCE_PREFIX /i18n
   LUPDATE_OPTIONS -locations none -no-obsolete
 )
+
+# The program: start-up, graphics tiers, command line and screenshot mode in
+# tavrix_shell (the tests link it), main() in the executable.
+qt_add_library(tavrix_shell STATIC
+  app/GraphicsTier.h
+  app/GraphicsTier.cpp
+  app/StartupOptions.h
+  app/StartupOptions.cpp
+  app/ScreenshotRun.h
+  app/ScreenshotRun.cpp
+)
+target_include_directories(tavrix_shell PUBLIC app)
+target_link_libraries(tavrix_shell PUBLIC Qt6::Core Qt6::Gui Qt6::Quick)
+
+qt_add_executable(tavrix app/main.cpp)
+qt_add_resources(tavrix tavrix_icons PREFIX / FILES icons/tavrix-48.png icons/tavrix-128.png icons/tavrix-256.png)
+target_link_libraries(tavrix PRIVATE tavrix_shell tavrix_app tavrix_appplugin Qt6::QuickControls2)
+
+include(GNUInstallDirs)
+install(TARGETS tavrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES resources/tavrix.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES resources/tavrix.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 48 128 256)
+  install(FILES icons/tavrix-${size}.png
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME tavrix.png)
+endforeach()
 
 if(TAVRIX_BUILD_TESTS)
   add_subdirectory(app/tests)

@@ -1,0 +1,168 @@
+// The program's entry: picks the graphics tier, names the application,
+// reads the command line, starts the QML engine with the language service
+// and the root-context properties, loads the window `Main` of the module
+// Tavrix and either runs the event loop or, in screenshot mode, grabs the
+// window and exits with a code that says how that went.
+
+#include "AppNames.h"
+#include "GraphicsTier.h"
+#include "LanguageManager.h"
+#include "ScreenshotRun.h"
+#include "StartupOptions.h"
+
+#include <QCommandLineParser>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QProcessEnvironment>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QUrl>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(TavrixPlugin)
+
+namespace {
+
+constexpr char kOrganisationDomain[] = "tavrix.app";
+constexpr char kStyle[] = "Basic";
+constexpr char kImportPath[] = "qrc:/qt/qml";
+constexpr char kMainDocument[] = "qrc:/qt/qml/Tavrix/qml/Main.qml";
+// The synthetic test-pattern camera.
+constexpr char kTestCameraId[] = "test";
+
+QStringList argumentList(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+void setApplicationNames()
+{
+    QCoreApplication::setApplicationName(QString::fromLatin1(tavrix::kApplicationName));
+    QCoreApplication::setOrganizationName(QString::fromLatin1(tavrix::kOrganisationName));
+    QCoreApplication::setOrganizationDomain(QString::fromLatin1(kOrganisationDomain));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(tavrix::kApplicationVersion));
+}
+
+void setWindowIcon(QGuiApplication& app)
+{
+    QIcon icon;
+    for (const char* file : {":/icons/tavrix-48.png", ":/icons/tavrix-128.png", ":/icons/tavrix-256.png"})
+        icon.addFile(QString::fromLatin1(file));
+    app.setWindowIcon(icon);
+}
+
+void setRootContextProperties(QQmlContext* context, const StartupOptions& options)
+{
+    context->setContextProperty(QStringLiteral("Lang"), LanguageManager::instance());
+    context->setContextProperty(QStringLiteral("kioskMode"), options.kiosk);
+    context->setContextProperty(QStringLiteral("devInitialScreen"), options.screen);
+    context->setContextProperty(QStringLiteral("devInitialLayoutId"), options.layoutId);
+    context->setContextProperty(QStringLiteral("devTourStep"), options.tourStep);
+    context->setContextProperty(QStringLiteral("tourAutoStart"), !options.screenshotMode);
+    context->setContextProperty(QStringLiteral("devInitialCameraId"), QString::fromLatin1(kTestCameraId));
+}
+
+QQuickWindow* firstWindow(const QQmlApplicationEngine& engine)
+{
+    for (QObject* object : engine.rootObjects()) {
+        if (auto* window = qobject_cast<QQuickWindow*>(object))
+            return window;
+    }
+    return nullptr;
+}
+
+// The result of screenshot mode on this tier: `code` stands, or the next
+// tier's run decides.
+int finishScreenshot(GlTier tier, int code, const QStringList& arguments)
+{
+    if (const std::optional<GlTier> next = ScreenshotRun::retryTierAfter(tier, code))
+        return ScreenshotRun::runNextTier(*next, arguments);
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    // The scene graph reads these when it starts, so they precede the application.
+    const GlTier tier = GraphicsTier::currentTier();
+    GraphicsTier::applyEnvironment(tier);
+
+    // Help and the version need no display.
+    if (StartupOptions::answersWithoutWindow(argumentList(argc, argv))) {
+        QCoreApplication app(argc, argv);
+        setApplicationNames();
+        QCommandLineParser parser;
+        StartupOptions::configureParser(parser);
+        parser.process(app);  // prints and ends the process
+        return 0;
+    }
+
+    QGuiApplication app(argc, argv);
+    setApplicationNames();
+    QGuiApplication::setDesktopFileName(QStringLiteral("tavrix"));
+    setWindowIcon(app);
+    GraphicsTier::applySceneGraph(tier);
+    QQuickStyle::setStyle(QString::fromLatin1(kStyle));
+
+    // Kept for a re-run on another tier.
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+
+    QCommandLineParser parser;
+    StartupOptions::configureParser(parser);
+    parser.process(app);
+    const StartupOptions options = StartupOptions::fromParser(parser, QProcessEnvironment::systemEnvironment());
+    for (const QString& warning : options.warnings)
+        qWarning("%s", qUtf8Printable(warning));
+
+    QQmlApplicationEngine engine;
+    LanguageManager::instance()->init(&engine);
+    setRootContextProperties(engine.rootContext(), options);
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreationFailed, &app, [] { QCoreApplication::exit(-1); },
+        Qt::QueuedConnection);
+
+    engine.addImportPath(QString::fromLatin1(kImportPath));
+    engine.load(QUrl(QString::fromLatin1(kMainDocument)));
+    if (engine.rootObjects().isEmpty()) {
+        qCritical("Failed to load Main");
+        return options.screenshotMode ? finishScreenshot(tier, ScreenshotRun::kNotLoaded, arguments)
+                                      : ScreenshotRun::kNotLoaded;
+    }
+
+    QQuickWindow* window = firstWindow(engine);
+    if (!window) {
+        // An event loop without a window would run unseen until killed.
+        if (options.screenshotMode) {
+            qCritical("--screenshot: no QQuickWindow appeared");
+            return finishScreenshot(tier, ScreenshotRun::kNoImage, arguments);
+        }
+        qCritical("Main is not a window: nothing to show");
+        return 1;
+    }
+
+    if (options.kiosk)
+        window->showFullScreen();
+    else if (!window->isVisible())
+        window->show();
+
+    if (!options.screenshotMode) {
+        // Without a receiver Qt aborts; end with a hint instead.
+        QObject::connect(window, &QQuickWindow::sceneGraphError, &app,
+                         [tier](QQuickWindow::SceneGraphError, const QString& message) {
+                             qCritical("The scene graph failed under %s: %s (TVX_QSG_MODE=gl-soft or "
+                                       "TVX_QSG_MODE=software selects a more conservative tier)",
+                                       qUtf8Printable(GraphicsTier::tierName(tier)), qUtf8Printable(message));
+                             QCoreApplication::exit(1);
+                         });
+        return QCoreApplication::exec();
+    }
+
+    ScreenshotRun run(window, options.screenshotPath, options.afterMs, tier);
+    return finishScreenshot(tier, run.exec(), arguments);
+}

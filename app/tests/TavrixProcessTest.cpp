@@ -1,0 +1,265 @@
+// The program as a whole process: --version, --help and a wrong option, and
+// screenshot mode on each graphics tier under an X server (Xvfb in CI, Mesa's
+// llvmpipe for the GL tiers): the PNG, its log line, missing directories,
+// the exit codes and the fall-through from tier to tier.
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+constexpr int kRunTimeoutMs = 300000;
+constexpr char kSavedVia[] = "' (1280x800) via ";
+const QString kTier0 = QStringLiteral("opengl (real GL context)");
+const QString kTier1 = QStringLiteral("opengl + LIBGL_ALWAYS_SOFTWARE=1 (Mesa software GL)");
+const QString kTier2 = QStringLiteral("QSG_RHI_BACKEND=software (no GL; panels are placeholders)");
+
+struct Run {
+    int exitCode = -100;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QString out;
+    QString err;
+};
+
+QString retryLine(const QString& from, const QString& to)
+{
+    return QStringLiteral("--screenshot: %1 did not produce a usable image, retrying with %2").arg(from, to);
+}
+
+QString collapseBlanks(QString text)
+{
+    return text.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" "));
+}
+
+}  // namespace
+
+class TavrixProcessTest : public QObject {
+    Q_OBJECT
+
+private:
+    // Runs `program` (the built one unless given) in a clean environment
+    // plus `extra`; `onStarted` runs once the process has started.
+    Run run(const QStringList& arguments, const QProcessEnvironment& extra = {},
+            const std::function<void()>& onStarted = {}, const QString& program = QStringLiteral(TAVRIX_BINARY))
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"TVX_QSG_MODE", "QSG_RHI_BACKEND", "LIBGL_ALWAYS_SOFTWARE", "QT_QUICK_BACKEND",
+                                 "TAVRIX_KIOSK", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert("XDG_CONFIG_HOME", m_configDir.path());
+        environment.insert("TAVRIX_TEST_SOURCE", "1");
+        environment.insert("TAVRIX_LANG", "en");
+        for (const QString& name : extra.keys())
+            environment.insert(name, extra.value(name));
+
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        Run result;
+        if (!process.waitForStarted()) {
+            qWarning("could not start %s", qUtf8Printable(program));
+            return result;
+        }
+        if (onStarted)
+            onStarted();
+        if (!process.waitForFinished(kRunTimeoutMs)) {
+            qWarning("%s did not finish", qUtf8Printable(program));
+            process.kill();
+            process.waitForFinished();
+        }
+        result.exitCode = process.exitCode();
+        result.exitStatus = process.exitStatus();
+        result.out = QString::fromUtf8(process.readAllStandardOutput());
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+
+    static QProcessEnvironment environmentOf(std::initializer_list<std::pair<const char*, const char*>> pairs)
+    {
+        QProcessEnvironment environment;
+        for (const auto& [name, value] : pairs)
+            environment.insert(QString::fromLatin1(name), QString::fromLatin1(value));
+        return environment;
+    }
+
+    QTemporaryDir m_configDir;
+    QTemporaryDir m_shotsDir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_configDir.isValid());
+        QVERIFY(m_shotsDir.isValid());
+        QVERIFY2(QFile::exists(QStringLiteral(TAVRIX_BINARY)), TAVRIX_BINARY);
+    }
+
+    void versionNeedsNoDisplay()
+    {
+        const Run result = run({"--version"}, environmentOf({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}));
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, QStringLiteral("Tavrix 1.1.1\n"));
+    }
+
+    void helpShowsTheDescriptionAndEveryOption()
+    {
+        const Run result = run({"--help"}, environmentOf({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}));
+        QCOMPARE(result.exitCode, 0);
+        const QString help = collapseBlanks(result.out);
+        const QStringList expected = {
+            QString::fromUtf8("Tavrix for Linux — a live camera feed replayed on a delay."),
+            "--kiosk Start full-screen, e.g. for a Pi kiosk unit (see packaging/pi/). Same as TAVRIX_KIOSK=1 in "
+            "the environment.",
+            "--screenshot <path> Developer: grab the main window to <path> as a PNG after --after milliseconds, "
+            "then quit. Exit code is 0 on success, non-zero if the grab failed or no window appeared. For headless "
+            "UI review (WSL2, a Raspberry Pi over SSH).",
+            "--after <ms> Developer: milliseconds to wait before the --screenshot grab. Default 1500.",
+            QString::fromUtf8(
+                "--screen <name> Developer: which screen/sheet to show at startup — start (default), session, "
+                "share, menu, session-form, tour, tour-session. \"session\", \"tour-session\" and the sheet names "
+                "start a session on the synthetic \"test\" camera so a headless machine with no webcam attached "
+                "still has something to show."),
+            QString::fromUtf8(
+                "--layout <id> Developer: initial panel layout id for --screen session/menu/share/session-form "
+                "(e.g. 4-grid, 2-side, 3-row — see qml/Layouts). Defaults to the single-panel layout."),
+            "--tour-step <n> Developer: with --screen tour or tour-session, the zero-based step to open the "
+            "walkthrough on (see qml/TourSteps). Defaults to 0.",
+        };
+        for (const QString& text : expected)
+            QVERIFY2(help.contains(text), qUtf8Printable(text));
+        QVERIFY(help.indexOf("--kiosk") < help.indexOf("--tour-step"));
+    }
+
+    void unknownOptionFails()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        const Run result = run({"--bogus"});
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.contains("Unknown option 'bogus'."), qUtf8Printable(result.err));
+    }
+
+    void screenshotOnEachTier_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("tierName");
+        QTest::newRow("tier 0") << QString() << kTier0;
+        QTest::newRow("tier 1") << "gl-soft" << kTier1;
+        QTest::newRow("tier 2") << "software" << kTier2;
+    }
+    void screenshotOnEachTier()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, tierName);
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        // Levels that do not exist yet.
+        const QString path = m_shotsDir.filePath(QStringLiteral("tier%1/a/b/shot.png").arg(QTest::currentDataTag()));
+        QProcessEnvironment extra;
+        if (!mode.isNull())
+            extra.insert("TVX_QSG_MODE", mode);
+        const Run result = run({"--screenshot", path, "--after", "700"}, extra);
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QVERIFY2(result.exitCode == 0, qUtf8Printable(result.err));
+        QVERIFY2(result.err.contains("--screenshot: saved '" + path + kSavedVia + tierName + "\n"),
+                 qUtf8Printable(result.err));
+        QVERIFY(!result.err.contains("retrying with"));
+        QVERIFY(!result.err.contains("is not one of"));
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.read(8), QByteArray("\x89PNG\r\n\x1a\n"));
+        const QImage image(path);
+        QCOMPARE(image.size(), QSize(1280, 800));
+        // Not a blank grab: at least the status line is drawn over the background.
+        QSet<QRgb> colours;
+        for (int y = 0; y < 60; y += 2) {
+            for (int x = 0; x < 300; x += 2)
+                colours.insert(image.pixel(x, y));
+        }
+        QVERIFY2(colours.size() > 2, "the grab is flat");
+    }
+
+    void graphicsFailureFallsThroughToTheSoftwareTier()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        const QString path = m_shotsDir.filePath("fallthrough.png");
+        // No GL integration: both GL tiers fail to create a context.
+        const Run result = run({"--screenshot", path, "--after", "500"},
+                               environmentOf({{"QT_XCB_GL_INTEGRATION", "none"}}));
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QVERIFY2(result.exitCode == 0, qUtf8Printable(result.err));
+        const int first = result.err.indexOf(retryLine(kTier0, kTier1));
+        const int second = result.err.indexOf(retryLine(kTier1, kTier2));
+        const int saved = result.err.indexOf("--screenshot: saved '" + path + kSavedVia + kTier2);
+        QVERIFY2(first >= 0 && second > first && saved > second, qUtf8Printable(result.err));
+        QVERIFY(result.err.contains("--screenshot: the scene graph failed under " + kTier0));
+        QCOMPARE(QImage(path).size(), QSize(1280, 800));
+    }
+
+    void saveFailureEndsWithThree_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("tiersTried");
+        QTest::newRow("on tier 2 alone") << "software" << 1;
+        QTest::newRow("through all three tiers") << QString() << 3;
+    }
+    void saveFailureEndsWithThree()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, tiersTried);
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        // A directory level that is a file: unwritable even for root.
+        QFile blocker(m_shotsDir.filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString path = m_shotsDir.filePath("blocker/shot.png");
+        QProcessEnvironment extra;
+        if (!mode.isNull())
+            extra.insert("TVX_QSG_MODE", mode);
+        const Run result = run({"--screenshot", path, "--after", "500"}, extra);
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, 3);
+        QCOMPARE(result.err.count("--screenshot: failed to save '" + path + "'"), tiersTried);
+        QCOMPARE(result.err.count("retrying with"), tiersTried - 1);
+    }
+
+    void rerunThatCannotStartIsMinusOne()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        // A copy of the program removed while it runs, as by an update: its
+        // re-run on the next tier cannot start.
+        QTemporaryDir programDir;
+        const QString copy = programDir.filePath("tavrix");
+        QVERIFY(QFile::copy(QStringLiteral(TAVRIX_BINARY), copy));
+        const Run result = run({"--screenshot", m_shotsDir.filePath("never.png"), "--after", "500"},
+                               environmentOf({{"QT_XCB_GL_INTEGRATION", "none"}, {"TVX_QSG_MODE", "gl-soft"}}),
+                               [&copy] { QFile::remove(copy); }, copy);
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, 255);  // -1
+        QVERIFY2(result.err.contains(retryLine(kTier1, kTier2)), qUtf8Printable(result.err));
+        QVERIFY(result.err.contains("--screenshot: could not start the " + kTier2 + " retry process"));
+        QVERIFY(!QFile::exists(m_shotsDir.filePath("never.png")));
+    }
+
+    void unknownScreenIsLoggedAndTheStartScreenShown()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        const QString path = m_shotsDir.filePath("screen.png");
+        const Run result = run({"--screenshot", path, "--after", "300", "--screen", "settings"},
+                               environmentOf({{"TVX_QSG_MODE", "software"}}));
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.err.contains("--screen 'settings' is not one of "
+                                     "start/session/share/menu/session-form/tour/tour-session; using 'start'"),
+                 qUtf8Printable(result.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TavrixProcessTest)
+#include "TavrixProcessTest.moc"
