@@ -252,7 +252,7 @@ TEST_F(RecordingsTest, downloadNeverSendsMoreThanItsContentLength)
 TEST_F(RecordingsTest, pagesAndDownloadsNeedTheRoomCodeAndWrongOnesCount)
 {
     write("a.mp4", "a");
-    for (const std::string target : {"/recordings", "/recordings?k=", "/recordings?K=K7Q", "/recordings/a.mp4",
+    for (const char* target : {"/recordings", "/recordings?k=", "/recordings?K=K7Q", "/recordings/a.mp4",
                                      "/recordings/a.mp4?k=ABC"}) {
         SCOPED_TRACE(target);
         const auto response = net::get(kLan, m_port, target);
@@ -291,7 +291,7 @@ TEST(SharePagesHelpers, escapingEncodingAndSizes)
 TEST(SharePagesHelpers, connectPageHasItsTextsAndTheAddressParts)
 {
     const std::string page = SharePages::connectPageHtml("10.1.2.3", 8084);
-    for (const std::string part : {
+    for (const std::string& part : {
              std::string("<title>Tavrix \u2014 live</title>"), std::string("<h1>Tavrix</h1>"),
              std::string("This machine is sharing its replay on your network."),
              std::string("Room code from the app"), std::string("placeholder=\"ABC\""), std::string("maxlength=\"3\""),
