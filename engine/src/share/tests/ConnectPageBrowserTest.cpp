@@ -89,8 +89,8 @@ public:
         const std::vector<std::string> args = {
             kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--disable-dev-shm-usage", "--no-proxy-server", "--user-data-dir=" + userDataDir,
-            "--remote-debugging-pipe", "about:blank",
+            "--disable-dev-shm-usage", "--no-proxy-server", "--disable-crash-reporter", "--disable-breakpad",
+            "--user-data-dir=" + userDataDir, "--remote-debugging-pipe", "about:blank",
         };
         std::vector<char*> argv;
         for (const auto& arg : args)

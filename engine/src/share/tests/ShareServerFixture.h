@@ -55,7 +55,8 @@ protected:
         m_configDir = fs::temp_directory_path()
             / ("shareserver-" + std::to_string(::getpid()) + "-"
                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_configDir);
+        std::error_code ignored;  // a helper process may still be writing there
+        fs::remove_all(m_configDir, ignored);
         fs::create_directories(m_configDir / "tavrix");
         ::setenv("XDG_CONFIG_HOME", m_configDir.c_str(), 1);
     }
@@ -64,7 +65,8 @@ protected:
         if (m_configDir.empty())
             return;
         m_savedXdg ? ::setenv("XDG_CONFIG_HOME", m_savedXdg->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(m_configDir);
+        std::error_code ignored;  // a helper process may still be writing there
+        fs::remove_all(m_configDir, ignored);
     }
 
     std::string codeFile() const { return (m_configDir / "tavrix" / "share-code").string(); }
