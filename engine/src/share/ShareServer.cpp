@@ -2,20 +2,25 @@
 
 #include "Log.h"
 #include "RoomCode.h"
+#include "SharePages.h"
 #include "UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <system_error>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lagwell {
@@ -25,7 +30,18 @@ namespace {
 constexpr const char* kTextPlain = "text/plain; charset=utf-8";
 constexpr const char* kTextHtml = "text/html; charset=utf-8";
 constexpr const char* kThrottledBody = "Too many wrong codes. Wait a few minutes.";
+constexpr const char* kNotFoundBody = "Not found.";
 constexpr int kAcceptBackoffMs = 50;
+constexpr size_t kDownloadChunkBytes = 65536;
+constexpr const char kRecordingsPrefix[] = "/recordings/";
+
+// The head of the endless live-stream response.
+constexpr char kHeaders[] = "HTTP/1.0 200 OK\r\n"
+                            "Content-Type: video/mp2t\r\n"
+                            "Cache-Control: no-store\r\n"
+                            "Connection: close\r\n"
+                            "Access-Control-Allow-Origin: *\r\n"
+                            "\r\n";
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -119,21 +135,6 @@ int hexValue(char c)
     return -1;
 }
 
-std::string htmlEscape(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out.push_back(c);
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 ShareServer::ShareServer(CodeThrottle::ClockMs nowMs) : m_throttle(std::move(nowMs)) {}
@@ -160,6 +161,12 @@ void ShareServer::setRecordingsDirectory(const std::string& directory)
 {
     std::lock_guard<std::mutex> lock(m_configMutex);
     m_recordingsDir = directory;
+}
+
+void ShareServer::setRecordingInProgress(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_configMutex);
+    m_recordingInProgress = path;
 }
 
 void ShareServer::setViewerCountHandler(std::function<void(int)> handler)
@@ -289,7 +296,20 @@ void ShareServer::stop()
         viewers.swap(m_clients);
     }
     for (const auto& viewer : viewers)
-        viewer->alive.store(false);
+        viewer->drop();
+    {
+        // The last report (notifyViewerCount sees m_running false from now
+        // on), also when a viewer left on its own after m_running fell.
+        std::lock_guard<std::mutex> notify(m_notifyMutex);
+        std::function<void(int)> handler;
+        {
+            std::lock_guard<std::mutex> lock(m_configMutex);
+            handler = m_viewerCountHandler;
+        }
+        if (handler && m_lastReportedCount != 0)
+            handler(0);  // under m_notifyMutex only, to keep the reports in order
+        m_lastReportedCount = 0;
+    }
 
     {
         std::unique_lock<std::mutex> lock(m_connectionsMutex);
@@ -450,10 +470,12 @@ void ShareServer::handleClient(int fd, const std::string& peerIp, uint64_t gener
         respondText(fd, 429, kTextPlain, kThrottledBody);
     } else if (startsWith(target, "/live.ts")) {
         handleLiveStream(fd, peerIp, target);
-    } else if (startsWith(target, "/recordings/")) {
-        handleRecordingDownload(fd, target);
+    } else if (startsWith(target, kRecordingsPrefix)) {
+        if (admitWithCode(fd, peerIp, target))
+            handleRecordingDownload(fd, target);
     } else if (target == "/recordings" || startsWith(target, "/recordings?")) {
-        respondText(fd, 200, kTextHtml, recordingsPageHtml());
+        if (admitWithCode(fd, peerIp, target))
+            respondText(fd, 200, kTextHtml, recordingsPageHtml());
     } else {
         std::string host = "this-machine";
         sockaddr_in local {};
@@ -468,45 +490,147 @@ void ShareServer::handleClient(int fd, const std::string& peerIp, uint64_t gener
 
 void ShareServer::handleLiveStream(int fd, const std::string& peerIp, const std::string& target)
 {
+    if (admitWithCode(fd, peerIp, target))
+        serveViewer(fd, peerIp);
+}
+
+bool ShareServer::admitWithCode(int fd, const std::string& peerIp, const std::string& target)
+{
     // Checked and counted in one step: parallel requests of one peer cannot
     // compare more codes than the throttle admits.
     switch (m_throttle.checkCode(peerIp, roomCodeFromTarget(target), currentCode())) {
     case CodeThrottle::Verdict::Throttled:
         respondText(fd, 429, kTextPlain, kThrottledBody);
-        return;
+        return false;
     case CodeThrottle::Verdict::Wrong:
         respondText(fd, 403, kTextPlain, "Wrong room code.");
-        return;
+        return false;
     case CodeThrottle::Verdict::Right:
-        serveViewer(fd, peerIp);
-        return;
+        return true;
     }
+    return false;
 }
 
 void ShareServer::serveViewer(int fd, const std::string& peerIp)
 {
-    // Viewers are not listed and streamed to yet; until they are, a right
-    // code is answered with 503.
-    respondText(fd, 503, kTextPlain, "The live stream is not available yet.");
+    timeval noTimeout {};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &noTimeout, sizeof(noTimeout));
+    timeval sendTimeout {};
+    sendTimeout.tv_sec = kViewerSendTimeoutSeconds;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof(sendTimeout));
+    const int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
+
+    // The head goes out at once, before any picture.
+    if (!sendAll(fd, kHeaders, sizeof(kHeaders) - 1))
+        return;
+
+    auto client = std::make_shared<Client>(fd, peerIp);
+    {
+        std::lock_guard<std::mutex> lock(m_clientsMutex);
+        m_clients.push_back(client);
+    }
+    notifyViewerCount();
+
+    while (m_running.load() && client->alive()) {
+        // Moves what the broadcast left waiting, and notices a stall even
+        // while no access unit comes.
+        if (!client->flush())
+            break;
+        char byte = 0;
+        const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0)
+            break;  // the peer closed
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        // Bytes the viewer sends are never consumed; a peer that sent some
+        // is noticed by a failed send instead.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kViewerPollMs));
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(m_clientsMutex);
+        m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+    }
+    // From here on only this thread touches the descriptor (connectionMain
+    // closes it), so a later drop() cannot shut down a reused number.
+    client->markClosed();
+    ::shutdown(fd, SHUT_RDWR);
+    notifyViewerCount();
 }
 
 void ShareServer::handleRecordingDownload(int fd, const std::string& target)
 {
-    respondText(fd, 404, kTextPlain, "Not found.");
+    std::string path = target.substr(0, target.find('?'));
+    const std::string name = urlDecode(path.substr(sizeof(kRecordingsPrefix) - 1));
+    if (name.empty() || name.find('/') != std::string::npos || name.find("..") != std::string::npos
+        || name.find('\0') != std::string::npos) {
+        respondText(fd, 404, kTextPlain, kNotFoundBody);
+        return;
+    }
+    std::string directory;
+    std::string inProgress;
+    {
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        directory = m_recordingsDir;
+        inProgress = m_recordingInProgress;
+    }
+    if (directory.empty()) {
+        respondText(fd, 404, kTextPlain, kNotFoundBody);
+        return;
+    }
+    path = directory + "/" + name;
+
+    // Opened without waiting (a FIFO would block) and checked on the open
+    // descriptor, so what is checked is what is sent.
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat info {};
+    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)
+        || SharePages::isSameFile(inProgress, path, info)) {
+        respondText(fd, 404, kTextPlain, kNotFoundBody);
+        return;
+    }
+
+    std::string shownName = name;
+    std::replace_if(shownName.begin(), shownName.end(), [](char c) { return c == '"' || c == '\r' || c == '\n'; },
+                    '_');
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: video/mp4\r\nContent-Length: "
+        + std::to_string(static_cast<long long>(info.st_size)) + "\r\nContent-Disposition: attachment; filename=\""
+        + shownName + "\"\r\nConnection: close\r\n\r\n";
+    if (!sendAll(fd, head.data(), head.size()))
+        return;
+
+    // Never more than the announced length, even when the file grew since.
+    std::vector<char> buffer(kDownloadChunkBytes);
+    uint64_t remaining = static_cast<uint64_t>(info.st_size);
+    while (remaining > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
+        const ssize_t n = ::read(file.get(), buffer.data(), want);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // the file shrank: the short body tells the client
+        if (!sendAll(fd, buffer.data(), static_cast<size_t>(n)))
+            return;
+        remaining -= static_cast<uint64_t>(n);
+    }
 }
 
 std::string ShareServer::recordingsPageHtml()
 {
-    return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Tavrix \u2014 recordings</title>"
-           "</head><body><h1>Tavrix \u2014 recordings</h1><p>No recordings yet.</p></body></html>\n";
+    std::string directory;
+    std::string inProgress;
+    {
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        directory = m_recordingsDir;
+        inProgress = m_recordingInProgress;
+    }
+    return SharePages::recordingsPageHtml(SharePages::listRecordings(directory, inProgress), currentCode());
 }
 
 std::string ShareServer::connectPageHtml(const std::string& host)
 {
-    const std::string base = "http://" + htmlEscape(host) + ":" + std::to_string(m_port.load()) + "/live.ts?k=";
-    return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Tavrix \u2014 live</title>"
-           "</head><body><h1>Tavrix</h1><p>This machine is sharing its replay on your network.</p><p>"
-        + base + "</p></body></html>\n";
+    return SharePages::connectPageHtml(host, m_port.load());
 }
 
 void ShareServer::onAccessUnit(const std::vector<uint8_t>& au, bool keyframe, int64_t ptsUs,
@@ -533,14 +657,43 @@ void ShareServer::onEncoderFailure(const std::string& message)
 
 void ShareServer::broadcast(const std::vector<uint8_t>& bytes, bool keyframe)
 {
-    // Nobody is listed until viewers are served (see serveViewer).
-    std::lock_guard<std::mutex> lock(m_clientsMutex);
-    if (m_clients.empty())
+    // The list is copied and the lock released before any send, so joining,
+    // leaving and info() never wait for the network.
+    std::vector<std::shared_ptr<Client>> viewers;
+    {
+        std::lock_guard<std::mutex> lock(m_clientsMutex);
+        if (m_clients.empty())
+            return;
+        viewers = m_clients;
+    }
+    std::vector<std::shared_ptr<Client>> dropped;
+    for (const auto& viewer : viewers) {
+        if (!viewer->deliver(bytes, keyframe))
+            dropped.push_back(viewer);
+    }
+    if (dropped.empty())
         return;
+    {
+        std::lock_guard<std::mutex> lock(m_clientsMutex);
+        m_clients.erase(std::remove_if(m_clients.begin(), m_clients.end(),
+                                       [&dropped](const std::shared_ptr<Client>& viewer) {
+                                           return std::find(dropped.begin(), dropped.end(), viewer) != dropped.end();
+                                       }),
+                        m_clients.end());
+    }
+    // Wakes each dropped viewer's thread, which closes its socket.
+    for (const auto& viewer : dropped)
+        viewer->drop();
+    notifyViewerCount();
 }
 
 void ShareServer::notifyViewerCount()
 {
+    // Reports are serialised so that they cannot overtake one another: the
+    // last one always carries the count after the last change.
+    std::lock_guard<std::mutex> notify(m_notifyMutex);
+    if (!m_running.load())
+        return;  // stop() made the last report
     std::function<void(int)> handler;
     {
         std::lock_guard<std::mutex> lock(m_configMutex);
@@ -553,7 +706,8 @@ void ShareServer::notifyViewerCount()
         std::lock_guard<std::mutex> lock(m_clientsMutex);
         count = static_cast<int>(m_clients.size());
     }
-    handler(count);
+    m_lastReportedCount = count;
+    handler(count);  // under m_notifyMutex only, to keep the reports in order
 }
 
 void ShareServer::respondText(int fd, int status, const std::string& contentType, const std::string& body)

@@ -7,12 +7,23 @@
 // page, a recordings page and downloads, all behind a per-peer throttle of
 // wrong room codes. Every response carries "Connection: close".
 //
-// Lock order: no code path holds two of the server's locks at once.
+// Viewers of "/live.ts" get the transport stream from their first keyframe
+// on; the broadcast sends without waiting (see ShareViewer), so a slow viewer
+// never holds up the encoder, the other viewers or info(). The recordings
+// page and downloads need the room code like the live stream.
+//
+// A recording still being written is neither listed nor served: the engine
+// names its file with setRecordingInProgress() when a recording starts and
+// clears it (empty path) once the file is finished.
+//
+// Lock order: m_notifyMutex before m_configMutex or m_clientsMutex; no other
+// code path holds two of the server's locks at once.
 
 #include "CodeThrottle.h"
 #include "CompositeSink.h"
 #include "EngineTypes.h"
 #include "ShareEncoder.h"
+#include "ShareViewer.h"
 #include "TsMuxer.h"
 
 #include <atomic>
@@ -59,8 +70,13 @@ public:
     // every request (directory).
     void setCompositeSize(int width, int height, int fps);
     void setRecordingsDirectory(const std::string& directory);
-    // Called with the viewer count when it changes, on a server thread with
-    // no server lock held. The previous handler is destroyed under the lock.
+    // The file the recorder is writing, empty when none: it is hidden from
+    // the recordings page and downloads until it is cleared.
+    void setRecordingInProgress(const std::string& path);
+    // Called with the viewer count when it changes, on a server thread (or
+    // in stop(), with 0, on the caller's thread). Calls are serialised, so
+    // the last one carries the current count; none follows stop(). It must
+    // not call stop(). The previous handler is destroyed under the lock.
     void setViewerCountHandler(std::function<void(int)> handler);
     // Called once when the stream stops because of a failure the user must
     // hear about (the encoder failed), on a server thread, no lock held.
@@ -102,13 +118,14 @@ public:
     static std::string roomCodeFromTarget(const std::string& target);
     static std::string urlDecode(const std::string& text);
 
+    // Liveness poll period of a viewer's thread.
+    static constexpr int kViewerPollMs = 200;
+    // Send time-out of a viewer's socket (sends do not wait; see ShareViewer).
+    static constexpr int kViewerSendTimeoutSeconds = 2;
+
 private:
-    struct Client {
-        int fd = -1;  // closed only by the viewer's own connection thread
-        std::string peerIp;
-        std::atomic<bool> alive {true};
-        std::atomic<bool> started {false};  // set at the first keyframe after joining
-    };
+    // One viewer of the live stream.
+    using Client = ShareViewer;
 
     void acceptLoop();
     // Runs one connection on its own thread and then releases its slot; the
@@ -116,10 +133,15 @@ private:
     void connectionMain(int fd, std::string peerIp, uint64_t generation);
     void rejectBusy(int fd);
     void handleClient(int fd, const std::string& peerIp, uint64_t generation);
+    // The handlers below leave the connection's socket open; connectionMain
+    // closes it.
     void handleLiveStream(int fd, const std::string& peerIp, const std::string& target);
-    // Hooks for the viewers and the pages: the connection's socket stays
-    // open until connectionMain closes it.
+    // Checks the room code of `target` and counts it; false after answering
+    // 403 or 429.
+    bool admitWithCode(int fd, const std::string& peerIp, const std::string& target);
+    // Lists the viewer, streams to it until it goes, then removes it.
     void serveViewer(int fd, const std::string& peerIp);
+    // 200 with the file, never more bytes than its Content-Length, or 404.
     void handleRecordingDownload(int fd, const std::string& target);
     std::string recordingsPageHtml();
     std::string connectPageHtml(const std::string& host);
@@ -152,8 +174,14 @@ private:
     bool m_refusing = false;                  // from stop's sweep to the next start
 
     std::mutex m_clientsMutex;
-    // guards: m_clients
+    // guards: m_clients (never held across a send)
     std::vector<std::shared_ptr<Client>> m_clients;  // live viewers in joining order
+
+    // Serialises viewer-count reports (held across the handler call) and
+    // orders them after stop's last report.
+    std::mutex m_notifyMutex;
+    // guards: m_lastReportedCount
+    int m_lastReportedCount = 0;
 
     CodeThrottle m_throttle;  // its own lock
 
@@ -164,10 +192,12 @@ private:
     TsMuxer m_muxer;
 
     std::mutex m_configMutex;
-    // guards: m_viewerCountHandler, m_errorHandler, m_recordingsDir, m_compositeWidth, m_compositeHeight, m_fps
+    // guards: m_viewerCountHandler, m_errorHandler, m_recordingsDir, m_recordingInProgress, m_compositeWidth,
+    //         m_compositeHeight, m_fps
     std::function<void(int)> m_viewerCountHandler;
     std::function<void(const std::string&)> m_errorHandler;
     std::string m_recordingsDir;
+    std::string m_recordingInProgress;  // empty = none
     int m_compositeWidth = 1280;
     int m_compositeHeight = 720;
     int m_fps = 30;
