@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
@@ -27,8 +28,8 @@
 #include <stdexcept>
 #include <thread>
 
-// Lock order: the recording-control lock, then the session lock, then the
-// panel lock, then a triple buffer's lock. The overlay lock and the event
+// Lock order: the session lock, then the panel lock, then a triple buffer's
+// lock. The overlay lock and the event
 // lock are innermost; no handler runs under the event lock.
 
 namespace lagwell {
@@ -84,6 +85,30 @@ std::string fourccText(uint32_t fourcc)
     return text;
 }
 
+// Opened once a recording's RecordingStarted has been raised; its completion
+// waits here first, so an outcome never overtakes its start. One per recording,
+// so a completion never waits on a later recording's start.
+class StartedGate {
+public:
+    void open()
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_opened.notify_all();
+    }
+    void wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_opened.wait(lock, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_mutex;
+    // guards: m_open
+    std::condition_variable m_opened;
+    bool m_open = false;
+};
+
 struct PanelState {
     PanelParams params;
     TripleBuffer buffer;
@@ -127,9 +152,6 @@ struct Engine::Impl {
     // guards: overlay and every hand-over of it to the renderer
     OverlayState overlay;
 
-    // Held across startRecording and at the start of a recording's completion,
-    // so an outcome is never raised before its RecordingStarted.
-    std::mutex recordingControlMutex;
 
     // Destroyed in reverse: the recorder first (its completion still uses the
     // overlay, the renderer's sink list and the share server), then the share
@@ -384,8 +406,8 @@ void Engine::Impl::handOverOverlayLocked()
 
 void Engine::Impl::onRecordingFinished(bool ok, std::string text)
 {
-    // Waits for a startRecording still in progress on the GUI thread.
-    { std::lock_guard wait(recordingControlMutex); }
+    // The file is final now: the share server may list and serve it.
+    shareServer.setRecordingInProgress({});
     {
         std::lock_guard lock(overlayMutex);
         overlay = OverlayState {};
@@ -700,16 +722,20 @@ void Engine::releaseGl()
 void Engine::startRecording(const std::string& outputPath, const TitleCardLabels* labels)
 {
     Impl& d = *m_impl;
-    std::lock_guard control(d.recordingControlMutex);
     int32_t width = 0;
     int32_t height = 0;
     d.computeCompositeSize(&width, &height);
     std::string error;
     Impl* impl = m_impl.get();
-    if (!d.recorder.start(outputPath, width, height, 30,
-                          [impl](bool ok, std::string text) { impl->onRecordingFinished(ok, std::move(text)); },
-                          &error))
+    auto started = std::make_shared<StartedGate>();
+    const auto completion = [impl, started](bool ok, std::string text) {
+        started->wait();
+        impl->onRecordingFinished(ok, std::move(text));
+    };
+    if (!d.recorder.start(outputPath, width, height, 30, completion, &error))
         throw std::runtime_error(error.empty() ? "Failed to start recording" : error);
+    // Not listed nor served on the LAN until it is finished.
+    d.shareServer.setRecordingInProgress(outputPath);
 
     std::map<int32_t, int32_t> delays;
     {
@@ -727,6 +753,7 @@ void Engine::startRecording(const std::string& outputPath, const TitleCardLabels
     }
     d.refreshCompositeSinks();
     d.emit(EngineEvent::Kind::RecordingStarted, {});
+    started->open();
 }
 
 void Engine::stopRecording()

@@ -228,3 +228,31 @@ TEST_F(EngineRecordingTest, teardownDuringTheTailReportsOnceAndLeavesAFile)
     EXPECT_EQ(events.count(EngineEvent::Kind::RecordingSaved) + events.count(EngineEvent::Kind::RecordingFailed), 1);
     EXPECT_TRUE(fs::exists(file));
 }
+
+TEST_F(EngineRecordingTest, newRecordingRightAfterTheLastGoesIdleStartsCleanly)
+{
+    EventRecorder events;
+    auto engine = startEngine(events);
+    engine->startRecording((m_dir / "first.mp4").string(), nullptr);
+    pumpFrames(*engine, m_gl, m_panels, 500ms);
+    engine->stopRecording();
+    // Start again the moment the state reads idle: the first recording's
+    // completion may still be running then.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (engine->recordingState() != 0 && std::chrono::steady_clock::now() < deadline)
+        pumpFrames(*engine, m_gl, m_panels, 5ms);
+    ASSERT_EQ(engine->recordingState(), 0);
+    engine->startRecording((m_dir / "second.mp4").string(), nullptr);
+    EXPECT_EQ(engine->recordingState(), 2);
+    ASSERT_TRUE(pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved));
+    const auto first = events.waitFor(EngineEvent::Kind::RecordingSaved, 0ms);
+    EXPECT_EQ(first->text, (m_dir / "first.mp4").string()) << "the outcome names its own file";
+    pumpFrames(*engine, m_gl, m_panels, 300ms);
+    engine->stopRecording();
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (events.count(EngineEvent::Kind::RecordingSaved) < 2 && std::chrono::steady_clock::now() < end)
+        pumpFrames(*engine, m_gl, m_panels, 100ms);
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingSaved), 2);
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingStarted), 2);
+    engine->releaseGl();
+}
