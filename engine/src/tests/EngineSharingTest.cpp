@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,4 +96,47 @@ TEST_F(EngineSharingTest, recordingsDirectoryFollowsTheHomeVariables)
     ::unsetenv("HOME");
     EXPECT_EQ(engine.recordingsDirectory(), "/tmp/Videos/Tavrix");
     ::setenv("HOME", m_home.c_str(), 1);
+}
+
+TEST_F(EngineSharingTest, liveStreamOfTheCompositeDecodesWithFfmpeg)
+{
+    GlTestContext gl;
+    std::string error;
+    ASSERT_TRUE(gl.create(1280, 720, GlTestContext::Api::PreferDesktop, &error)) << error;
+    Engine engine;
+    engine.setCapabilities(lagwell::Capabilities {});
+    EventRecorder events;
+    engine.setEventHandler(events.handler());
+    engine.setGlResolver(gl.resolver());
+    const std::vector<int> panels {engine.createPanel()};
+    lagwell::SessionConfig config;
+    config.cameraIds = {"test"};
+    engine.startSession(config);
+    pumpFrames(engine, gl, panels, 500ms);
+
+    const lagwell::ShareInfo info = engine.startSharing();
+    std::string probe;
+    std::string decoded;
+    std::atomic<bool> done {false};
+    // The clients run beside the render loop, which keeps the composite coming.
+    std::thread clients([&] {
+        probe = lagwell::test::commandOutput("timeout 60 ffprobe -v error -select_streams v "
+                                             "-show_entries stream=codec_name,width,height -of csv=p=0 '" +
+                                             info.url + "'");
+        decoded = lagwell::test::commandOutput("timeout 60 ffmpeg -v error -i '" + info.url +
+                                               "' -frames:v 15 -f null - && echo decoded");
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (!done.load() && std::chrono::steady_clock::now() < deadline)
+        pumpFrames(engine, gl, panels, 100ms);
+    clients.join();
+    EXPECT_NE(probe.find("h264,1280,720"), std::string::npos) << probe;
+    EXPECT_NE(decoded.find("decoded"), std::string::npos) << decoded;
+
+    // Viewers came and went, and the engine reported it.
+    ASSERT_TRUE(events.waitFor(EngineEvent::Kind::ShareViewers, 5s));
+    engine.stopSharing();
+    EXPECT_FALSE(engine.sharingInfo());
+    engine.releaseGl();
 }
