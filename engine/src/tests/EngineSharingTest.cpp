@@ -52,9 +52,9 @@ protected:
 
 TEST_F(EngineSharingTest, startStopAndInformationFollowTheServer)
 {
+    EventRecorder events;  // outlives the engine, whose teardown still raises events
     Engine engine;
     engine.setCapabilities(lagwell::Capabilities {});
-    EventRecorder events;
     engine.setEventHandler(events.handler());
     EXPECT_FALSE(engine.sharingInfo());
 
@@ -103,9 +103,9 @@ TEST_F(EngineSharingTest, liveStreamOfTheCompositeDecodesWithFfmpeg)
     GlTestContext gl;
     std::string error;
     ASSERT_TRUE(gl.create(1280, 720, GlTestContext::Api::PreferDesktop, &error)) << error;
+    EventRecorder events;  // outlives the engine, whose teardown still raises events
     Engine engine;
     engine.setCapabilities(lagwell::Capabilities {});
-    EventRecorder events;
     engine.setEventHandler(events.handler());
     engine.setGlResolver(gl.resolver());
     const std::vector<int> panels {engine.createPanel()};

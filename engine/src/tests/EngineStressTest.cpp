@@ -20,9 +20,9 @@ using namespace std::chrono_literals;
 
 TEST(EngineStressTest, sessionsPanelsAndRenderingFromSeveralThreads)
 {
+    std::atomic<int> events {0};  // outlives the engine, whose teardown may still raise events
     Engine engine;
     engine.setCapabilities(lagwell::Capabilities {});
-    std::atomic<int> events {0};
     engine.setEventHandler([&](const lagwell::EngineEvent&) { events.fetch_add(1); });
 
     std::atomic<bool> done {false};

@@ -97,9 +97,9 @@ bool eventually(Predicate predicate, std::chrono::milliseconds timeout = 10s)
 
 TEST(EngineTest, sessionsFillRingsAndRaiseEventsInOrder)
 {
+    EventLog events;  // outlives the engine, whose teardown may still raise events
     Engine engine;
     engine.setCapabilities(testCapabilities());
-    EventLog events;
     engine.setEventHandler(events.handler());
 
     engine.stopSession();  // nothing runs: no event
@@ -130,9 +130,9 @@ TEST(EngineTest, sessionsFillRingsAndRaiseEventsInOrder)
 
 TEST(EngineTest, emptyCameraListStopsTheSessionThenThrows)
 {
+    EventLog events;  // outlives the engine, whose teardown may still raise events
     Engine engine;
     engine.setCapabilities(testCapabilities());
-    EventLog events;
     engine.setEventHandler(events.handler());
     engine.startSession(sessionOf({"test"}));
     try {
@@ -148,9 +148,9 @@ TEST(EngineTest, emptyCameraListStopsTheSessionThenThrows)
 
 TEST(EngineTest, failingCameraStopsEarlierSlotsAndRaisesNothing)
 {
+    EventLog events;  // outlives the engine, whose teardown may still raise events
     Engine engine;
     engine.setCapabilities(testCapabilities());
-    EventLog events;
     engine.setEventHandler(events.handler());
     try {
         engine.startSession(sessionOf({"test", "/dev/video-does-not-exist"}));
@@ -228,9 +228,9 @@ TEST(EngineTest, transcodedRoutingStoresH264WithParameterSets)
 
 TEST(EngineTest, teardownWithRunningSessionAndPanelsIsClean)
 {
+    EventLog events;  // outlives the engine
     auto engine = std::make_unique<Engine>();
     engine->setCapabilities(testCapabilities());
-    EventLog events;
     engine->setEventHandler(events.handler());
     for (int i = 0; i < 3; ++i)
         engine->createPanel();
@@ -257,12 +257,13 @@ TEST(EngineTest, lostCameraIsReportedOnceAndRecoveredByTheRecoveryThread)
         fake.pushFrame("video0", std::vector<uint8_t>(4096, static_cast<uint8_t>(i)));
     fake.pushUnplug("video0");
 
-    Engine engine(fake);
-    engine.setCapabilities(testCapabilities());
+    // These outlive the engine, whose teardown may still raise events.
     EventLog events;
-    // A loss is raised with no engine lock held: the handler may call back in.
     std::atomic<bool> calledBack {false};
     auto record = events.handler();
+    Engine engine(fake);
+    engine.setCapabilities(testCapabilities());
+    // A loss is raised with no engine lock held: the handler may call back in.
     engine.setEventHandler([&](const EngineEvent& event) {
         if (event.kind == EngineEvent::Kind::CameraLost) {
             (void)engine.isSessionHealthy();
