@@ -52,7 +52,6 @@ constexpr std::array<float, 16> kUnitQuad {
     -0.5f, 0.5f, 0.0f, 1.0f,
     0.5f, 0.5f, 1.0f, 1.0f,
 };
-constexpr GLsizei kVertexStrideBytes = 4 * sizeof(float);
 
 constexpr uint32_t kEllipsis = 0x2026;
 
@@ -460,24 +459,12 @@ void OverlayPainter::setShapeMatrix(const Program& program, float x, float y, fl
 void OverlayPainter::drawQuad(const Program& program)
 {
     m_gl.glBindBuffer(GL_ARRAY_BUFFER, m_quadBuffer);
-    if (program.aPosition != -1) {
-        m_gl.glEnableVertexAttribArray(static_cast<GLuint>(program.aPosition));
-        m_gl.glVertexAttribPointer(static_cast<GLuint>(program.aPosition), 2, GL_FLOAT, GL_FALSE, kVertexStrideBytes,
-                                   nullptr);
-    }
-    if (program.aTexCoord != -1) {
-        m_gl.glEnableVertexAttribArray(static_cast<GLuint>(program.aTexCoord));
-        m_gl.glVertexAttribPointer(static_cast<GLuint>(program.aTexCoord), 2, GL_FLOAT, GL_FALSE, kVertexStrideBytes,
-                                   reinterpret_cast<const void*>(2 * sizeof(float)));
-    }
+    ShaderBuilder::enableQuadAttributes(m_gl, program.aPosition, program.aTexCoord);
     m_gl.glEnable(GL_BLEND);
     m_gl.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     m_gl.glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     m_gl.glDisable(GL_BLEND);
-    if (program.aPosition != -1)
-        m_gl.glDisableVertexAttribArray(static_cast<GLuint>(program.aPosition));
-    if (program.aTexCoord != -1)
-        m_gl.glDisableVertexAttribArray(static_cast<GLuint>(program.aTexCoord));
+    ShaderBuilder::disableQuadAttributes(m_gl, program.aPosition, program.aTexCoord);
     m_gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 

@@ -60,7 +60,6 @@ constexpr const char kSolidFragment[] =
 
 #undef LAGWELL_YUV_TO_RGB
 
-constexpr GLsizei kVertexStrideBytes = 4 * sizeof(float);
 constexpr uint8_t kNeutralSample = 128;
 
 int chromaSize(int lumaSize)
@@ -289,21 +288,9 @@ void QuadRenderer::drawRgba(GLuint texture, const float* mvp, float alpha)
 void QuadRenderer::drawQuad(const Program& program)
 {
     m_gl.glBindBuffer(GL_ARRAY_BUFFER, m_quadBuffer);
-    if (program.aPosition != -1) {
-        m_gl.glEnableVertexAttribArray(static_cast<GLuint>(program.aPosition));
-        m_gl.glVertexAttribPointer(static_cast<GLuint>(program.aPosition), 2, GL_FLOAT, GL_FALSE, kVertexStrideBytes,
-                                   nullptr);
-    }
-    if (program.aTexCoord != -1) {
-        m_gl.glEnableVertexAttribArray(static_cast<GLuint>(program.aTexCoord));
-        m_gl.glVertexAttribPointer(static_cast<GLuint>(program.aTexCoord), 2, GL_FLOAT, GL_FALSE, kVertexStrideBytes,
-                                   reinterpret_cast<const void*>(2 * sizeof(float)));
-    }
+    ShaderBuilder::enableQuadAttributes(m_gl, program.aPosition, program.aTexCoord);
     m_gl.glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    if (program.aPosition != -1)
-        m_gl.glDisableVertexAttribArray(static_cast<GLuint>(program.aPosition));
-    if (program.aTexCoord != -1)
-        m_gl.glDisableVertexAttribArray(static_cast<GLuint>(program.aTexCoord));
+    ShaderBuilder::disableQuadAttributes(m_gl, program.aPosition, program.aTexCoord);
     m_gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 

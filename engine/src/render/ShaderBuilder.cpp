@@ -85,4 +85,26 @@ GLuint ShaderBuilder::compile(GLenum stage, const std::string& source) const
     return 0;
 }
 
+void ShaderBuilder::enableQuadAttributes(const GlFunctions& gl, GLint aPosition, GLint aTexCoord)
+{
+    constexpr GLsizei kVertexStrideBytes = 4 * sizeof(float);
+    if (aPosition != -1) {
+        gl.glEnableVertexAttribArray(static_cast<GLuint>(aPosition));
+        gl.glVertexAttribPointer(static_cast<GLuint>(aPosition), 2, GL_FLOAT, GL_FALSE, kVertexStrideBytes, nullptr);
+    }
+    if (aTexCoord != -1) {
+        gl.glEnableVertexAttribArray(static_cast<GLuint>(aTexCoord));
+        gl.glVertexAttribPointer(static_cast<GLuint>(aTexCoord), 2, GL_FLOAT, GL_FALSE, kVertexStrideBytes,
+                                 reinterpret_cast<const void*>(2 * sizeof(float)));
+    }
+}
+
+void ShaderBuilder::disableQuadAttributes(const GlFunctions& gl, GLint aPosition, GLint aTexCoord)
+{
+    if (aPosition != -1)
+        gl.glDisableVertexAttribArray(static_cast<GLuint>(aPosition));
+    if (aTexCoord != -1)
+        gl.glDisableVertexAttribArray(static_cast<GLuint>(aTexCoord));
+}
+
 }  // namespace lagwell

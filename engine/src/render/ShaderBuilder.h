@@ -16,6 +16,11 @@ public:
     // with two components) through uMvp, aTexCoord passed on as vTexCoord.
     static const char* const kQuadVertexShader;
 
+    // Feeds that shader from the bound quad buffer (x, y, u, v floats per
+    // vertex); attributes at location -1 are skipped. Disable after the draw.
+    static void enableQuadAttributes(const GlFunctions& gl, GLint aPosition, GLint aTexCoord);
+    static void disableQuadAttributes(const GlFunctions& gl, GLint aPosition, GLint aTexCoord);
+
     // ownerName must outlive the builder ("QuadRenderer").
     ShaderBuilder(const GlFunctions& gl, const char* ownerName);
 
