@@ -35,6 +35,8 @@ set(tavrix_qml_files
   qml/Toast.qml
   qml/ClipboardBridge.qml
   qml/Layouts.js
+  qml/TourSteps.js
+  qml/Tour.qml
 )
 
 qt_add_qml_module(tavrix_app
