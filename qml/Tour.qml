@@ -76,9 +76,7 @@ Item {
         plan = fromStart ? TourSteps.STEPS.slice() : TourSteps.stepsOf("session")
         idx = 0
         floorIdx = 0
-        const first = (typeof startIndex === "number" && startIndex > 0 && isFinite(startIndex))
-            ? Math.floor(startIndex) : 0
-        show(first, 1, false)
+        show(typeof startIndex === "number" && startIndex > 0 ? Math.floor(startIndex) : 0, 1, false)
     }
 
     // Next/Start/Done, Right, Return and Enter.
