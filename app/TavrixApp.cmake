@@ -27,6 +27,8 @@ set(tavrix_app_sources
   app/PanelItem.cpp
   app/PanelRenderNode.h
   app/PanelRenderNode.cpp
+  app/ReferralStore.h
+  app/ReferralStore.cpp
 )
 # Every document and script library of the module.
 set(tavrix_qml_files
