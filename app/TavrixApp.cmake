@@ -37,6 +37,8 @@ set(tavrix_qml_files
   qml/Toast.qml
   qml/ClipboardBridge.qml
   qml/Layouts.js
+  qml/InviteCodeSheet.qml
+  qml/AliasSheet.qml
 )
 
 qt_add_qml_module(tavrix_app
