@@ -83,6 +83,7 @@ Item {
 
     Rectangle {
         id: panel
+        objectName: "aliasPanel"
 
         anchors.left: parent.left
         anchors.right: parent.right
@@ -373,6 +374,7 @@ Item {
 
                     Text {
                         id: noticeText
+                        objectName: "aliasNoticeText"
                         anchors.left: parent.left
                         anchors.right: parent.right
                         anchors.verticalCenter: parent.verticalCenter

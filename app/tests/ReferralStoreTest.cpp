@@ -99,15 +99,8 @@ private slots:
         QTest::newRow("empty") << "" << "";
         QTest::newRow("seven symbols") << "WZ9Z-3WG" << "";
         QTest::newRow("nine symbols") << "WZ9Z-3WGPA" << "";
-        QTest::newRow("zero") << "WZ9Z-3WG0" << "";
-        QTest::newRow("one") << "1Z9Z-3WGP" << "";
-        QTest::newRow("five") << "WZ9Z-5WGP" << "";
-        QTest::newRow("eight") << "WZ9Z-38GP" << "";
-        QTest::newRow("B") << "WZ9Z-3WGB" << "";
-        QTest::newRow("I, lower case") << "wz9z-3wgi" << "";
-        QTest::newRow("L") << "LZ9Z-3WGP" << "";
-        QTest::newRow("O") << "WZ9Z-3WOP" << "";
-        QTest::newRow("S") << "WZ9S-3WGP" << "";
+        for (const QChar c : kExcluded)
+            QTest::addRow("excluded %c", c.toLatin1()) << QStringLiteral("wz9z-3wg") + c.toLower() << "";
         QTest::newRow("accented ninth letter") << QString::fromUtf8("WZ9Z-3WGPé") << "";
         QTest::newRow("letter outside the BMP") << QString::fromUtf8("WZ9Z-3WGP𝐀") << "";
         QTest::newRow("Arabic-Indic digit") << QString::fromUtf8("WZ9Z-3WGP٣") << "";
@@ -200,15 +193,6 @@ private slots:
         QCOMPARE(store.invitedByCode(), QString("7QXM-4HCR"));
     }
 
-    void decliningMarksTheQuestionAnsweredOnly()
-    {
-        ReferralStore store;
-        store.markInviteCodeAsked();
-        QVERIFY(!ReferralStore().shouldAskForInviteCode());
-        QCOMPARE(store.invitedByCode(), QString());
-        QVERIFY(!AppSettings().contains(ReferralStore::kKeyUserCode));
-    }
-
     void validateAlias_data()
     {
         const QString atLeast = "Aliases need at least 3 characters.";
@@ -220,17 +204,13 @@ private slots:
         QTest::addColumn<QString>("raw");
         QTest::addColumn<QString>("expected");
         QTest::newRow("two letters") << "ab" << atLeast;
-        QTest::newRow("two letters padded") << "   ab   " << atLeast;
         QTest::newRow("three letters padded") << "  abc  " << "";
-        QTest::newRow("sixteen") << "Backyard_Baller1" << "";
         QTest::newRow("seventeen") << "abcdefghijklmnopq" << atMost;
         QTest::newRow("two blanks") << "ab  cd" << shape;
-        QTest::newRow("leading underscore") << "_abc" << shape;
         QTest::newRow("trailing hyphen") << "abc-" << shape;
         QTest::newRow("non-ASCII letter") << QString::fromUtf8("Zoë") << shape;
         QTest::newRow("seven digits") << "abc 1234567" << contact;
-        QTest::newRow("seven scattered digits") << "1a2b3c4d5e6f7" << contact;
-        QTest::newRow("six digits") << "a1b2c3d4e5f6" << "";
+        QTest::newRow("six scattered digits") << "a1b2c3d4e5f6" << "";
         QTest::newRow("www between blanks") << "my www site" << contact;
         QTest::newRow("www after a hyphen") << "my-www-site" << contact;
         QTest::newRow("www after an underscore") << "my_www_site" << "";
@@ -244,35 +224,18 @@ private slots:
         QCOMPARE(ReferralStore().validateAlias(raw), expected);
     }
 
-    void aliasSavesChangesAndRemovesRepeatedly()
+    void aliasIsStoredTrimmedAndARefusalStoresNothing()
     {
         ReferralStore store;
+        const QVariantMap saved = store.saveAlias("  Backyard Baller  ").value("state").toMap();
+        QCOMPARE(saved.value("alias").toString(), QString("Backyard Baller"));
+        QCOMPARE(AppSettings().value(ReferralStore::kKeyAliasSetAt).toLongLong(),
+                 qint64(saved.value("setAt").toDouble()));
+        QCOMPARE(store.saveAlias("x").value("ok").toBool(), false);
+        QCOMPARE(ReferralStore().aliasState(), saved);
         QCOMPARE(store.clearAlias(), QVariantMap({{"ok", true}}));
-
-        const qint64 before = QDateTime::currentMSecsSinceEpoch();
-        QVariantMap result = store.saveAlias("  Backyard Baller  ");
-        QCOMPARE(result.value("ok").toBool(), true);
-        QVariantMap state = result.value("state").toMap();
-        QCOMPARE(state.value("alias").toString(), QString("Backyard Baller"));
-        const qint64 setAt = qint64(state.value("setAt").toDouble());
-        QVERIFY(setAt >= before && setAt <= QDateTime::currentMSecsSinceEpoch());
-        QCOMPARE(AppSettings().value(ReferralStore::kKeyAliasSetAt).toLongLong(), setAt);
-        QCOMPARE(ReferralStore().aliasState(), state);
-        QCOMPARE(state.value("canChange").toBool(), true);
-        QCOMPARE(state.value("daysUntilChange").toInt(), 0);
-
-        // A refusal between good saves stores nothing.
-        result = store.saveAlias("x");
-        QCOMPARE(result.value("ok").toBool(), false);
-        QCOMPARE(result.value("error").toString(), QString("Aliases need at least 3 characters."));
-        QCOMPARE(ReferralStore().aliasState(), state);
-
-        QCOMPARE(store.saveAlias("Ace").value("state").toMap().value("alias").toString(), QString("Ace"));
-        QCOMPARE(store.clearAlias().value("ok").toBool(), true);
-        QCOMPARE(ReferralStore().aliasState().value("alias").toString(), QString());
+        QCOMPARE(store.clearAlias(), QVariantMap({{"ok", true}}));
         QVERIFY(!AppSettings().contains(ReferralStore::kKeyAliasSetAt));
-        QCOMPARE(store.saveAlias("Ace 2").value("ok").toBool(), true);
-        QCOMPARE(store.aliasState().value("alias").toString(), QString("Ace 2"));
     }
 
     void aliasWithoutATimeReadsAsNone_data()
@@ -280,7 +243,6 @@ private slots:
         QTest::addColumn<QVariant>("setAt");
         QTest::newRow("absent") << QVariant();
         QTest::newRow("zero") << QVariant(0);
-        QTest::newRow("negative") << QVariant(-5);
         QTest::newRow("not a number") << QVariant("yesterday");
     }
 
