@@ -51,7 +51,8 @@ void setApplicationNames()
 void setWindowIcon(QGuiApplication& app)
 {
     QIcon icon;
-    for (const char* file : {":/icons/tavrix-48.png", ":/icons/tavrix-128.png", ":/icons/tavrix-256.png"})
+    for (const char* file : {":/qt/qml/Tavrix/icons/tavrix.png", ":/qt/qml/Tavrix/icons/tavrix-128.png",
+                             ":/qt/qml/Tavrix/icons/tavrix-256.png"})
         icon.addFile(QString::fromLatin1(file));
     app.setWindowIcon(icon);
 }
