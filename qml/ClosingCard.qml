@@ -1,5 +1,4 @@
 import QtQuick
-import Tavrix
 
 // The black card over the whole screen while a recording is being stopped
 // and its file finished: how long the recording is, its title and the people

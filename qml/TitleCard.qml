@@ -1,5 +1,4 @@
 import QtQuick
-import Tavrix
 
 // The band over the running session for the first five seconds of a
 // recording: brand, tagline and the recording's labels, every word that is
