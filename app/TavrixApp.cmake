@@ -93,9 +93,11 @@ qt_add_library(tavrix_shell STATIC
   app/StartupOptions.cpp
   app/ScreenshotRun.h
   app/ScreenshotRun.cpp
+  app/TerminationSignals.h
+  app/TerminationSignals.cpp
 )
 target_include_directories(tavrix_shell PUBLIC app)
-target_link_libraries(tavrix_shell PUBLIC Qt6::Core Qt6::Gui Qt6::Quick)
+target_link_libraries(tavrix_shell PUBLIC Qt6::Core Qt6::Gui Qt6::Quick lagwell_base)
 
 qt_add_executable(tavrix app/main.cpp)
 target_link_libraries(tavrix PRIVATE tavrix_shell tavrix_app tavrix_appplugin Qt6::QuickControls2)
