@@ -35,6 +35,9 @@ set(tavrix_qml_files
   qml/Toast.qml
   qml/ClipboardBridge.qml
   qml/Layouts.js
+  qml/MenuDrawer.qml
+  qml/LiveShareSheet.qml
+  qml/LanguageSheet.qml
 )
 
 qt_add_qml_module(tavrix_app
