@@ -10,7 +10,9 @@
 // Threads: every member is read and written on the GUI thread only. The probe
 // thread and the engine's threads reach the bridge only through an
 // EventRelay, which posts to the GUI thread's queue; Qt's render thread
-// reaches the facade only through the RenderGate.
+// reaches the facade only through the RenderGate. The share-stop worker calls
+// only the facade's stopSharing, and no other start or stop of sharing runs
+// until it has been joined.
 
 #include "EngineTypes.h"
 
