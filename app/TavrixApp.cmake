@@ -44,6 +44,9 @@ set(tavrix_qml_files
   qml/TitleCard.qml
   qml/ClosingCard.qml
   qml/SavedCard.qml
+  qml/MenuDrawer.qml
+  qml/LiveShareSheet.qml
+  qml/LanguageSheet.qml
 )
 # The application icon, one copy in the program: the window icon and the
 # recording cards read it from the module at "qrc:/qt/qml/Tavrix/icons/";
@@ -53,9 +56,6 @@ set(tavrix_resource_files
   icons/tavrix-48.png
   icons/tavrix-128.png
   icons/tavrix-256.png
-  qml/MenuDrawer.qml
-  qml/LiveShareSheet.qml
-  qml/LanguageSheet.qml
 )
 
 qt_add_qml_module(tavrix_app

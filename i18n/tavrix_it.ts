@@ -2,6 +2,189 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="it_IT" sourcelanguage="en">
 <context>
+    <name>AliasSheet</name>
+    <message>
+        <source>LEADERBOARD ALIAS</source>
+        <extracomment>Title of the sheet where the user picks a public name for the leaderboard</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Your alias is the name shown beside your referral count on the public Tavrix leaderboard. Your invite code is not shown — only this name.</source>
+        <extracomment>Introduction of the leaderboard alias sheet</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This becomes public and permanent</source>
+        <extracomment>Heading of the warning that the leaderboard alias is published</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The leaderboard is a page on the open internet. Anyone can read it, search engines will index it, and copies get cached, archived and screenshotted by people and services we do not control.</source>
+        <extracomment>First paragraph of the warning about publishing the alias</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>That means removing your alias later does not un-publish it. Assume anything you put here is visible to the world forever.</source>
+        <extracomment>Second paragraph of the warning about publishing the alias</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Do not use your real full name, an email address, a phone number, a club that identifies where you are, or anything else you would not want a stranger to find. A nickname is the right kind of answer.</source>
+        <extracomment>Third paragraph of the warning about publishing the alias</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>YOUR ALIAS</source>
+        <extracomment>Label above the alias field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>e.g. BackyardBaller</source>
+        <extracomment>Placeholder of the alias field: an example nickname</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>%n character(s) max. Letters and numbers, with spaces, hyphens or underscores between them.</source>
+        <extracomment>Rules of the alias field; %n is the most characters allowed</extracomment>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Locked for another %n day(s) — you can change it from %1.</source>
+        <extracomment>%n is the number of days the alias stays locked, %1 the date it can change</extracomment>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Once the leaderboard is live, an alias can only be changed every %n day(s) (about six months), so a name on the board means the same person each time. Choose carefully.</source>
+        <extracomment>%n is the number of days between alias changes once the leaderboard is live</extracomment>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>RESPONSIBLE USE</source>
+        <extracomment>Heading of the referral rules box</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Referrals are for inviting real people who genuinely want the app. Faking installs, using bots or emulators, buying or trading codes, spamming, or impersonating someone else on the leaderboard is a breach of the referral rules.</source>
+        <extracomment>First paragraph of the referral rules box</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>If we find that has happened we may remove your alias from the leaderboard and ban the account, and any referrals, bonuses, prizes or rewards you have accrued — earned or pending — are void.</source>
+        <extracomment>Second paragraph of the referral rules box</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Read the full referral rules</source>
+        <extracomment>Link that opens the referral rules web page</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The leaderboard is not live yet. Your alias is saved on this device only — nothing is sent anywhere, and nothing is published. While it is off you can change your alias as often as you like; the six-month lock starts once the board goes live.</source>
+        <extracomment>Notice on the alias sheet while the public leaderboard is switched off</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>I understand my alias will be published publicly, may be searchable and cached permanently, and I agree to the referral rules.</source>
+        <extracomment>Consent sentence beside the check box that allows saving the alias</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Saving…</source>
+        <extracomment>Save button of the alias sheet while the alias is being stored</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Change my alias</source>
+        <extracomment>Save button when an alias is already stored</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Set my alias</source>
+        <extracomment>Save button when no alias is stored yet</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove my alias</source>
+        <extracomment>Removes the stored leaderboard alias</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <extracomment>Closes the alias sheet while the alias cannot be changed</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not now</source>
+        <extracomment>Closes the alias sheet without saving</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EngineBridge</name>
+    <message>
+        <source>Version %1 (build: %2)</source>
+        <extracomment>The version line of the start screen; %1 is the version, %2 the build number.</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>InviteCodeSheet</name>
+    <message>
+        <source>Got an invite code?</source>
+        <extracomment>Heading of the sheet that asks a new user for the code of whoever invited them</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paste your mate&apos;s code so they get credit.</source>
+        <extracomment>Under the heading of the invite code sheet; a mate is a friend</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>XXXX-XXXX</source>
+        <extracomment>Placeholder of the invite code field: the shape of a code, keep it as it is</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pasted</source>
+        <extracomment>Paste button after a paste or typing filled the field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paste code</source>
+        <extracomment>Button that takes an invite code from the clipboard</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nothing that looks like a code on your clipboard. You can type it instead.</source>
+        <extracomment>Shown when the clipboard holds nothing shaped like an invite code</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Saving…</source>
+        <extracomment>Continue button of the invite code sheet while the code is being stored</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <extracomment>Button that stores the entered invite code</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>I don&apos;t have one</source>
+        <extracomment>Declines the invite code question for good</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>Layouts</name>
     <message>
         <source>1 Screen</source>
@@ -37,6 +220,273 @@
         <source>4 Screens</source>
         <extracomment>Layout tile name: four screens in a 2 by 2 grid</extracomment>
         <translation>4 schermi</translation>
+    </message>
+</context>
+<context>
+    <name>Main</name>
+    <message>
+        <source>Tavrix</source>
+        <extracomment>Title of the application window</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Looking for cameras…</source>
+        <extracomment>Shown while the program looks for cameras at start-up</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</source>
+        <extracomment>Shown when no camera was found; TAVRIX_TEST_SOURCE=1 is a setting, not translated</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 s delay</source>
+        <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ReferralStore</name>
+    <message>
+        <source>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>That’s your own code. Ask your mate for theirs.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Aliases need at least %1 characters.</source>
+        <extracomment>Refusal of a leaderboard alias; %1 is the fewest characters allowed</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Aliases can be at most %1 characters.</source>
+        <extracomment>Refusal of a leaderboard alias; %1 is the most characters allowed</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Use letters and numbers only, with single spaces, hyphens or underscores between them.</source>
+        <extracomment>Refusal of a leaderboard alias with characters or separators not allowed</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>That looks like contact details. Your alias is public — pick something that is not an email, phone number or web address.</source>
+        <extracomment>Refusal of a leaderboard alias that looks like an email, phone number or web address</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>This alias is locked for another %n day(s).</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>SavedCard</name>
+    <message>
+        <source>Interrupted — but saved</source>
+        <extracomment>Saved card title when a lost camera cut the recording short but the file was kept</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Successfully saved</source>
+        <extracomment>Saved card title after a recording was written to disk</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Open folder</source>
+        <extracomment>Saved card button that opens the recordings folder in the file manager</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy path</source>
+        <extracomment>Saved card button that copies the recording&apos;s full file path to the clipboard</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Share link</source>
+        <extracomment>Saved card button that copies the Live Share link to the recordings page</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Turn on Live Share to get a link</source>
+        <extracomment>Saved card button shown while Live Share is off; opens the Live Share sheet</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <extracomment>Saved card button that closes the card</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TourSteps</name>
+    <message>
+        <source>Next</source>
+        <extracomment>Tour card button: go on to the next step</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <extracomment>Tour card button: go back to the previous step</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <extracomment>Tour card button on the last step: end the tour</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <extracomment>Tour card button that opens a session with the tour; the layout step&apos;s text refers to it as &quot;Start&quot;</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Skip tour</source>
+        <extracomment>Tour card link: end the tour now</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <extracomment>Tour step counter: %1 is this step&apos;s number, %2 the total number of steps</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Welcome to Tavrix</source>
+        <extracomment>Tour title of the first card</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Watch your own technique seconds after you do it. This quick tour shows the main controls and takes about a minute.
+
+You can skip it at any time. To see it again, choose Take the tour on the start screen or in the menu.</source>
+        <extracomment>Tour text of the first card. &quot;Take the tour&quot; must match the button of that name on the start screen and in the menu</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Share with a mate</source>
+        <extracomment>Tour title; must match the start screen&apos;s button &quot;Share with a mate&quot;</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Know someone who would use this? One click copies a ready-to-send invite message with your personal code. Paste it into a message or an email.</source>
+        <extracomment>Tour text about the invite button and the user&apos;s own invite code</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>My recordings</source>
+        <extracomment>Tour title; must match the start screen&apos;s button &quot;My recordings&quot;</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Opens the folder where your saved sessions go.</source>
+        <extracomment>Tour text about the &quot;My recordings&quot; button</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pick a camera</source>
+        <extracomment>Tour title about the camera picker and the resolution buttons</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Webcams and other USB cameras all work. If yours is not listed, check that it is plugged in and not already in use by another app.
+
+720p suits most setups. Higher resolutions need a faster USB port, a stronger computer and a camera that supports them.</source>
+        <extracomment>Tour text about the camera picker and the resolution buttons; 720p is a capture resolution</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose your view</source>
+        <extracomment>Tour title; must match the start screen&apos;s heading &quot;Choose your view&quot;</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pick how many screens you want and how they are arranged. Each screen can show the camera live, or a few seconds behind.
+
+Press Start to open a view with the tour, or click any view yourself. The tour carries on inside.</source>
+        <extracomment>Tour text about the layout tiles; &quot;Start&quot; must match the tour card&apos;s Start button</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Set the delay</source>
+        <extracomment>Tour title about a screen&apos;s delay slider</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>This is the heart of Tavrix. Drag the slider to play a screen that many seconds behind live, up to %n second(s). With more than one screen, leave one live and slide another back.
+
+Do your rep, glance up, and watch it play back automatically.</source>
+        <extracomment>Tour text about the delay slider; %n is the largest delay in seconds that the slider allows</extracomment>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Zoom and pan</source>
+        <extracomment>Tour title about a screen&apos;s zoom buttons</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Zoom in on the release point or the foot line with + and −. Each screen zooms on its own, and once zoomed you can drag the picture to move around. The house button puts it back.</source>
+        <extracomment>Tour text; &quot;+ and −&quot; are the zoom buttons&apos; symbols and stay as they are; the house button is the reset button</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rotate and switch camera</source>
+        <extracomment>Tour title about the rotate and camera-switch buttons</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Turn a sideways camera upright with the rotate button. If you have more than one camera, the arrows button switches this screen to the other one.</source>
+        <extracomment>Tour text; refers to the rotate button and to the camera-switch button with two arrows</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Change the layout any time</source>
+        <extracomment>Tour title about the panel-count buttons and the layout-cycle button</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Switch between 1 and 4 screens here, and the grid button next to it cycles through the arrangements. The keys 1 to 4 do the same.</source>
+        <extracomment>Tour text; &quot;1 to 4&quot; are the number keys; the grid button cycles through the layouts</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Record a session</source>
+        <extracomment>Tour title about the record button</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Records every screen together into one MP4, with sound from your microphone if one is available. It opens with a title card for the player, coach and session type, and ends with a closing card showing the session length.
+
+When you stop, the video is saved to your Videos folder and a card lets you open it. Press R to start or stop.</source>
+        <extracomment>Tour text; &quot;R&quot; is the record key and must match it; the Videos folder is the user&apos;s system Videos folder</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show it on another computer</source>
+        <extracomment>Tour title about the Live Share button</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sends the live picture across your network so OBS, or a browser on another computer, can show it. It only runs while it is switched on, so use it only on a network you trust.</source>
+        <extracomment>Tour text about Live Share; OBS is a streaming program and keeps its name</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Menu and help</source>
+        <extracomment>Tour title about the session menu button</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Change the quality and how much is kept for replay, open the user guide, or take this tour again from here.
+
+That is everything. Happy training.</source>
+        <extracomment>Tour text of the last card, about the session menu</extracomment>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 </TS>
