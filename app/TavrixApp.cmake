@@ -27,6 +27,8 @@ set(tavrix_app_sources
   app/PanelItem.cpp
   app/PanelRenderNode.h
   app/PanelRenderNode.cpp
+  app/RecordingPaths.h
+  app/RecordingPaths.cpp
 )
 # Every document and script library of the module.
 set(tavrix_qml_files
@@ -35,6 +37,14 @@ set(tavrix_qml_files
   qml/Toast.qml
   qml/ClipboardBridge.qml
   qml/Layouts.js
+  qml/DelayPanel.qml
+  qml/SessionForm.qml
+  qml/TitleCard.qml
+  qml/ClosingCard.qml
+  qml/SavedCard.qml
+  qml/MenuDrawer.qml
+  qml/LiveShareSheet.qml
+  qml/SessionScreen.qml
 )
 
 qt_add_qml_module(tavrix_app
