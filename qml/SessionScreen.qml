@@ -364,6 +364,7 @@ Item {
 
     Timer {
         id: toolbarHideTimer
+        objectName: "toolbarHideTimer"
         interval: 3000
         onTriggered: {
             if (!root.tourActive)
@@ -373,6 +374,7 @@ Item {
 
     Timer {
         id: titleCardTimer
+        objectName: "titleCardTimer"
         interval: 5000
         onTriggered: root.showTitleCard = false
     }
