@@ -223,6 +223,12 @@ Item {
                 //: Example note shown greyed out in the empty field
                 placeholderText: qsTr("e.g. Working on follow-through and stance")
                 onTextChanged: root.notes = text
+                // The style draws no box of its own around a text area.
+                background: Rectangle {
+                    color: notesArea.palette.base
+                    border.width: 1
+                    border.color: notesArea.activeFocus ? notesArea.palette.highlight : notesArea.palette.mid
+                }
             }
 
             Row {
