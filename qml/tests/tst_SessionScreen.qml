@@ -200,6 +200,16 @@ Item {
             compare([0, 1, 2].map(i => panel(screen, i).delaySeconds), [0, 3, 6])
         }
 
+        // Drags reach the panel beneath the screen's press watcher.
+        function test_dragOnAZoomedPanelPansIt() {
+            const screen = makeScreen({ initialLayoutId: "2-side" })
+            const first = panel(screen, 0)
+            first.zoomRequested(3)
+            mouseDrag(first, 200, 300, 60, -40)
+            compare([first.panX, first.panY], [60, -40])
+            compare(screen.panelPans[1], { x: 0, y: 0 })
+        }
+
         function test_countsReturnToTheirLastVariant() {
             const screen = makeScreen({ initialLayoutId: "3-row" })
             verify(child(screen, "tour-variant").visible)
