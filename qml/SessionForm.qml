@@ -174,15 +174,18 @@ Item {
                     model: root.sessionTypes
 
                     Button {
+                        id: typeButton
+
                         required property var modelData
-                        objectName: "sessionType_" + modelData.id
+
+                        objectName: "sessionType_" + typeButton.modelData.id
                         checkable: true
-                        checked: modelData.id === root.sessionType
-                        text: modelData.label
+                        checked: typeButton.modelData.id === root.sessionType
+                        text: typeButton.modelData.label
                         onClicked: {
-                            root.sessionType = modelData.id
+                            root.sessionType = typeButton.modelData.id
                             // A click toggles the check; the mark follows the choice.
-                            checked = Qt.binding(() => modelData.id === root.sessionType)
+                            typeButton.checked = Qt.binding(() => typeButton.modelData.id === root.sessionType)
                         }
                     }
                 }

@@ -495,20 +495,22 @@ Item {
                     model: 4
 
                     Button {
-                        required property int index
-                        readonly property int count: index + 1
+                        id: countButton
 
-                        objectName: "panelCountButton" + count
+                        required property int index
+                        readonly property int count: countButton.index + 1
+
+                        objectName: "panelCountButton" + countButton.count
                         width: 28
                         height: 28
                         padding: 0
                         checkable: true
-                        checked: root.panelCount === count
-                        text: count
+                        checked: root.panelCount === countButton.count
+                        text: countButton.count
                         onClicked: {
-                            root.requestPanelCount(count)
+                            root.requestPanelCount(countButton.count)
                             // A click toggles the check; the mark follows the count.
-                            checked = Qt.binding(() => root.panelCount === count)
+                            countButton.checked = Qt.binding(() => root.panelCount === countButton.count)
                         }
                     }
                 }
