@@ -29,6 +29,8 @@ set(tavrix_app_sources
   app/PanelRenderNode.cpp
   app/ReferralStore.h
   app/ReferralStore.cpp
+  app/RecordingPaths.h
+  app/RecordingPaths.cpp
 )
 # Every document and script library of the module.
 set(tavrix_qml_files
@@ -47,6 +49,9 @@ set(tavrix_qml_files
   qml/MenuDrawer.qml
   qml/LiveShareSheet.qml
   qml/LanguageSheet.qml
+  qml/DelayPanel.qml
+  qml/SessionForm.qml
+  qml/SessionScreen.qml
 )
 # The application icon, one copy in the program: the window icon and the
 # recording cards read it from the module at "qrc:/qt/qml/Tavrix/icons/";

@@ -185,6 +185,39 @@
     </message>
 </context>
 <context>
+    <name>LanguageSheet</name>
+    <message>
+        <source>Language</source>
+        <extracomment>Title of the language picker</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>APP LANGUAGE</source>
+        <extracomment>Language picker: heading of the interface languages</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>RECORDING LANGUAGE</source>
+        <extracomment>Language picker: heading of the languages for words printed on recordings</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The words printed on your recordings: the title card, the closing card and the LIVE badge.</source>
+        <extracomment>Language picker: explains the recording language</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Same as the app</source>
+        <extracomment>Language picker: the recording language follows the app language</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <extracomment>Language picker: closes it</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>Layouts</name>
     <message>
         <source>1 Screen</source>
@@ -223,6 +256,131 @@
     </message>
 </context>
 <context>
+    <name>LiveShareSheet</name>
+    <message>
+        <source>Tavrix live stream
+
+%1
+
+In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. Room code %2.</source>
+        <extracomment>The message copied for someone who sets up OBS. Keep the line breaks: a heading, an empty line, %1 (the stream address), an empty line and the instructions ending with %2 (the room code). &quot;Media Source&quot; and &quot;Local File&quot; are OBS&apos;s own names: use OBS&apos;s wording in this language.</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>LIVE SHARE</source>
+        <extracomment>Title of the Live Share sheet</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show this computer&apos;s replay on a laptop on the same network — for OBS, a stream, or a big screen in the clubhouse.</source>
+        <extracomment>Live Share: what sharing does, before it is started</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Anyone on this network who has the room code can watch your camera. This opens a port on whatever network you&apos;re on. Turn sharing off when you&apos;re done.</source>
+        <extracomment>Live Share: the privacy warning shown before sharing starts</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Starting…</source>
+        <extracomment>Live Share: the start button while sharing starts</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start sharing</source>
+        <extracomment>Live Share: the button that starts sharing</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>SHARING · %n watching</source>
+        <extracomment>Live Share status; %n is the number of people watching the stream</extracomment>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>ROOM CODE</source>
+        <extracomment>Live Share: label above the room code</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not case sensitive, and it stays the same every session — so the address you put into OBS keeps working.</source>
+        <extracomment>Live Share: note under the room code</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Change code</source>
+        <extracomment>Live Share: link that makes a new room code</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ADDRESS FOR OBS</source>
+        <extracomment>Live Share: label above the stream address; OBS is a streaming application</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>IN OBS</source>
+        <extracomment>Live Share: heading of the OBS steps; OBS is a streaming application</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1. Sources → + → Media Source</source>
+        <extracomment>OBS step 1. &quot;Sources&quot; and &quot;Media Source&quot; are OBS&apos;s own names: use OBS&apos;s wording in this language</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>2. Untick “Local File”</source>
+        <extracomment>OBS step 2. &quot;Local File&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>3. Paste the address into Input</source>
+        <extracomment>OBS step 3. &quot;Input&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>4. Drag Network Buffering down to 0 MB</source>
+        <extracomment>OBS step 4. &quot;Network Buffering&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Step 4 matters: OBS defaults to a 2 MB buffer, which at this bitrate is several seconds of delay. Video only — add your microphone in OBS as its own source.</source>
+        <extracomment>Live Share: why OBS step 4 matters</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <extracomment>Live Share: the copy button just after the address was copied</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy address</source>
+        <extracomment>Live Share: button that copies the stream address</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy a message to send</source>
+        <extracomment>Live Share: button that copies a message with the address and the OBS steps</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stopping…</source>
+        <extracomment>Live Share: the stop button while sharing stops</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop sharing</source>
+        <extracomment>Live Share: the button that stops sharing</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Could not start sharing.</source>
+        <extracomment>Live Share: shown under the button when sharing could not start</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>Main</name>
     <message>
         <source>Tavrix</source>
@@ -242,6 +400,99 @@
     <message>
         <source>%1 s delay</source>
         <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>MenuDrawer</name>
+    <message>
+        <source>DEFAULT PANEL LAYOUT</source>
+        <extracomment>Menu section caption: how many panels the session shows</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>CAPTURE QUALITY</source>
+        <extracomment>Menu section caption: the camera&apos;s capture resolution</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Higher resolution looks sharper but costs more memory and CPU per frame.</source>
+        <extracomment>Menu: explains the capture quality buttons</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Locked while recording.</source>
+        <extracomment>Menu: added after a description while capture settings cannot change</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>REPLAY BUFFER</source>
+        <extracomment>Menu section caption: how many seconds of video are kept for replay</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>How far back the delay slider can reach. Longer needs more RAM for the ring buffer.</source>
+        <extracomment>Menu: explains the replay buffer buttons</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1s</source>
+        <extracomment>Menu: a replay buffer length; %1 is a number of seconds</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>DUAL CAMERA</source>
+        <extracomment>Menu section caption: using two cameras at once</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run two cameras together, then set each panel&apos;s source with the button on the panel itself. Capture drops to 720p while both are running.</source>
+        <extracomment>Menu: explains the dual camera buttons</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>One camera</source>
+        <extracomment>Menu: dual camera option that uses a single camera</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Both</source>
+        <extracomment>Menu: dual camera option that uses both cameras</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>LIVE SHARE</source>
+        <extracomment>Menu section caption: streaming the replay on the local network</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show this replay on a computer</source>
+        <extracomment>Menu entry that opens the Live Share sheet</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>MORE</source>
+        <extracomment>Menu section caption: tour, language and web pages</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <extracomment>Menu entry that opens the language picker</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>User guide</source>
+        <extracomment>Menu entry that opens the user guide web page</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Privacy</source>
+        <extracomment>Menu entry that opens the privacy web page</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>About</source>
+        <extracomment>Menu entry that opens the product&apos;s web page</extracomment>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -318,6 +569,14 @@
     <message>
         <source>Close</source>
         <extracomment>Saved card button that closes the card</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>StartScreen</name>
+    <message>
+        <source>Take the tour</source>
+        <extracomment>Button that starts the guided tour of the app</extracomment>
         <translation type="unfinished"></translation>
     </message>
 </context>
