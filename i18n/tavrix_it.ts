@@ -573,6 +573,137 @@ In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. R
     </message>
 </context>
 <context>
+    <name>SessionForm</name>
+    <message>
+        <source>Practice</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Assessment</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Competition</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warm-up</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Technique drill</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Other</source>
+        <extracomment>Session type choice on the session form (anything else)</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SESSION DETAILS</source>
+        <extracomment>Heading of the form asked before a recording</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shown on the video for the first 5 seconds, then fades.</source>
+        <extracomment>Explains where the form&apos;s answers appear</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Player / participant</source>
+        <extracomment>Caption of the player name field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>e.g. John Smith</source>
+        <extracomment>Example name shown greyed out in the empty field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Coach (optional)</source>
+        <extracomment>Caption of the coach name field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>e.g. Jane Doe</source>
+        <extracomment>Example name shown greyed out in the empty field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Session type</source>
+        <extracomment>Caption of the session type buttons</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Custom title (optional)</source>
+        <extracomment>Caption of the custom title field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>e.g. Tuesday doubles practice</source>
+        <extracomment>Example title shown greyed out in the empty field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Notes (optional)</source>
+        <extracomment>Caption of the notes field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>e.g. Working on follow-through and stance</source>
+        <extracomment>Example note shown greyed out in the empty field</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <extracomment>Closes the form without recording</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start Recording</source>
+        <extracomment>Button that closes the form and starts the recording</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SessionScreen</name>
+    <message>
+        <source>Exit</source>
+        <extracomment>Toolbar button that ends the session and returns to the start screen</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>STOP %1</source>
+        <extracomment>Toolbar button label while a recording runs. %1 is the elapsed time, e.g. 0:42</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SAVING…</source>
+        <extracomment>Toolbar button label while the finished recording is being written to disk</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>REC</source>
+        <extracomment>Toolbar button that starts a recording (short for record)</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Camera disconnected — waiting for it to come back</source>
+        <extracomment>Banner while a camera of the session delivers nothing and is being reconnected</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Camera feed has stalled</source>
+        <extracomment>Banner while no camera picture has arrived for a while</extracomment>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>StartScreen</name>
     <message>
         <source>Take the tour</source>
