@@ -230,8 +230,6 @@ int PanelDecoder::decodePass(const FrameRing& ring)
     if (oldestMs != 0 && targetMs < oldestMs)
         targetMs = oldestMs;
     const bool isH264 = ring.fourcc() == kFourccH264;
-    m_streamWidth = ring.width();
-    m_streamHeight = ring.height();
 
     if (isH264) {
         std::vector<uint8_t> config = ring.codecConfig();
@@ -292,14 +290,12 @@ void PanelDecoder::releaseDecoders()
 
 bool PanelDecoder::pictureSizeAllowed(int64_t width, int64_t height)
 {
-    bool allowed = width <= kMaxPictureDimension && height <= kMaxPictureDimension;
-    if (allowed && m_streamWidth > 0 && m_streamHeight > 0)
-        allowed = width <= m_streamWidth && height <= m_streamHeight;
+    const bool allowed = width <= kMaxPictureDimension && height <= kMaxPictureDimension;
     if (!allowed && !m_sizeRefusalLogged) {
         m_sizeRefusalLogged = true;
-        LW_LOG_WARN("PanelDecoder: refusing a %lldx%lld picture (stream %dx%d, limit %dx%d); such frames are skipped",
-                    static_cast<long long>(width), static_cast<long long>(height), m_streamWidth, m_streamHeight,
-                    kMaxPictureDimension, kMaxPictureDimension);
+        LW_LOG_WARN("PanelDecoder: refusing a %lldx%lld picture (limit %dx%d); such frames are skipped",
+                    static_cast<long long>(width), static_cast<long long>(height), kMaxPictureDimension,
+                    kMaxPictureDimension);
     }
     return allowed;
 }
@@ -328,12 +324,17 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
     int height = 0;
     int subsampling = 0;
     int colorspace = 0;
+    // A header that fails part-way leaves the decompressor inside it, and
+    // every later frame would fail the same way: the next frame gets a new one.
     if (tjDecompressHeader3(handle, data, size, &width, &height, &subsampling, &colorspace) != 0) {
-        LW_LOG_WARN("PanelDecoder: tjDecompressHeader3 failed: %s", tjGetErrorStr2(handle));
+        LW_LOG_WARN_LIMITED(m_headerWarnings, "PanelDecoder: tjDecompressHeader3 failed: %s", tjGetErrorStr2(handle));
+        m_jpeg.reset();
         return false;
     }
-    if (width < 1 || height < 1)
+    if (width < 1 || height < 1) {
+        m_jpeg.reset();
         return false;
+    }
     if (!pictureSizeAllowed(width, height))
         return false;
 
@@ -373,7 +374,9 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
         unsigned char* out[3] = {lumaOut, planes[1].data(), planes[2].data()};
         int strides[3] = {lumaStride, picture.strides[1], picture.strides[2]};
         if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
-            LW_LOG_WARN("PanelDecoder: tjDecompressToYUVPlanes failed: %s", tjGetErrorStr2(handle));
+            LW_LOG_WARN_LIMITED(m_jpegDecodeWarnings, "PanelDecoder: tjDecompressToYUVPlanes failed: %s",
+                                tjGetErrorStr2(handle));
+            m_jpeg.reset();
             return false;
         }
         if (subsampling == TJSAMP_GRAY) {
@@ -391,7 +394,10 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
         unsigned char* out[3] = {lumaOut, m_nativeU.data(), m_nativeV.data()};
         int strides[3] = {lumaStride, planeWidth, planeWidth};
         if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
-            LW_LOG_WARN("PanelDecoder: tjDecompressToYUVPlanes (native subsamp) failed: %s", tjGetErrorStr2(handle));
+            LW_LOG_WARN_LIMITED(m_jpegDecodeWarnings,
+                                "PanelDecoder: tjDecompressToYUVPlanes (native subsamp) failed: %s",
+                                tjGetErrorStr2(handle));
+            m_jpeg.reset();
             return false;
         }
         const int stepX = tjMCUWidth[subsampling] / 8;
@@ -555,7 +561,7 @@ bool PanelDecoder::decodeH264Frame(const EncodedFrame& frame)
     const int sent = avcodec_send_packet(m_codec.get(), packet.get());
     if (sent < 0) {
         m_pending.pop_back();
-        LW_LOG_WARN("PanelDecoder: H264 decode send failed (%d)", sent);
+        LW_LOG_WARN_LIMITED(m_sendWarnings, "PanelDecoder: H264 decode send failed (%d)", sent);
         return false;
     }
 
@@ -567,7 +573,7 @@ bool PanelDecoder::decodeH264Frame(const EncodedFrame& frame)
         const AVFrame* picture = decoded;
         if (m_hwPixelFormat >= 0 && decoded->format == m_hwPixelFormat) {
             if (av_hwframe_transfer_data(download, decoded, 0) < 0) {
-                LW_LOG_WARN("PanelDecoder: av_hwframe_transfer_data failed");
+                LW_LOG_WARN_LIMITED(m_transferWarnings, "PanelDecoder: av_hwframe_transfer_data failed");
                 av_frame_unref(decoded);
                 av_frame_unref(download);
                 continue;
@@ -588,7 +594,7 @@ bool PanelDecoder::publishAvFrame(const AVFrame* source, int64_t wallMs, uint64_
     const int height = source->height;
     if (width < 1 || height < 1)
         return false;
-    if (width > kMaxPictureDimension || height > kMaxPictureDimension)
+    if (!pictureSizeAllowed(width, height))
         return false;
     const size_t chromaWidth = (static_cast<size_t>(width) + 1) / 2;
     const int chromaHeight = (height + 1) / 2;

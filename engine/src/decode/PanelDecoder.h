@@ -12,6 +12,7 @@
 #include "CHandles.h"
 #include "DecodedFrame.h"
 #include "FrameRing.h"
+#include "LogRepeatLimiter.h"
 #include "PicturePool.h"
 #include "TripleBuffer.h"
 
@@ -39,7 +40,9 @@ public:
     static constexpr int kMaxDecodesPerPass = 8;
     static constexpr int64_t kSeekThresholdMs = 250;  // a delay change beyond this restarts from a keyframe
     static constexpr int64_t kMeterWindowNs = 999'999'999;
-    // Pictures wider or taller than this are refused as bad frames.
+    // Pictures wider or taller than this are refused as bad frames, for both
+    // codecs. Below it any size is shown, also one larger than the ring's
+    // stream size: that size is what was negotiated, not a promise.
     static constexpr int32_t kMaxPictureDimension = 8192;
     // Bound on the times of packets sent to the H.264 decoder without a
     // picture yet; beyond it the oldest entry is dropped.
@@ -102,8 +105,7 @@ private:
     // The times of the packet a decoded picture came from: the entry whose
     // seq equals the picture's pts, else the oldest entry, else `sent`'s.
     PendingTimes takePendingTimes(int64_t pts, const EncodedFrame& sent);
-    // Within kMaxPictureDimension and, when the ring gives one, the stream
-    // size; the first refusal per ring is logged.
+    // Within kMaxPictureDimension; the first refusal per ring is logged.
     bool pictureSizeAllowed(int64_t width, int64_t height);
     void publishPicture(int64_t wallMs, uint64_t seq);
 
@@ -130,8 +132,6 @@ private:
     int64_t m_seekDelayMs = kNoSeek;  // delay in force at the last seek
     std::vector<uint8_t> m_parameterSets;  // SPS and PPS with start codes, from the ring
     EncodedFrame m_frame;  // the frame being decoded, copied from the ring into reused storage
-    int32_t m_streamWidth = 0;   // the ring's stream size this pass; 0 = not known
-    int32_t m_streamHeight = 0;
     bool m_sizeRefusalLogged = false;
     bool m_jpegWarningLogged = false;
     TjHandlePtr m_jpeg;
@@ -150,6 +150,12 @@ private:
     int m_scalerHeight = 0;
     int m_scalerFormat = -1;  // -1 = none
     PicturePool m_pictures;  // every picture is decoded or copied into one, then published as is
+    // One per repeating warning, so a stream of bad frames writes about a
+    // line a second per kind.
+    LogRepeatLimiter m_headerWarnings;
+    LogRepeatLimiter m_jpegDecodeWarnings;
+    LogRepeatLimiter m_sendWarnings;
+    LogRepeatLimiter m_transferWarnings;
     std::atomic<double> m_decodesPerSecond {0.0};
 };
 
