@@ -24,6 +24,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,6 +91,10 @@ private:
     // Waits up to `ms`; a setter or stop() ends the wait early.
     void waitFor(int ms);
     void releaseDecoders();
+    void releaseH264Decoder();
+    // After an H.264 decode error: the context and the pending times go, and
+    // nothing is sent again until a keyframe, which gets a fresh context.
+    void dropH264AfterError();
     // An H.264 decoder ready for packets: the named hardware one while it has
     // not failed, else software. False when none can be opened (next frame retries).
     bool ensureH264Decoder();
@@ -101,10 +106,22 @@ private:
     // logs and returns false.
     bool decodeH264Frame(const EncodedFrame& frame);
     bool decodeMjpegFrame(const EncodedFrame& frame);
+    // Receives every picture the H.264 decoder has ready and publishes the
+    // clean ones; `sent` is the frame just sent (null while draining). Sets
+    // *damaged and drops the rest when a picture carries decode errors.
+    // Returns the number published.
+    int receiveH264Pictures(const EncodedFrame* sent, bool* damaged);
+    // Publishes the pictures the H.264 decoder still holds for reordering,
+    // then releases it. Returns the number published.
+    int drainH264Decoder();
+    // True when the decoder holds pictures back for reordering in a stream
+    // that has shown no B pictures, beyond what its SPS declares.
+    bool h264HoldsBackTooMuch() const;
     bool publishAvFrame(const AVFrame* picture, int64_t wallMs, uint64_t seq);
     // The times of the packet a decoded picture came from: the entry whose
-    // seq equals the picture's pts, else the oldest entry, else `sent`'s.
-    PendingTimes takePendingTimes(int64_t pts, const EncodedFrame& sent);
+    // seq equals the picture's pts, else the oldest entry, else `sent`'s;
+    // empty when there is none.
+    std::optional<PendingTimes> takePendingTimes(int64_t pts, const EncodedFrame* sent);
     // Within kMaxPictureDimension; the first refusal per ring is logged.
     bool pictureSizeAllowed(int64_t width, int64_t height);
     void publishPicture(int64_t wallMs, uint64_t seq);
@@ -144,6 +161,9 @@ private:
     AvFramePtr m_avFrame;
     AvFramePtr m_downloadFrame;
     int m_hwPixelFormat = -1;  // AVPixelFormat; -1 = none
+    bool m_awaitingKeyframe = false;  // an H.264 decode error happened: skip until a keyframe
+    int m_declaredReorder = -1;  // the context's has_b_frames after its first packet (the SPS's); -1 = none sent
+    bool m_streamHasBPictures = false;  // a B picture came out since the ring was set
     std::deque<PendingTimes> m_pending;  // sending order; overflow: drop the oldest
     SwsContextPtr m_scaler;
     int m_scalerWidth = 0;
@@ -154,7 +174,9 @@ private:
     // line a second per kind.
     LogRepeatLimiter m_headerWarnings;
     LogRepeatLimiter m_jpegDecodeWarnings;
+    LogRepeatLimiter m_emptyWarnings;
     LogRepeatLimiter m_sendWarnings;
+    LogRepeatLimiter m_damagedWarnings;
     LogRepeatLimiter m_transferWarnings;
     std::atomic<double> m_decodesPerSecond {0.0};
 };

@@ -1,15 +1,20 @@
 #include "PanelDecoder.h"
 
+#include "AnnexB.h"
 #include "DecoderTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <cctype>
 #include <functional>
+#include <ostream>
+#include <random>
 #include <string>
 
 // Bad frames fed between good ones through the real PanelDecoder: a bad frame
-// costs that frame only.
+// costs that frame only, the panel never shows a picture with the wrong
+// content, and it is back at its delay within one keyframe interval.
 
 using lagwell::DecodedFrame;
 using lagwell::EncodedFrame;
@@ -25,6 +30,14 @@ constexpr int64_t kLongWindowMs = 1'000'000;
 int64_t wallOf(int index)
 {
     return kBaseWallMs + index * 1000 / 30;
+}
+
+std::string testName(const char* text)
+{
+    std::string name;
+    for (const char* p = text; *p; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
 }
 
 // Offset of the first marker FF xx at or after `from`, else the size.
@@ -206,3 +219,160 @@ TEST(PanelDecoderBadDataTest, picturesLargerThanTheRingsStreamSizeShowForBothCod
         EXPECT_EQ(indexForLuma(static_cast<int>(planeMean(picture->planes[0]) + 0.5)), options.frames - 1);
     }
 }
+
+// H.264: a stretch of damaged frames in the middle of a group of pictures.
+
+enum class Damage { Garbage, BitFlips, Truncated, Empty, SliceHeaderFlips, EarlierPictureOrder };
+
+struct BadH264Case {
+    const char* name;
+    int bFrames;
+    bool withoutReorderLimit;  // the SPS leaves the reorder depth to libavcodec's guess
+    Damage damage;
+    bool interlaced = false;
+};
+
+void PrintTo(const BadH264Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+namespace {
+
+constexpr int kGop = 20;
+constexpr int kFrames = 60;
+constexpr int kFirstBad = 6;
+constexpr int kBadCount = 8;
+
+void damage(std::vector<uint8_t>& data, Damage kind, std::mt19937& random, const std::vector<uint8_t>& keyframe)
+{
+    switch (kind) {
+    case Damage::EarlierPictureOrder:
+        // A picture that claims a place three pictures back: libavcodec takes
+        // it for reordering and holds pictures back from then on, and no
+        // decode error says so.
+        ASSERT_TRUE(shiftPictureOrder(data, keyframe, -6));
+        break;
+    case Damage::Garbage:
+        for (uint8_t& byte : data)
+            byte = static_cast<uint8_t>(random());
+        break;
+    case Damage::BitFlips:
+        for (size_t i = 5; i < data.size(); i += 3)
+            data[i] ^= static_cast<uint8_t>(1u << (random() % 8));
+        break;
+    case Damage::Truncated:
+        data.resize(data.size() / 2);
+        break;
+    case Damage::Empty:
+        data.clear();
+        break;
+    case Damage::SliceHeaderFlips: {
+        // A few bits of the slice header: frame numbers and picture order
+        // come out wrong while the slice still parses.
+        size_t slice = 0;
+        for (const auto& nal : lagwell::splitAnnexB(data)) {
+            if (nal.type == 1 || nal.type == 5) {
+                slice = nal.start + nal.startCodeBytes + 1;
+                break;
+            }
+        }
+        ASSERT_GT(slice, 0u);
+        const int flips = 1 + static_cast<int>(random() % 3);
+        for (int i = 0; i < flips; ++i)
+            data.at(slice + random() % 6) ^= static_cast<uint8_t>(1u << (random() % 8));
+        break;
+    }
+    }
+}
+
+}  // namespace
+
+class H264BadStretchTest : public testing::TestWithParam<BadH264Case> {};
+
+TEST_P(H264BadStretchTest, neverShowsAWrongPictureAndIsBackAtItsDelayByTheNextKeyframe)
+{
+    const BadH264Case c = GetParam();
+    H264Options options;
+    options.frames = kFrames;
+    options.gop = kGop;
+    options.bFrames = c.bFrames;
+    options.interlaced = c.interlaced;
+    H264Stream stream = encodeH264(options);
+    ASSERT_EQ(stream.frames.size(), static_cast<size_t>(kFrames));
+    if (c.withoutReorderLimit) {
+        for (EncodedFrame& frame : stream.frames)
+            frame.data = withoutReorderLimit(frame.data);
+    }
+    // What a decoder shows after each frame of the clean stream: the panel's
+    // answer once it has recovered, reordering delay included.
+    const std::vector<int> expected = referenceLatestPictures(stream);
+
+    auto ring = std::make_shared<FrameRing>(kLongWindowMs);
+    ring->setStream(lagwell::kFourccH264, options.width, options.height, {});
+    std::mt19937 random(7);
+    int nextKeyframe = -1;
+    for (int i = 0; i < kFrames; ++i) {
+        EncodedFrame frame = stream.frames[static_cast<size_t>(i)];
+        // A wrong picture order is one frame's damage; the rest stay clean.
+        const int badCount = c.damage == Damage::EarlierPictureOrder ? 1 : kBadCount;
+        if (i >= kFirstBad && i < kFirstBad + badCount) {
+            ASSERT_FALSE(frame.keyframe);
+            damage(frame.data, c.damage, random, stream.frames.front().data);
+        }
+        if (frame.keyframe && i >= kFirstBad + kBadCount && nextKeyframe < 0)
+            nextKeyframe = i;
+        frame.wallMs = wallOf(i);
+        ring->add(std::move(frame));
+    }
+    ASSERT_GT(nextKeyframe, 0);
+    // From here on a fresh decoder and the reference agree on every frame.
+    const int recovered = nextKeyframe + c.bFrames + 2;
+
+    FakeClock clock(wallOf(0));
+    TripleBuffer out;
+    PanelDecoder decoder(ring, out, clock.function());
+    decoder.start();
+    std::string wrong;
+    const auto checkContent = [&](const DecodedFrame& picture) {
+        const int index = stream.displayIndex.at(picture.seq);
+        const int shown = indexForLuma(static_cast<int>(planeMean(picture.planes[0]) + 0.5));
+        if (shown != index % kLumaCycle && wrong.empty())
+            wrong = "frame " + std::to_string(picture.seq) + " shows picture " + std::to_string(shown) +
+                    " instead of " + std::to_string(index % kLumaCycle);
+    };
+    for (int k = 0; k < kFrames; ++k) {
+        clock.set(wallOf(k));
+        const bool mayBeHeld = k >= kFirstBad && k < recovered;
+        std::shared_ptr<const DecodedFrame> latest;
+        const bool shown = waitUntil(
+            [&] {
+                latest = out.acquire();
+                if (latest)
+                    checkContent(*latest);
+                return expected[static_cast<size_t>(k)] < 0 ||
+                       (latest && latest->seq == static_cast<uint64_t>(expected[static_cast<size_t>(k)]));
+            },
+            mayBeHeld ? std::chrono::milliseconds(100) : kDeadline);
+        ASSERT_TRUE(wrong.empty()) << "at frame " << k << ": " << wrong;
+        if (!mayBeHeld) {
+            ASSERT_TRUE(shown) << "at frame " << k << " the panel shows frame "
+                               << (latest ? std::to_string(latest->seq) : "none") << ", not "
+                               << expected[static_cast<size_t>(k)];
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DamagedStretches, H264BadStretchTest,
+    testing::Values(BadH264Case {"no reordering, garbage", 0, false, Damage::Garbage},
+                    BadH264Case {"no reordering, bit flips", 0, false, Damage::BitFlips},
+                    BadH264Case {"no reordering, truncated", 0, false, Damage::Truncated},
+                    BadH264Case {"no reordering, zero length", 0, false, Damage::Empty},
+                    BadH264Case {"B frames, garbage", 2, false, Damage::Garbage},
+                    BadH264Case {"B frames, bit flips", 2, false, Damage::BitFlips},
+                    BadH264Case {"B frames, truncated", 2, false, Damage::Truncated},
+                    BadH264Case {"B frames, guessed reorder, slice header flips", 2, true, Damage::SliceHeaderFlips},
+                    BadH264Case {"no reordering, guessed reorder, a picture claims an earlier place", 0, true,
+                                 Damage::EarlierPictureOrder, true}),
+    [](const testing::TestParamInfo<BadH264Case>& info) { return testName(info.param.name); });
