@@ -230,7 +230,8 @@ QVariantMap ReferralStore::lockRefusal() const
         return {};
     const int days = state.value(QStringLiteral("daysUntilChange")).toInt();
     //: Refusal to change or remove a locked leaderboard alias; %n is the number of days left
-    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), tr("This alias is locked for another %n day(s).", nullptr, days)}};
+    const QString message = tr("This alias is locked for another %n day(s).", nullptr, days);
+    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}};
 }
 
 QVariantMap ReferralStore::saveAlias(const QString& raw)
