@@ -135,6 +135,11 @@
         <extracomment>The version line of the start screen; %1 is the version, %2 the build number.</extracomment>
         <translation>Version %1 (build: %2)</translation>
     </message>
+    <message>
+        <source>Sharing is still stopping. Try again in a moment.</source>
+        <extracomment>Toast when Live Share is started again before its last stop has finished</extracomment>
+        <translation>Sharing is still stopping. Try again in a moment.</translation>
+    </message>
 </context>
 <context>
     <name>InviteCodeSheet</name>
@@ -504,10 +509,12 @@ In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. R
     <name>ReferralStore</name>
     <message>
         <source>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</source>
+        <extracomment>Refusal of an inviter&apos;s code; WZ9Z-3WGP is an example code, keep it as it is</extracomment>
         <translation>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</translation>
     </message>
     <message>
         <source>That’s your own code. Ask your mate for theirs.</source>
+        <extracomment>Refusal when the user enters their own invite code as the inviter&apos;s</extracomment>
         <translation>That’s your own code. Ask your mate for theirs.</translation>
     </message>
     <message>
@@ -532,6 +539,7 @@ In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. R
     </message>
     <message numerus="yes">
         <source>This alias is locked for another %n day(s).</source>
+        <extracomment>Refusal to change or remove a locked leaderboard alias; %n is the number of days left</extracomment>
         <translation>
             <numerusform>This alias is locked for another %n day.</numerusform>
             <numerusform>This alias is locked for another %n days.</numerusform>

@@ -135,6 +135,11 @@
         <extracomment>The version line of the start screen; %1 is the version, %2 the build number.</extracomment>
         <translation>Versión %1 (compilación: %2)</translation>
     </message>
+    <message>
+        <source>Sharing is still stopping. Try again in a moment.</source>
+        <extracomment>Toast when Live Share is started again before its last stop has finished</extracomment>
+        <translation>El uso compartido aún se está deteniendo. Vuelve a intentarlo en un momento.</translation>
+    </message>
 </context>
 <context>
     <name>InviteCodeSheet</name>
@@ -504,10 +509,12 @@ En OBS: añade una Fuente multimedia, desmarca &quot;Archivo local&quot; y pega 
     <name>ReferralStore</name>
     <message>
         <source>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</source>
+        <extracomment>Refusal of an inviter&apos;s code; WZ9Z-3WGP is an example code, keep it as it is</extracomment>
         <translation>Eso no parece un código de invitación. Tienen este aspecto: WZ9Z-3WGP.</translation>
     </message>
     <message>
         <source>That’s your own code. Ask your mate for theirs.</source>
+        <extracomment>Refusal when the user enters their own invite code as the inviter&apos;s</extracomment>
         <translation>Ese es tu propio código. Pídele el suyo a tu amigo.</translation>
     </message>
     <message>
@@ -532,6 +539,7 @@ En OBS: añade una Fuente multimedia, desmarca &quot;Archivo local&quot; y pega 
     </message>
     <message numerus="yes">
         <source>This alias is locked for another %n day(s).</source>
+        <extracomment>Refusal to change or remove a locked leaderboard alias; %n is the number of days left</extracomment>
         <translation>
             <numerusform>Este alias está bloqueado durante %n día más.</numerusform>
             <numerusform>Este alias está bloqueado durante %n días más.</numerusform>

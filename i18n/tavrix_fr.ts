@@ -41,7 +41,7 @@
     <message>
         <source>e.g. BackyardBaller</source>
         <extracomment>Placeholder of the alias field: an example nickname</extracomment>
-        <translation>ex. : CrackDuDimanche</translation>
+        <translation>ex.&#xa0;: CrackDuDimanche</translation>
     </message>
     <message numerus="yes">
         <source>%n character(s) max. Letters and numbers, with spaces, hyphens or underscores between them.</source>
@@ -63,8 +63,8 @@
         <source>Once the leaderboard is live, an alias can only be changed every %n day(s) (about six months), so a name on the board means the same person each time. Choose carefully.</source>
         <extracomment>%n is the number of days between alias changes once the leaderboard is live</extracomment>
         <translation>
-            <numerusform>Une fois le classement en ligne, un pseudo ne peut être changé qu’une fois par période de %n jour (environ six mois) : un nom du classement désigne ainsi toujours la même personne. Choisissez-le bien.</numerusform>
-            <numerusform>Une fois le classement en ligne, un pseudo ne peut être changé qu’une fois par période de %n jours (environ six mois) : un nom du classement désigne ainsi toujours la même personne. Choisissez-le bien.</numerusform>
+            <numerusform>Une fois le classement en ligne, un pseudo ne peut être changé qu’une fois par période de %n jour (environ six mois)&#xa0;: un nom du classement désigne ainsi toujours la même personne. Choisissez-le bien.</numerusform>
+            <numerusform>Une fois le classement en ligne, un pseudo ne peut être changé qu’une fois par période de %n jours (environ six mois)&#xa0;: un nom du classement désigne ainsi toujours la même personne. Choisissez-le bien.</numerusform>
         </translation>
     </message>
     <message>
@@ -80,7 +80,7 @@
     <message>
         <source>If we find that has happened we may remove your alias from the leaderboard and ban the account, and any referrals, bonuses, prizes or rewards you have accrued — earned or pending — are void.</source>
         <extracomment>Second paragraph of the referral rules box</extracomment>
-        <translation>Si nous constatons de tels agissements, nous pouvons retirer votre pseudo du classement et bannir le compte ; tous les parrainages, bonus, prix ou récompenses que vous avez cumulés — acquis ou en attente — sont alors annulés.</translation>
+        <translation>Si nous constatons de tels agissements, nous pouvons retirer votre pseudo du classement et bannir le compte&#xa0;; tous les parrainages, bonus, prix ou récompenses que vous avez cumulés — acquis ou en attente — sont alors annulés.</translation>
     </message>
     <message>
         <source>Read the full referral rules</source>
@@ -90,7 +90,7 @@
     <message>
         <source>The leaderboard is not live yet. Your alias is saved on this device only — nothing is sent anywhere, and nothing is published. While it is off you can change your alias as often as you like; the six-month lock starts once the board goes live.</source>
         <extracomment>Notice on the alias sheet while the public leaderboard is switched off</extracomment>
-        <translation>Le classement n’est pas encore en ligne. Votre pseudo est enregistré uniquement sur cet appareil — rien n’est envoyé nulle part et rien n’est publié. Tant que le classement est désactivé, vous pouvez changer de pseudo aussi souvent que vous le souhaitez ; le verrouillage de six mois commencera dès sa mise en ligne.</translation>
+        <translation>Le classement n’est pas encore en ligne. Votre pseudo est enregistré uniquement sur cet appareil — rien n’est envoyé nulle part et rien n’est publié. Tant que le classement est désactivé, vous pouvez changer de pseudo aussi souvent que vous le souhaitez&#xa0;; le verrouillage de six mois commencera dès sa mise en ligne.</translation>
     </message>
     <message>
         <source>I understand my alias will be published publicly, may be searchable and cached permanently, and I agree to the referral rules.</source>
@@ -133,7 +133,12 @@
     <message>
         <source>Version %1 (build: %2)</source>
         <extracomment>The version line of the start screen; %1 is the version, %2 the build number.</extracomment>
-        <translation>Version %1 (build : %2)</translation>
+        <translation>Version %1 (build&#xa0;: %2)</translation>
+    </message>
+    <message>
+        <source>Sharing is still stopping. Try again in a moment.</source>
+        <extracomment>Toast when Live Share is started again before its last stop has finished</extracomment>
+        <translation>Le partage est encore en cours d’arrêt. Réessayez dans un instant.</translation>
     </message>
 </context>
 <context>
@@ -141,7 +146,7 @@
     <message>
         <source>Got an invite code?</source>
         <extracomment>Heading of the sheet that asks a new user for the code of whoever invited them</extracomment>
-        <translation>Vous avez un code d’invitation ?</translation>
+        <translation>Vous avez un code d’invitation&#xa0;?</translation>
     </message>
     <message>
         <source>Paste your mate&apos;s code so they get credit.</source>
@@ -204,7 +209,7 @@
     <message>
         <source>The words printed on your recordings: the title card, the closing card and the LIVE badge.</source>
         <extracomment>Language picker: explains the recording language</extracomment>
-        <translation>Les textes incrustés dans vos enregistrements : le carton de titre, le carton de fin et le badge EN DIRECT.</translation>
+        <translation>Les textes incrustés dans vos enregistrements&#xa0;: le carton de titre, le carton de fin et le badge EN DIRECT.</translation>
     </message>
     <message>
         <source>Same as the app</source>
@@ -268,7 +273,7 @@ In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. R
 
 %1
 
-Dans OBS : ajoutez une « Source média », décochez « Fichier local » et collez cette URL. Code du salon : %2.</translation>
+Dans OBS&#xa0;: ajoutez une «&#xa0;Source média&#xa0;», décochez «&#xa0;Fichier local&#xa0;» et collez cette URL. Code du salon&#xa0;: %2.</translation>
     </message>
     <message>
         <source>LIVE SHARE</source>
@@ -336,22 +341,22 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     <message>
         <source>2. Untick “Local File”</source>
         <extracomment>OBS step 2. &quot;Local File&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
-        <translation>2. Décochez « Fichier local »</translation>
+        <translation>2. Décochez «&#xa0;Fichier local&#xa0;»</translation>
     </message>
     <message>
         <source>3. Paste the address into Input</source>
         <extracomment>OBS step 3. &quot;Input&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
-        <translation>3. Collez l’adresse dans « Entrée »</translation>
+        <translation>3. Collez l’adresse dans «&#xa0;Entrée&#xa0;»</translation>
     </message>
     <message>
         <source>4. Drag Network Buffering down to 0 MB</source>
         <extracomment>OBS step 4. &quot;Network Buffering&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
-        <translation>4. Réglez « Network Buffering » sur 0 Mo</translation>
+        <translation>4. Réglez «&#xa0;Network Buffering&#xa0;» sur 0&#xa0;Mo</translation>
     </message>
     <message>
         <source>Step 4 matters: OBS defaults to a 2 MB buffer, which at this bitrate is several seconds of delay. Video only — add your microphone in OBS as its own source.</source>
         <extracomment>Live Share: why OBS step 4 matters</extracomment>
-        <translation>L’étape 4 est importante : par défaut, OBS utilise une mémoire tampon de 2 Mo, soit plusieurs secondes de latence à ce débit. Vidéo uniquement — ajoutez votre micro dans OBS comme source distincte.</translation>
+        <translation>L’étape 4 est importante&#xa0;: par défaut, OBS utilise une mémoire tampon de 2&#xa0;Mo, soit plusieurs secondes de latence à ce débit. Vidéo uniquement — ajoutez votre micro dans OBS comme source distincte.</translation>
     </message>
     <message>
         <source>Copied</source>
@@ -404,7 +409,7 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     <message>
         <source>%1 s delay</source>
         <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
-        <translation>Différé de %1 s</translation>
+        <translation>Différé de %1&#xa0;s</translation>
     </message>
 </context>
 <context>
@@ -442,7 +447,7 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     <message>
         <source>%1s</source>
         <extracomment>Menu: a replay buffer length; %1 is a number of seconds</extracomment>
-        <translation>%1 s</translation>
+        <translation>%1&#xa0;s</translation>
     </message>
     <message>
         <source>DUAL CAMERA</source>
@@ -504,21 +509,23 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     <name>ReferralStore</name>
     <message>
         <source>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</source>
-        <translation>Ce n’est pas un code d’invitation. Un code ressemble à ceci : WZ9Z-3WGP.</translation>
+        <extracomment>Refusal of an inviter&apos;s code; WZ9Z-3WGP is an example code, keep it as it is</extracomment>
+        <translation>Ce n’est pas un code d’invitation. Un code ressemble à ceci&#xa0;: WZ9Z-3WGP.</translation>
     </message>
     <message>
         <source>That’s your own code. Ask your mate for theirs.</source>
+        <extracomment>Refusal when the user enters their own invite code as the inviter&apos;s</extracomment>
         <translation>C’est votre propre code. Demandez celui de votre ami.</translation>
     </message>
     <message>
         <source>Aliases need at least %1 characters.</source>
         <extracomment>Refusal of a leaderboard alias; %1 is the fewest characters allowed</extracomment>
-        <translation>Un pseudo doit contenir au moins %1 caractères.</translation>
+        <translation>Un pseudo doit contenir au moins %1&#xa0;caractères.</translation>
     </message>
     <message>
         <source>Aliases can be at most %1 characters.</source>
         <extracomment>Refusal of a leaderboard alias; %1 is the most characters allowed</extracomment>
-        <translation>Un pseudo peut contenir au maximum %1 caractères.</translation>
+        <translation>Un pseudo peut contenir au maximum %1&#xa0;caractères.</translation>
     </message>
     <message>
         <source>Use letters and numbers only, with single spaces, hyphens or underscores between them.</source>
@@ -532,6 +539,7 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     </message>
     <message numerus="yes">
         <source>This alias is locked for another %n day(s).</source>
+        <extracomment>Refusal to change or remove a locked leaderboard alias; %n is the number of days left</extracomment>
         <translation>
             <numerusform>Ce pseudo est encore verrouillé pendant %n jour.</numerusform>
             <numerusform>Ce pseudo est encore verrouillé pendant %n jours.</numerusform>
@@ -626,7 +634,7 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     <message>
         <source>e.g. John Smith</source>
         <extracomment>Example name shown greyed out in the empty field</extracomment>
-        <translation>ex. : Jean Dupont</translation>
+        <translation>ex.&#xa0;: Jean Dupont</translation>
     </message>
     <message>
         <source>Coach (optional)</source>
@@ -636,7 +644,7 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     <message>
         <source>e.g. Jane Doe</source>
         <extracomment>Example name shown greyed out in the empty field</extracomment>
-        <translation>ex. : Marie Martin</translation>
+        <translation>ex.&#xa0;: Marie Martin</translation>
     </message>
     <message>
         <source>Session type</source>
@@ -651,7 +659,7 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     <message>
         <source>e.g. Tuesday doubles practice</source>
         <extracomment>Example title shown greyed out in the empty field</extracomment>
-        <translation>ex. : Entraînement en double du mardi</translation>
+        <translation>ex.&#xa0;: Entraînement en double du mardi</translation>
     </message>
     <message>
         <source>Notes (optional)</source>
@@ -661,7 +669,7 @@ Dans OBS : ajoutez une « Source média », décochez « Fichier local » e
     <message>
         <source>e.g. Working on follow-through and stance</source>
         <extracomment>Example note shown greyed out in the empty field</extracomment>
-        <translation>ex. : Travail sur l’accompagnement et les appuis</translation>
+        <translation>ex.&#xa0;: Travail sur l’accompagnement et les appuis</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -759,7 +767,7 @@ You can skip it at any time. To see it again, choose Take the tour on the start 
         <extracomment>Tour text of the first card. &quot;Take the tour&quot; must match the button of that name on the start screen and in the menu</extracomment>
         <translation>Observez votre propre technique quelques secondes après votre geste. Cette visite rapide présente les principales commandes et dure environ une minute.
 
-Vous pouvez la passer à tout moment. Pour la revoir, choisissez « Lancer la visite » sur l’écran d’accueil ou dans le menu.</translation>
+Vous pouvez la passer à tout moment. Pour la revoir, choisissez «&#xa0;Lancer la visite&#xa0;» sur l’écran d’accueil ou dans le menu.</translation>
     </message>
     <message>
         <source>Share with a mate</source>
@@ -769,7 +777,7 @@ Vous pouvez la passer à tout moment. Pour la revoir, choisissez « Lancer la v
     <message>
         <source>Know someone who would use this? One click copies a ready-to-send invite message with your personal code. Paste it into a message or an email.</source>
         <extracomment>Tour text about the invite button and the user&apos;s own invite code</extracomment>
-        <translation>Vous connaissez quelqu’un que ça intéresserait ? Un clic suffit pour copier un message d’invitation prêt à envoyer, avec votre code personnel. Collez-le dans un message ou un e-mail.</translation>
+        <translation>Vous connaissez quelqu’un que ça intéresserait&#xa0;? Un clic suffit pour copier un message d’invitation prêt à envoyer, avec votre code personnel. Collez-le dans un message ou un e-mail.</translation>
     </message>
     <message>
         <source>My recordings</source>
@@ -807,7 +815,7 @@ Press Start to open a view with the tour, or click any view yourself. The tour c
         <extracomment>Tour text about the layout tiles; &quot;Start&quot; must match the tour card&apos;s Start button</extracomment>
         <translation>Choisissez le nombre d’écrans et leur disposition. Chaque écran peut montrer la caméra en direct ou avec quelques secondes de différé.
 
-Appuyez sur « Démarrer » pour ouvrir un affichage avec la visite, ou cliquez vous-même sur l’affichage de votre choix. La visite continue à l’intérieur.</translation>
+Appuyez sur «&#xa0;Démarrer&#xa0;» pour ouvrir un affichage avec la visite, ou cliquez vous-même sur l’affichage de votre choix. La visite continue à l’intérieur.</translation>
     </message>
     <message>
         <source>Set the delay</source>
@@ -836,7 +844,7 @@ Faites votre geste, levez les yeux et regardez-le se rejouer automatiquement.</n
     <message>
         <source>Zoom in on the release point or the foot line with + and −. Each screen zooms on its own, and once zoomed you can drag the picture to move around. The house button puts it back.</source>
         <extracomment>Tour text; &quot;+ and −&quot; are the zoom buttons&apos; symbols and stay as they are; the house button is the reset button</extracomment>
-        <translation>Zoomez sur le point de lâcher ou la position des pieds avec + et −. Chaque écran a son propre zoom ; une fois l’image agrandie, faites-la glisser pour vous déplacer. Le bouton maison rétablit la vue.</translation>
+        <translation>Zoomez sur le point de lâcher ou la position des pieds avec + et −. Chaque écran a son propre zoom&#xa0;; une fois l’image agrandie, faites-la glisser pour vous déplacer. Le bouton maison rétablit la vue.</translation>
     </message>
     <message>
         <source>Rotate and switch camera</source>
@@ -856,7 +864,7 @@ Faites votre geste, levez les yeux et regardez-le se rejouer automatiquement.</n
     <message>
         <source>Switch between 1 and 4 screens here, and the grid button next to it cycles through the arrangements. The keys 1 to 4 do the same.</source>
         <extracomment>Tour text; &quot;1 to 4&quot; are the number keys; the grid button cycles through the layouts</extracomment>
-        <translation>Passez de 1 à 4 écrans ici ; le bouton grille juste à côté fait défiler les dispositions. Les touches 1 à 4 ont le même effet.</translation>
+        <translation>Passez de 1 à 4 écrans ici&#xa0;; le bouton grille juste à côté fait défiler les dispositions. Les touches 1 à 4 ont le même effet.</translation>
     </message>
     <message>
         <source>Record a session</source>
@@ -880,7 +888,7 @@ When you stop, the video is saved to your Videos folder and a card lets you open
     <message>
         <source>Sends the live picture across your network so OBS, or a browser on another computer, can show it. It only runs while it is switched on, so use it only on a network you trust.</source>
         <extracomment>Tour text about Live Share; OBS is a streaming program and keeps its name</extracomment>
-        <translation>Envoie l’image en direct sur votre réseau pour qu’OBS, ou un navigateur sur un autre ordinateur, puisse l’afficher. Le partage ne fonctionne que lorsqu’il est activé : utilisez-le uniquement sur un réseau de confiance.</translation>
+        <translation>Envoie l’image en direct sur votre réseau pour qu’OBS, ou un navigateur sur un autre ordinateur, puisse l’afficher. Le partage ne fonctionne que lorsqu’il est activé&#xa0;: utilisez-le uniquement sur un réseau de confiance.</translation>
     </message>
     <message>
         <source>Menu and help</source>
@@ -894,7 +902,7 @@ That is everything. Happy training.</source>
         <extracomment>Tour text of the last card, about the session menu</extracomment>
         <translation>D’ici, vous pouvez changer la qualité et la durée conservée pour le différé, ouvrir le guide d’utilisation ou refaire cette visite.
 
-C’est tout. Bon entraînement !</translation>
+C’est tout. Bon entraînement&#xa0;!</translation>
     </message>
 </context>
 </TS>

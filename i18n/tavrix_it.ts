@@ -135,6 +135,11 @@
         <extracomment>The version line of the start screen; %1 is the version, %2 the build number.</extracomment>
         <translation>Versione %1 (build: %2)</translation>
     </message>
+    <message>
+        <source>Sharing is still stopping. Try again in a moment.</source>
+        <extracomment>Toast when Live Share is started again before its last stop has finished</extracomment>
+        <translation>La condivisione si sta ancora fermando. Riprova tra un attimo.</translation>
+    </message>
 </context>
 <context>
     <name>InviteCodeSheet</name>
@@ -504,10 +509,12 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <name>ReferralStore</name>
     <message>
         <source>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</source>
+        <extracomment>Refusal of an inviter&apos;s code; WZ9Z-3WGP is an example code, keep it as it is</extracomment>
         <translation>Non sembra un codice invito. I codici sono fatti così: WZ9Z-3WGP.</translation>
     </message>
     <message>
         <source>That’s your own code. Ask your mate for theirs.</source>
+        <extracomment>Refusal when the user enters their own invite code as the inviter&apos;s</extracomment>
         <translation>Questo è il tuo codice. Chiedi quello di chi ti ha invitato.</translation>
     </message>
     <message>
@@ -532,6 +539,7 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     </message>
     <message numerus="yes">
         <source>This alias is locked for another %n day(s).</source>
+        <extracomment>Refusal to change or remove a locked leaderboard alias; %n is the number of days left</extracomment>
         <translation>
             <numerusform>Questo alias è bloccato ancora per %n giorno.</numerusform>
             <numerusform>Questo alias è bloccato ancora per %n giorni.</numerusform>

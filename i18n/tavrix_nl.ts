@@ -135,6 +135,11 @@
         <extracomment>The version line of the start screen; %1 is the version, %2 the build number.</extracomment>
         <translation>Versie %1 (build: %2)</translation>
     </message>
+    <message>
+        <source>Sharing is still stopping. Try again in a moment.</source>
+        <extracomment>Toast when Live Share is started again before its last stop has finished</extracomment>
+        <translation>Delen wordt nog gestopt. Probeer het zo meteen opnieuw.</translation>
+    </message>
 </context>
 <context>
     <name>InviteCodeSheet</name>
@@ -504,10 +509,12 @@ In OBS: voeg een Mediabron toe, vink &quot;Lokaal bestand&quot; uit en plak die 
     <name>ReferralStore</name>
     <message>
         <source>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</source>
+        <extracomment>Refusal of an inviter&apos;s code; WZ9Z-3WGP is an example code, keep it as it is</extracomment>
         <translation>Dat lijkt niet op een uitnodigingscode. Die zien eruit als WZ9Z-3WGP.</translation>
     </message>
     <message>
         <source>That’s your own code. Ask your mate for theirs.</source>
+        <extracomment>Refusal when the user enters their own invite code as the inviter&apos;s</extracomment>
         <translation>Dat is je eigen code. Vraag je vriend om zijn of haar code.</translation>
     </message>
     <message>
@@ -532,6 +539,7 @@ In OBS: voeg een Mediabron toe, vink &quot;Lokaal bestand&quot; uit en plak die 
     </message>
     <message numerus="yes">
         <source>This alias is locked for another %n day(s).</source>
+        <extracomment>Refusal to change or remove a locked leaderboard alias; %n is the number of days left</extracomment>
         <translation>
             <numerusform>Deze alias is nog %n dag vergrendeld.</numerusform>
             <numerusform>Deze alias is nog %n dagen vergrendeld.</numerusform>
