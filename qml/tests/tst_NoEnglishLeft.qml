@@ -41,15 +41,19 @@ Item {
         when: windowShown
 
         readonly property var languages: ["fr", "de", "es", "it", "nl"]
+        // Words each language writes as English does.
+        readonly property var sameInLanguage: ({ "de": ["IN OBS"], "it": ["Privacy", "IN OBS"],
+                                                 "nl": ["Privacy", "IN OBS"] })
 
         // Texts that read the same in every language.
         function isNameOrData(text) {
-            let rest = text
-            for (const name of ["Tavrix", "TAVRIX", "OBS Studio", "OBS", "Live Share", "LIVE",
-                                "Test Pattern", "test build", "Esc", "F11"])
-                rest = rest.split(name).join(" ")
-            rest = rest.replace(/https?:\/\/\S+/g, " ")           // addresses
-                       .replace(/\S+\.mp4\b/g, " ")                 // file names
+            let rest = text.replace(/https?:\/\/\S+/g, " ")           // addresses
+            for (const name of ["Tavrix", "OBS Studio", "OBS", "Live Share", "LIVE",
+                                "Test Pattern", "test build", "Esc", "F11", "Ana", "Ben",
+                                // each language under its own name
+                                "English", "Français", "Deutsch", "Español", "Italiano", "Nederlands"])
+                rest = rest.replace(new RegExp(name, "gi"), " ")
+            rest = rest.replace(/\S+\.mp4\b/g, " ")                 // file names
                        .replace(/\b[0-9A-Z]{3,4}(-[0-9A-Z]{4})?\b/g, " ") // codes
                        .replace(/\b\d+p\b/g, " ")                   // capture heights
             return !/[A-Za-z]{2,}/.test(rest)
@@ -73,19 +77,24 @@ Item {
             return found
         }
 
-        // Switches through every language and lists the texts left as in English.
+        // Switches through every language and lists the texts on screen that
+        // read exactly as one of the English texts did. Compared as texts, not
+        // per item: a repeater may build its items anew for the new language.
         function englishLeftIn(root) {
-            const english = visibleTexts(root)
-            verify(english.length > 0, "nothing to read")
+            const english = new Set(visibleTexts(root).map(entry => entry.text))
+            verify(english.size > 0, "nothing to read")
             const left = []
             for (const code of languages) {
                 Lang.setUiLanguage(code)
-                for (const entry of english) {
-                    const now = entry.item[entry.name]
-                    if (now === entry.text && !isNameOrData(now))
-                        left.push(code + ": " + now)
+                wait(0)
+                const allowed = sameInLanguage[code] || []
+                for (const entry of visibleTexts(root)) {
+                    if (english.has(entry.text) && !isNameOrData(entry.text)
+                            && allowed.indexOf(entry.text) < 0 && left.indexOf(code + ": " + entry.text) < 0)
+                        left.push(code + ": " + entry.text)
                 }
                 Lang.setUiLanguage("en")
+                wait(0)
             }
             return left
         }
