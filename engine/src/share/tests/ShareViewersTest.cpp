@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
@@ -329,6 +330,59 @@ TEST_F(ShareViewersTest, stalledViewerDelaysNeitherTheOthersNorInfoAndIsDropped)
     while (net::openFdCount() != fdsWithTwoViewers - 1 && Clock::now() < closeDeadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(net::openFdCount(), fdsWithTwoViewers - 1);
+}
+
+TEST_F(ShareViewersTest, viewerThatStopsReadingIsDroppedByTheStallRuleWhateverTheBuffers)
+{
+    // The system's own socket buffers: the server's send buffer may grow to
+    // megabytes, which must not hide the stall.
+    const int fdsBefore = net::openFdCount();
+    const int threadsBefore = net::threadCount();
+    const int port = startStreaming(640, 360, FrameFeeder::Motion::Busy);
+    LiveClient reader;
+    ASSERT_TRUE(reader.open(port));
+    EXPECT_EQ(reader.readHead(), kHead);
+    reader.startReading();
+    LiveClient stalled;
+    ASSERT_TRUE(stalled.open(port));
+    EXPECT_EQ(stalled.readHead(), kHead);
+    // The stalled viewer reads for a while like a player, then stops.
+    stalled.startReading();
+    ASSERT_TRUE(stalled.waitForBytes(200 * 1024));
+    stalled.stopReading();
+    const auto stoppedAt = Clock::now();
+
+    // The client's kernel takes bytes until its receive buffer is full; from
+    // then on the viewer takes nothing, and the stall rule counts from there.
+    int viewers = 2;
+    int queued = 0;
+    Clock::time_point lastTaken = stoppedAt;
+    const auto deadline = stoppedAt + std::chrono::seconds(60);
+    while (viewers == 2 && Clock::now() < deadline) {
+        int nowQueued = 0;
+        ASSERT_EQ(::ioctl(stalled.fd(), FIONREAD, &nowQueued), 0);
+        if (nowQueued > queued) {
+            queued = nowQueued;
+            lastTaken = Clock::now();
+        }
+        const auto info = m_server->info();
+        ASSERT_TRUE(info);
+        viewers = info->viewers;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(viewers, 1);
+    EXPECT_LT(Clock::now() - lastTaken, std::chrono::milliseconds(lagwell::ShareViewer::kStallMs + 1500));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const auto longestGap = reader.longestGapSince(stoppedAt);
+    reader.stopReading();
+    EXPECT_LT(longestGap, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(reader.closed());
+
+    m_feeder.stop();
+    m_server->stop();
+    reader.close();
+    stalled.close();
+    EXPECT_TRUE(net::returnsToCounts(fdsBefore, threadsBefore));
 }
 
 TEST_F(ShareViewersTest, floodOfConnectionsFromOneAddressLeavesAnotherAddressServed)
