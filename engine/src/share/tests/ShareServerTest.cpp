@@ -1,5 +1,6 @@
 #include "ShareServer.h"
 
+#include "CodeThrottle.h"
 #include "ShareServerFixture.h"
 #include "TestNetwork.h"
 
@@ -258,6 +259,55 @@ TEST_F(ShareServerTest, parallelWrongCodesCannotTryMoreThanTheThrottleAdmits)
     EXPECT_EQ(forbidden.load(), 8);
     EXPECT_EQ(throttled.load(), kRequests - 8);
     EXPECT_EQ(other.load(), 0);
+}
+
+TEST_F(ShareServerTest, guessesFromManyAddressesShareOneBudgetWhileAdmittedAddressesStayServed)
+{
+    const int port = startServer();
+    const int fdsBefore = net::openFdCount();
+    const int threadsBefore = net::threadCount();
+    const std::string server = "127.0.0.1";
+    const std::string admitted = "127.0.0.5";
+    EXPECT_EQ(net::getFrom(admitted, server, port, "/recordings?k=K7Q").status, 200);
+
+    // Forty addresses guess in parallel, two codes each: together they get
+    // no more wrong answers than one address.
+    constexpr int kAddresses = 40;
+    std::atomic<int> wrong {0};
+    std::atomic<int> refused {0};
+    std::atomic<int> other {0};
+    std::vector<std::thread> guessers;
+    for (int i = 0; i < kAddresses; ++i) {
+        guessers.emplace_back([&, i] {
+            const std::string source = "127.0.2." + std::to_string(10 + i);
+            for (int guess = 0; guess < 2; ++guess) {
+                const int status =
+                    net::getFrom(source, server, port, "/live.ts?k=G" + std::to_string(i) + char('A' + guess)).status;
+                (status == 403 ? wrong : status == 429 ? refused : other)++;
+            }
+        });
+    }
+    for (auto& thread : guessers)
+        thread.join();
+    EXPECT_EQ(wrong.load(), int(lagwell::CodeThrottle::kThrottleAtCodes));
+    EXPECT_EQ(refused.load(), 2 * kAddresses - int(lagwell::CodeThrottle::kThrottleAtCodes));
+    EXPECT_EQ(other.load(), 0);
+
+    // Locked out: the right code from a new address is not even compared,
+    // while the admitted address keeps its pages and the stream, and the
+    // connect page stays open to all.
+    EXPECT_EQ(net::getFrom("127.0.0.6", server, port, "/live.ts?k=K7Q").status, 429);
+    EXPECT_EQ(net::getFrom("127.0.0.6", server, port, "/").status, 200);
+    EXPECT_EQ(net::getFrom(admitted, server, port, "/recordings?k=K7Q").status, 200);
+    EXPECT_EQ(net::getFrom(admitted, server, port, "/live.ts?k=K7Q", 1000).statusLine, "HTTP/1.0 200 OK");
+
+    // One interval later one more code is compared, then the lock-out holds again.
+    m_nowMs += lagwell::CodeThrottle::kGlobalIntervalMs;
+    EXPECT_EQ(net::getFrom("127.0.0.7", server, port, "/live.ts?k=ZZZ").status, 403);
+    EXPECT_EQ(net::getFrom("127.0.0.8", server, port, "/live.ts?k=K7Q").status, 429);
+    m_nowMs += lagwell::CodeThrottle::kGlobalIntervalMs;
+    EXPECT_EQ(net::getFrom("127.0.0.8", server, port, "/live.ts?k=K7Q", 1000).statusLine, "HTTP/1.0 200 OK");
+    EXPECT_TRUE(net::returnsToCounts(fdsBefore, threadsBefore));
 }
 
 TEST_F(ShareServerTest, connectionsPastTheCapGetServiceUnavailable)
