@@ -338,38 +338,6 @@ TEST_F(ShareServerTest, connectionsPastTheCapGetServiceUnavailable)
     EXPECT_EQ(status, 200);
 }
 
-TEST_F(ShareServerTest, oneAddressGetsItsShareOfConnectionsAndTheSlotsComeBack)
-{
-    const int fdsBefore = net::openFdCount();
-    const int threadsBefore = net::threadCount();
-    const int port = startServer();
-    std::vector<UniqueFd> held;
-    for (int i = 0; i < ShareServer::kMaxConnectionsPerPeer; ++i) {
-        held.push_back(net::connectTo(kLan, port));
-        ASSERT_TRUE(held.back());
-    }
-    // Accepted in order: the next one of that address is over its share.
-    EXPECT_EQ(net::get(kLan, port, "/").status, 503);
-    EXPECT_EQ(net::getFrom("127.0.0.9", "127.0.0.1", port, "/").status, 200);
-
-    // Requests that end free their slots: the address is served again.
-    for (const auto& fd : held)
-        ::send(fd.get(), "GET / HTTP/1.0\r\n\r\n", 18, MSG_NOSIGNAL);
-    for (const auto& fd : held)
-        EXPECT_EQ(net::readResponse(fd.get(), 10000).status, 200);
-    held.clear();
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (status != 200 && std::chrono::steady_clock::now() < deadline) {
-        status = net::get(kLan, port, "/").status;
-        if (status != 200)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(status, 200);
-    m_server->stop();
-    EXPECT_TRUE(net::returnsToCounts(fdsBefore, threadsBefore));
-}
-
 TEST_F(ShareServerTest, megabyteOfJunkIsReadInBlocksAndAnsweredAsAnyRequest)
 {
     const int port = startServer();
