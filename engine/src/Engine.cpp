@@ -29,8 +29,9 @@
 #include <thread>
 
 // Lock order: the session lock, then the panel lock, then a triple buffer's
-// lock. The overlay lock and the event
-// lock are innermost; no handler runs under the event lock.
+// lock. The capabilities, overlay and event locks are innermost. No event
+// handler runs under an engine lock, and no engine lock is held while a
+// thread that may raise events (capture, recovery) is joined.
 
 namespace lagwell {
 namespace {
@@ -52,6 +53,17 @@ CaptureRequest defaultRequest()
 bool isTestPatternId(const std::string& id)
 {
     return id == "test" || id.rfind("test:", 0) == 0;
+}
+
+int64_t windowMsFor(int32_t bufferSeconds)
+{
+    return bufferSeconds < 1 ? kDefaultWindowMs : int64_t {bufferSeconds} * 1000;
+}
+
+// The camera slot a panel's `source` reads while `cameras` are active.
+int slotForSource(int32_t source, int cameras)
+{
+    return source >= 0 && source < cameras ? source : 0;
 }
 
 int64_t systemNowMs()
@@ -116,10 +128,44 @@ struct PanelState {
     PanelRect lastRect;
 };
 
+// One camera in use: its source, the transcoder the source may feed, its
+// replay buffer and what a restart needs.
+struct CameraSlot {
+    std::unique_ptr<CaptureSource> source;
+    std::unique_ptr<Transcoder> transcoder;
+    std::shared_ptr<FrameRing> ring;
+    CaptureRequest request = defaultRequest();  // as the source was started
+    std::function<void(EncodedFrame&&)> frameCallback;
+    // Cleared while recovery checks what a restarted camera delivers; frames
+    // that arrive meanwhile are dropped rather than stored in the wrong ring.
+    std::shared_ptr<std::atomic<bool>> delivering;
+    // The stream the source negotiated when the slot was made.
+    uint32_t fourcc = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Stops the slot's threads and frees its parts. Never under an engine lock:
+// the capture thread it joins may be inside an event handler.
+void releaseSlot(CameraSlot& slot)
+{
+    if (slot.source)
+        slot.source->stop();
+    if (slot.transcoder)
+        slot.transcoder->stop();
+    // The source goes before the transcoder it may feed.
+    slot.source.reset();
+    slot.transcoder.reset();
+    slot = CameraSlot {};
+}
+
 }  // namespace
 
 struct Engine::Impl {
     V4l2Io* v4l2 = nullptr;  // null: the kernel's interface
+
+    mutable std::mutex capabilitiesMutex;
+    // guards: capabilities, probed
     Capabilities capabilities;
     bool probed = false;
 
@@ -130,14 +176,12 @@ struct Engine::Impl {
     std::atomic<bool> running {false};  // written under sessionMutex
 
     mutable std::mutex sessionMutex;
-    // guards: activeCameras, config, the slot arrays
+    // guards: activeCameras, config, slots. Only the controlling thread and
+    // the recovery thread (which it joins before touching a slot) replace a
+    // slot's parts, so either may use them outside the lock.
     int activeCameras = 0;
     SessionConfig config;
-    std::array<std::unique_ptr<CaptureSource>, kMaxCameras> sources;
-    std::array<std::unique_ptr<Transcoder>, kMaxCameras> transcoders;
-    std::array<std::shared_ptr<FrameRing>, kMaxCameras> rings;
-    std::array<CaptureRequest, kMaxCameras> requests {defaultRequest(), defaultRequest()};
-    std::array<std::function<void(EncodedFrame&&)>, kMaxCameras> frameCallbacks;
+    std::array<CameraSlot, kMaxCameras> slots;
 
     std::atomic<bool> recoveryRunning {false};
     std::thread recoveryThread;  // GUI thread starts and joins it
@@ -161,11 +205,13 @@ struct Engine::Impl {
     CompositeRecorder recorder;
 
     void emit(EngineEvent::Kind kind, std::string text);
-    bool startCamera(int slot, const CaptureRequest& request, std::string* error);
-    void stopCamera(int slot);
+    Capabilities capabilitiesCopy() const;
+    // Builds and starts one camera into `slot` (touching no engine state).
+    bool startCamera(const CaptureRequest& request, int64_t windowMs, CameraSlot* slot, std::string* error);
     void startRecoveryThread();
     void stopRecoveryThread();
     void recoveryLoop();
+    void restartStoppedCameras();
     std::shared_ptr<FrameRing> ringForSourceLocked(int32_t source) const;
     void forgetDestroyedPanels();
     void computeCompositeSize(int32_t* width, int32_t* height) const;
@@ -189,9 +235,16 @@ void Engine::Impl::emit(EngineEvent::Kind kind, std::string text)
     handler(event);
 }
 
-bool Engine::Impl::startCamera(int slot, const CaptureRequest& request, std::string* error)
+Capabilities Engine::Impl::capabilitiesCopy() const
 {
-    const int64_t windowMs = config.bufferSeconds < 1 ? kDefaultWindowMs : int64_t {config.bufferSeconds} * 1000;
+    std::lock_guard lock(capabilitiesMutex);
+    return capabilities;
+}
+
+bool Engine::Impl::startCamera(const CaptureRequest& request, int64_t windowMs, CameraSlot* slot,
+                               std::string* error)
+{
+    const Capabilities caps = capabilitiesCopy();
     auto ring = std::make_shared<FrameRing>(windowMs);
 
     std::unique_ptr<CaptureSource> source;
@@ -205,9 +258,9 @@ bool Engine::Impl::startCamera(int slot, const CaptureRequest& request, std::str
 
     CaptureRequest working = request;
     std::unique_ptr<Transcoder> transcoder;
-    if (capabilities.useH264Transcode) {
+    if (caps.useH264Transcode) {
         transcoder = std::make_unique<Transcoder>();
-        const std::string encoder = capabilities.encoderName.empty() ? "libx264" : capabilities.encoderName;
+        const std::string encoder = caps.encoderName.empty() ? "libx264" : caps.encoderName;
         Transcoder* transcoderPtr = transcoder.get();
         std::weak_ptr<FrameRing> weakRing = ring;
         auto onEncoded = [weakRing, transcoderPtr](EncodedFrame&& frame) {
@@ -239,7 +292,11 @@ bool Engine::Impl::startCamera(int slot, const CaptureRequest& request, std::str
     // delivers: only MJPEG goes through the transcoder.
     Transcoder* transcoderPtr = transcoder.get();
     std::weak_ptr<FrameRing> weakRing = ring;
-    std::function<void(EncodedFrame&&)> onFrame = [weakRing, sourcePtr, transcoderPtr](EncodedFrame&& frame) {
+    auto delivering = std::make_shared<std::atomic<bool>>(true);
+    std::function<void(EncodedFrame&&)> onFrame = [weakRing, sourcePtr, transcoderPtr,
+                                                   delivering](EncodedFrame&& frame) {
+        if (!delivering->load())
+            return;
         const uint32_t fourcc = sourcePtr->negotiatedFourcc();
         if (transcoderPtr && fourcc == kFourccMjpeg) {
             transcoderPtr->feed(frame);
@@ -282,27 +339,16 @@ bool Engine::Impl::startCamera(int slot, const CaptureRequest& request, std::str
                         source->codecConfig());
     }
 
-    requests[static_cast<size_t>(slot)] = working;
-    frameCallbacks[static_cast<size_t>(slot)] = onFrame;
-    // The old source goes before the old transcoder it may feed.
-    sources[static_cast<size_t>(slot)] = std::move(source);
-    transcoders[static_cast<size_t>(slot)] = std::move(transcoder);
-    rings[static_cast<size_t>(slot)] = std::move(ring);
+    slot->fourcc = source->negotiatedFourcc();
+    slot->width = source->negotiatedWidth();
+    slot->height = source->negotiatedHeight();
+    slot->request = working;
+    slot->frameCallback = std::move(onFrame);
+    slot->delivering = std::move(delivering);
+    slot->source = std::move(source);
+    slot->transcoder = std::move(transcoder);
+    slot->ring = std::move(ring);
     return true;
-}
-
-void Engine::Impl::stopCamera(int slot)
-{
-    const size_t i = static_cast<size_t>(slot);
-    if (sources[i])
-        sources[i]->stop();
-    if (transcoders[i])
-        transcoders[i]->stop();
-    sources[i].reset();
-    transcoders[i].reset();
-    rings[i].reset();
-    frameCallbacks[i] = nullptr;
-    requests[i] = defaultRequest();
 }
 
 void Engine::Impl::startRecoveryThread()
@@ -335,29 +381,88 @@ void Engine::Impl::recoveryLoop()
         }
         if (!recoveryRunning.load())
             return;
+        restartStoppedCameras();
+    }
+}
+
+void Engine::Impl::restartStoppedCameras()
+{
+    struct Stopped {
+        int slot = 0;
+        CaptureSource* source = nullptr;
+        CaptureRequest request;
+        std::function<void(EncodedFrame&&)> frameCallback;
+        std::shared_ptr<std::atomic<bool>> delivering;
+        uint32_t fourcc = 0;
+        int32_t width = 0;
+        int32_t height = 0;
+    };
+    std::vector<Stopped> stopped;
+    int64_t windowMs = kDefaultWindowMs;
+    {
         std::lock_guard lock(sessionMutex);
         if (!running.load())
+            return;
+        windowMs = windowMsFor(config.bufferSeconds);
+        for (int i = 0; i < activeCameras; ++i) {
+            const CameraSlot& slot = slots[static_cast<size_t>(i)];
+            if (slot.source && !slot.source->isRunning())
+                stopped.push_back({i, slot.source.get(), slot.request, slot.frameCallback, slot.delivering,
+                                   slot.fourcc, slot.width, slot.height});
+        }
+    }
+
+    // Restarting joins the ended capture thread, which may still be in its
+    // CameraLost handler: no lock is held here.
+    for (Stopped& camera : stopped) {
+        const std::string& deviceId = camera.request.deviceId;
+        camera.delivering->store(false);
+        std::string ignored;
+        if (!camera.source->start(camera.request, camera.frameCallback, &ignored))
+            continue;  // still away; the next pass tries again
+        const uint32_t fourcc = camera.source->negotiatedFourcc();
+        const int32_t width = camera.source->negotiatedWidth();
+        const int32_t height = camera.source->negotiatedHeight();
+        if (fourcc == camera.fourcc && width == camera.width && height == camera.height) {
+            camera.delivering->store(true);
+            LW_LOG_INFO("Engine: camera '%s' recovered", deviceId.c_str());
+            emit(EngineEvent::Kind::CameraRecovered, deviceId);
             continue;
-        for (int slot = 0; slot < activeCameras; ++slot) {
-            const size_t i = static_cast<size_t>(slot);
-            if (!sources[i] || sources[i]->isRunning())
-                continue;
-            std::string ignored;
-            if (sources[i]->start(requests[i], frameCallbacks[i], &ignored)) {
-                LW_LOG_INFO("Engine: camera '%s' recovered", requests[i].deviceId.c_str());
-                emit(EngineEvent::Kind::CameraRecovered, requests[i].deviceId);
+        }
+
+        // Another camera on the same port: its pictures get a ring of their
+        // own, and the panels reading this slot follow it.
+        LW_LOG_INFO("Engine: camera '%s' came back delivering %s %dx%d (was %s %dx%d); its replay buffer starts anew",
+                    deviceId.c_str(), fourccText(fourcc).c_str(), width, height, fourccText(camera.fourcc).c_str(),
+                    camera.width, camera.height);
+        camera.source->stop();
+        CameraSlot fresh;
+        std::string error;
+        if (!startCamera(camera.request, windowMs, &fresh, &error))
+            continue;  // the old source stays stopped; the next pass tries again
+        CameraSlot old;
+        {
+            std::lock_guard lock(sessionMutex);
+            CameraSlot& slot = slots[static_cast<size_t>(camera.slot)];
+            old = std::move(slot);
+            slot = std::move(fresh);
+            std::lock_guard panelLock(panelMutex);
+            for (auto& entry : panels) {
+                if (slotForSource(entry.second->params.source, activeCameras) == camera.slot)
+                    entry.second->decoder->setRing(slot.ring);
             }
         }
+        releaseSlot(old);
+        LW_LOG_INFO("Engine: camera '%s' recovered", deviceId.c_str());
+        emit(EngineEvent::Kind::CameraRecovered, deviceId);
     }
 }
 
 std::shared_ptr<FrameRing> Engine::Impl::ringForSourceLocked(int32_t source) const
 {
-    if (source >= 0 && source < activeCameras)
-        return rings[static_cast<size_t>(source)];
-    if (activeCameras > 0)
-        return rings[0];
-    return nullptr;
+    if (activeCameras == 0)
+        return nullptr;
+    return slots[static_cast<size_t>(slotForSource(source, activeCameras))].ring;
 }
 
 void Engine::Impl::forgetDestroyedPanels()
@@ -384,7 +489,7 @@ void Engine::Impl::computeCompositeSize(int32_t* width, int32_t* height) const
         for (const auto& entry : panels)
             rects.push_back(entry.second->lastRect);
     }
-    const CompositeSize size = compositeSizeFor(rects, tier, capabilities.maxCaptureHeight);
+    const CompositeSize size = compositeSizeFor(rects, tier, capabilitiesCopy().maxCaptureHeight);
     *width = size.width;
     *height = size.height;
 }
@@ -458,20 +563,28 @@ Capabilities Engine::probe()
 
 void Engine::setCapabilities(const Capabilities& capabilities)
 {
+    std::lock_guard lock(m_impl->capabilitiesMutex);
     m_impl->capabilities = capabilities;
     m_impl->probed = true;
 }
 
 Capabilities Engine::capabilities() const
 {
-    return m_impl->capabilities;
+    return m_impl->capabilitiesCopy();
 }
 
 void Engine::startSession(const SessionConfig& config)
 {
     Impl& d = *m_impl;
-    if (!d.probed) {
-        d.capabilities = probe();
+    bool probed = false;
+    {
+        std::lock_guard lock(d.capabilitiesMutex);
+        probed = d.probed;
+    }
+    if (!probed) {
+        Capabilities probedNow = probe();
+        std::lock_guard lock(d.capabilitiesMutex);
+        d.capabilities = std::move(probedNow);
         d.probed = true;
     }
     if (d.running.load())
@@ -482,7 +595,7 @@ void Engine::startSession(const SessionConfig& config)
         throw std::runtime_error("No camera specified in SessionConfig");
     const int cameras = requested > kMaxCameras ? kMaxCameras : static_cast<int>(requested);
 
-    const int base = std::max(d.capabilities.maxCaptureHeight, 720);
+    const int base = std::max(d.capabilitiesCopy().maxCaptureHeight, 720);
     int width = 1280;
     int height = 720;
     if (config.resolutionTier == 1 || config.resolutionTier == 2) {
@@ -496,8 +609,13 @@ void Engine::startSession(const SessionConfig& config)
         height = 720;
     }
 
-    std::lock_guard sessionLock(d.sessionMutex);
-    d.config = config;
+    {
+        std::lock_guard lock(d.sessionMutex);
+        d.config = config;
+    }
+    // Cameras start outside the session lock: a failure stops the ones
+    // already started, which joins their capture threads.
+    std::array<CameraSlot, kMaxCameras> started;
     for (int slot = 0; slot < cameras; ++slot) {
         CaptureRequest request;
         request.deviceId = config.cameraIds[static_cast<size_t>(slot)];
@@ -506,39 +624,52 @@ void Engine::startSession(const SessionConfig& config)
         request.fps = kCaptureFps;
         request.preferredFourcc = 0;
         std::string error;
-        if (!d.startCamera(slot, request, &error)) {
+        if (!d.startCamera(request, windowMsFor(config.bufferSeconds), &started[static_cast<size_t>(slot)], &error)) {
             for (int k = 0; k < slot; ++k)
-                d.stopCamera(k);
+                releaseSlot(started[static_cast<size_t>(k)]);
             throw std::runtime_error("Failed to start camera " + std::to_string(slot) + ": " + error);
         }
     }
-    d.activeCameras = cameras;
-    d.running.store(true);
+
+    std::array<CameraSlot, kMaxCameras> previous;  // empty unless a handler started a session meanwhile
     {
+        std::lock_guard sessionLock(d.sessionMutex);
+        previous.swap(d.slots);
+        d.slots.swap(started);
+        d.activeCameras = cameras;
+        d.running.store(true);
         std::lock_guard panelLock(d.panelMutex);
         for (auto& entry : d.panels) {
-            const int32_t source = entry.second->params.source;
-            const size_t slot = (source >= 0 && source < cameras) ? static_cast<size_t>(source) : 0;
-            entry.second->decoder->setRing(d.rings[slot]);
+            const int slot = slotForSource(entry.second->params.source, cameras);
+            entry.second->decoder->setRing(d.slots[static_cast<size_t>(slot)].ring);
         }
     }
+    for (CameraSlot& slot : previous)
+        releaseSlot(slot);
     d.startRecoveryThread();
-    d.emit(EngineEvent::Kind::SessionStarted, {});  // under the session lock, as documented
+    d.emit(EngineEvent::Kind::SessionStarted, {});
 }
 
 void Engine::stopSession()
 {
     Impl& d = *m_impl;
-    // The recovery thread takes the session lock: join it before taking it.
+    // The recovery thread restarts cameras: it is joined before any slot is
+    // touched.
     d.stopRecoveryThread();
-    std::lock_guard lock(d.sessionMutex);
-    if (!d.running.load())
-        return;
-    for (int slot = 0; slot < d.activeCameras; ++slot)
-        d.stopCamera(slot);
-    d.activeCameras = 0;
-    d.running.store(false);
-    d.emit(EngineEvent::Kind::SessionStopped, {});  // under the session lock, as documented
+    std::array<CameraSlot, kMaxCameras> stopped;
+    {
+        std::lock_guard lock(d.sessionMutex);
+        if (!d.running.load())
+            return;
+        stopped.swap(d.slots);
+        d.activeCameras = 0;
+        d.running.store(false);
+    }
+    // Joins the capture threads, which may be inside an event handler that
+    // calls back into the engine: no lock is held.
+    for (CameraSlot& slot : stopped)
+        releaseSlot(slot);
+    d.emit(EngineEvent::Kind::SessionStopped, {});
 }
 
 bool Engine::isSessionRunning() const
@@ -554,7 +685,7 @@ bool Engine::isSessionHealthy() const
     std::lock_guard lock(d.sessionMutex);
     const int64_t nowMs = systemNowMs();
     for (int slot = 0; slot < d.activeCameras; ++slot) {
-        const auto& ring = d.rings[static_cast<size_t>(slot)];
+        const auto& ring = d.slots[static_cast<size_t>(slot)].ring;
         if (!ring)
             continue;
         const int64_t newest = ring->newestWallMs();
@@ -570,11 +701,11 @@ EngineStats Engine::stats() const
     EngineStats stats;
     {
         std::lock_guard lock(d.sessionMutex);
-        for (int slot = 0; slot < d.activeCameras; ++slot) {
-            const size_t i = static_cast<size_t>(slot);
-            stats.cameraFps.push_back(d.sources[i] ? d.sources[i]->measuredFps() : 0.0);
-            stats.ringFrames.push_back(d.rings[i] ? d.rings[i]->count() : 0);
-            stats.ringBytes += d.rings[i] ? d.rings[i]->bytes() : 0;
+        for (int i = 0; i < d.activeCameras; ++i) {
+            const CameraSlot& slot = d.slots[static_cast<size_t>(i)];
+            stats.cameraFps.push_back(slot.source ? slot.source->measuredFps() : 0.0);
+            stats.ringFrames.push_back(slot.ring ? slot.ring->count() : 0);
+            stats.ringBytes += slot.ring ? slot.ring->bytes() : 0;
         }
     }
     stats.panelDrawsPerSecond = d.renderer.panelDrawFps();
@@ -590,11 +721,12 @@ int Engine::createPanel()
     {
         std::lock_guard lock(d.sessionMutex);
         if (d.activeCameras > 0)
-            ring = d.rings[0];
+            ring = d.slots[0].ring;
     }
     state->decoder = std::make_unique<PanelDecoder>(ring, state->buffer);
-    if (!d.capabilities.hwDecoder.empty())
-        state->decoder->setHardwareDecoder(d.capabilities.hwDecoder);
+    const std::string hwDecoder = d.capabilitiesCopy().hwDecoder;
+    if (!hwDecoder.empty())
+        state->decoder->setHardwareDecoder(hwDecoder);
     state->decoder->start();
 
     std::lock_guard lock(d.panelMutex);

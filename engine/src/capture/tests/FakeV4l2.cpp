@@ -135,6 +135,30 @@ void FakeV4l2::replug(const std::string& node)
     m_changed.notify_all();
 }
 
+void FakeV4l2::replug(const std::string& node, FakeCameraConfig replacement)
+{
+    std::lock_guard lock(m_mutex);
+    Node* n = nodeLocked(node);
+    replacement.node = n->config.node;
+    n->config = std::move(replacement);
+    n->fourcc = 0;
+    n->width = 0;
+    n->height = 0;
+    if (!n->config.formats.empty()) {
+        n->fourcc = n->config.formats[0].fourcc;
+        if (!n->config.formats[0].sizes.empty()) {
+            n->width = n->config.formats[0].sizes[0].width;
+            n->height = n->config.formats[0].sizes[0].height;
+        }
+    }
+    n->present = true;
+    n->script.clear();
+    n->pendingDequeueErrno = 0;
+    n->persistentPollErrno = 0;
+    n->nextAutoNs = 0;
+    m_changed.notify_all();
+}
+
 bool FakeV4l2::waitScriptDone(const std::string& node, int timeoutMs)
 {
     std::unique_lock lock(m_mutex);

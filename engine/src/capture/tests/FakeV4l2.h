@@ -81,6 +81,9 @@ public:
     void pushUnplug(const std::string& node);
     void setPersistentPollError(const std::string& node, int errorNumber);
     void replug(const std::string& node);
+    // Another camera appears on the node's port: same node name, the
+    // replacement's formats, frames and faults.
+    void replug(const std::string& node, FakeCameraConfig replacement);
 
     // Observations.
     bool waitScriptDone(const std::string& node, int timeoutMs);
