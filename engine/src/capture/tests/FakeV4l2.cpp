@@ -80,6 +80,12 @@ void FakeV4l2::setGroups(bool videoGroupExists, gid_t videoGid, gid_t effectiveG
     m_supplementary = std::move(supplementary);
 }
 
+void FakeV4l2::setEffectiveUserId(uid_t uid)
+{
+    std::lock_guard lock(m_mutex);
+    m_effectiveUid = uid;
+}
+
 void FakeV4l2::pushFrame(const std::string& node, std::vector<uint8_t> data, std::optional<timeval> timestamp,
                          uint32_t flags, std::optional<uint32_t> bytesUsed)
 {
@@ -678,6 +684,12 @@ bool FakeV4l2::listDirectory(const std::string& directory, std::vector<std::stri
         if (node->present)
             names->push_back(node->config.node);
     return true;
+}
+
+uid_t FakeV4l2::effectiveUserId()
+{
+    std::lock_guard lock(m_mutex);
+    return m_effectiveUid;
 }
 
 bool FakeV4l2::findGroup(const char* name, gid_t* gid)
