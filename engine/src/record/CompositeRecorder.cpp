@@ -111,6 +111,10 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
         return false;
     }
 
+    // The microphone starts here: its clock and the pictures' (from the first
+    // one submitted after this returns) begin together.
+    const bool hasSound = startAudio();
+
     Encoder::Config config;
     config.width = width;
     config.height = height;
@@ -125,7 +129,7 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
         m_stopDeadlineNs = 0;
         m_state.store(kRecording);
     }
-    m_worker = std::thread([this, path, config] { run(path, config); });
+    m_worker = std::thread([this, path, config, hasSound] { run(path, config, hasSound); });
     return true;
 }
 
@@ -208,16 +212,13 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
     m_queueCv.notify_all();
 }
 
-void CompositeRecorder::run(std::string path, Encoder::Config config)
+void CompositeRecorder::run(std::string path, Encoder::Config config, bool hasSound)
 {
     pthread_setname_np(pthread_self(), "tvx-rec");
     const Encoder::AuCallback onAu = [this](const Encoder::EncodedAU& au) { onVideoAu(au); };
 
-    // The slow part of a start happens here, not on the caller's thread;
-    // pictures queue meanwhile. The microphone starts first, so its clock
-    // begins as close to start() as before, and before any picture is
-    // encoded, so the file's header waits for its sound track.
-    const bool hasSound = startAudio();
+    // The slow part of a start (trying the encoders) happens here, not on the
+    // caller's thread; pictures queue meanwhile.
     std::string encoderError;
     if (m_encoder.open(config, &encoderError)) {
         LW_LOG_INFO("CompositeRecorder: recording %dx%d at %d fps with %s%s into '%s'", config.width, config.height,

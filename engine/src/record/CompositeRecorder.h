@@ -72,8 +72,8 @@ public:
     // Render thread: the state is Recording or Stopping.
     bool active() const override;
 
-    // GUI thread: begins a recording into `path` and returns at once; the
-    // encoder and the microphone are opened on the worker. False with one
+    // GUI thread: begins a recording into `path` and returns without waiting
+    // for the encoder, which is opened on the worker. False with one
     // sentence in `error` when a recording is in progress (also when called
     // from a completion, whose worker is still running) or when the file
     // cannot be opened; then nothing stays open and no completion will come.
@@ -109,7 +109,7 @@ private:
         int64_t ptsUs = 0;        // rebased: the recording's first picture is 0
     };
 
-    void run(std::string path, Encoder::Config config);
+    void run(std::string path, Encoder::Config config, bool hasSound);
     void finish(const std::string& path);
     void endNowLocked();
     bool startAudio();  // false: the recording has no sound
