@@ -1,5 +1,6 @@
 #include "Engine.h"
 
+#include "CameraSlot.h"
 #include "CapabilityProbe.h"
 #include "CompositeRecorder.h"
 #include "CompositeSize.h"
@@ -10,10 +11,7 @@
 #include "PanelDraw.h"
 #include "RenderEngine.h"
 #include "ShareServer.h"
-#include "TestPatternSource.h"
-#include "Transcoder.h"
 #include "TripleBuffer.h"
-#include "UvcCapture.h"
 
 #include <array>
 #include <atomic>
@@ -40,20 +38,6 @@ constexpr int kMaxCameras = 2;
 constexpr int64_t kDefaultWindowMs = 60000;
 constexpr int64_t kHealthyWithinMs = 1500;
 constexpr int kCaptureFps = 30;
-
-CaptureRequest defaultRequest()
-{
-    CaptureRequest request;
-    request.width = 1280;
-    request.height = 720;
-    request.fps = kCaptureFps;
-    return request;
-}
-
-bool isTestPatternId(const std::string& id)
-{
-    return id == "test" || id.rfind("test:", 0) == 0;
-}
 
 int64_t windowMsFor(int32_t bufferSeconds)
 {
@@ -87,16 +71,6 @@ int64_t steadyNowNs()
         .count();
 }
 
-std::string fourccText(uint32_t fourcc)
-{
-    std::string text;
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((fourcc >> (8 * i)) & 0xFF);
-        text.push_back(c >= 32 && c < 127 ? c : '?');
-    }
-    return text;
-}
-
 // Opened once a recording's RecordingStarted has been raised; its completion
 // waits here first, so an outcome never overtakes its start. One per recording,
 // so a completion never waits on a later recording's start.
@@ -127,37 +101,6 @@ struct PanelState {
     std::unique_ptr<PanelDecoder> decoder;
     PanelRect lastRect;
 };
-
-// One camera in use: its source, the transcoder the source may feed, its
-// replay buffer and what a restart needs.
-struct CameraSlot {
-    std::unique_ptr<CaptureSource> source;
-    std::unique_ptr<Transcoder> transcoder;
-    std::shared_ptr<FrameRing> ring;
-    CaptureRequest request = defaultRequest();  // as the source was started
-    std::function<void(EncodedFrame&&)> frameCallback;
-    // Cleared while recovery checks what a restarted camera delivers; frames
-    // that arrive meanwhile are dropped rather than stored in the wrong ring.
-    std::shared_ptr<std::atomic<bool>> delivering;
-    // The stream the source negotiated when the slot was made.
-    uint32_t fourcc = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-};
-
-// Stops the slot's threads and frees its parts. Never under an engine lock:
-// the capture thread it joins may be inside an event handler.
-void releaseSlot(CameraSlot& slot)
-{
-    if (slot.source)
-        slot.source->stop();
-    if (slot.transcoder)
-        slot.transcoder->stop();
-    // The source goes before the transcoder it may feed.
-    slot.source.reset();
-    slot.transcoder.reset();
-    slot = CameraSlot {};
-}
 
 }  // namespace
 
@@ -206,7 +149,7 @@ struct Engine::Impl {
 
     void emit(EngineEvent::Kind kind, std::string text);
     Capabilities capabilitiesCopy() const;
-    // Builds and starts one camera into `slot` (touching no engine state).
+    // Starts the camera of `request` into the empty `slot`; no lock held.
     bool startCamera(const CaptureRequest& request, int64_t windowMs, CameraSlot* slot, std::string* error);
     void startRecoveryThread();
     void stopRecoveryThread();
@@ -244,111 +187,9 @@ Capabilities Engine::Impl::capabilitiesCopy() const
 bool Engine::Impl::startCamera(const CaptureRequest& request, int64_t windowMs, CameraSlot* slot,
                                std::string* error)
 {
-    const Capabilities caps = capabilitiesCopy();
-    auto ring = std::make_shared<FrameRing>(windowMs);
-
-    std::unique_ptr<CaptureSource> source;
-    if (isTestPatternId(request.deviceId))
-        source = std::make_unique<TestPatternSource>();
-    else if (v4l2)
-        source = std::make_unique<UvcCapture>(*v4l2);
-    else
-        source = std::make_unique<UvcCapture>();
-    CaptureSource* sourcePtr = source.get();
-
-    CaptureRequest working = request;
-    std::unique_ptr<Transcoder> transcoder;
-    if (caps.useH264Transcode) {
-        transcoder = std::make_unique<Transcoder>();
-        const std::string encoder = caps.encoderName.empty() ? "libx264" : caps.encoderName;
-        Transcoder* transcoderPtr = transcoder.get();
-        std::weak_ptr<FrameRing> weakRing = ring;
-        auto onEncoded = [weakRing, transcoderPtr](EncodedFrame&& frame) {
-            auto target = weakRing.lock();
-            if (!target)
-                return;
-            const bool keyframe = frame.keyframe;
-            target->add(std::move(frame));
-            if (keyframe) {
-                std::vector<uint8_t> config = transcoderPtr->codecConfig();
-                if (!config.empty())
-                    target->setStream(kFourccH264, target->width(), target->height(), std::move(config));
-            }
-        };
-        std::string transcoderError;
-        if (transcoder->start(kFourccMjpeg, request.width, request.height, request.fps, encoder, onEncoded,
-                              &transcoderError)) {
-            ring->setStream(kFourccH264, request.width, request.height, {});
-            working.preferredFourcc = kFourccMjpeg;
-        } else {
-            // Better a direct stream than no camera at all.
-            LW_LOG_WARN("Engine: transcoder failed for '%s' (%s); using the camera's own stream",
-                        request.deviceId.c_str(), transcoderError.c_str());
-            transcoder.reset();
-        }
-    }
-
-    // The capture thread routes each frame by what the camera actually
-    // delivers: only MJPEG goes through the transcoder.
-    Transcoder* transcoderPtr = transcoder.get();
-    std::weak_ptr<FrameRing> weakRing = ring;
-    auto delivering = std::make_shared<std::atomic<bool>>(true);
-    std::function<void(EncodedFrame&&)> onFrame = [weakRing, sourcePtr, transcoderPtr,
-                                                   delivering](EncodedFrame&& frame) {
-        if (!delivering->load())
-            return;
-        const uint32_t fourcc = sourcePtr->negotiatedFourcc();
-        if (transcoderPtr && fourcc == kFourccMjpeg) {
-            transcoderPtr->feed(frame);
-            return;
-        }
-        auto target = weakRing.lock();
-        if (!target)
-            return;
-        const bool keyframe = frame.keyframe;
-        target->add(std::move(frame));
-        if (fourcc == kFourccH264 && keyframe) {
-            std::vector<uint8_t> config = sourcePtr->codecConfig();
-            if (!config.empty())
-                target->setStream(kFourccH264, sourcePtr->negotiatedWidth(), sourcePtr->negotiatedHeight(),
-                                  std::move(config));
-        }
-    };
-
     const std::string deviceId = request.deviceId;
-    source->setLostHandler([this, deviceId] { emit(EngineEvent::Kind::CameraLost, deviceId); });
-
-    std::string sourceError;
-    if (!source->start(working, onFrame, &sourceError)) {
-        if (transcoder)
-            transcoder->stop();
-        if (error)
-            *error = sourceError;
-        return false;
-    }
-
-    const bool transcoded = transcoder && source->negotiatedFourcc() == kFourccMjpeg;
-    if (transcoder && !transcoded) {
-        LW_LOG_WARN("Engine: camera '%s' delivers %s, not MJPEG; storing it without transcoding",
-                    request.deviceId.c_str(), fourccText(source->negotiatedFourcc()).c_str());
-    }
-    if (!transcoded) {
-        // The capture thread may already have stored the first keyframe's
-        // parameter sets: keep whatever the source has seen.
-        ring->setStream(source->negotiatedFourcc(), source->negotiatedWidth(), source->negotiatedHeight(),
-                        source->codecConfig());
-    }
-
-    slot->fourcc = source->negotiatedFourcc();
-    slot->width = source->negotiatedWidth();
-    slot->height = source->negotiatedHeight();
-    slot->request = working;
-    slot->frameCallback = std::move(onFrame);
-    slot->delivering = std::move(delivering);
-    slot->source = std::move(source);
-    slot->transcoder = std::move(transcoder);
-    slot->ring = std::move(ring);
-    return true;
+    return slot->start(request, windowMs, capabilitiesCopy(), v4l2,
+                       [this, deviceId] { emit(EngineEvent::Kind::CameraLost, deviceId); }, error);
 }
 
 void Engine::Impl::startRecoveryThread()
@@ -387,17 +228,9 @@ void Engine::Impl::recoveryLoop()
 
 void Engine::Impl::restartStoppedCameras()
 {
-    struct Stopped {
-        int slot = 0;
-        CaptureSource* source = nullptr;
-        CaptureRequest request;
-        std::function<void(EncodedFrame&&)> frameCallback;
-        std::shared_ptr<std::atomic<bool>> delivering;
-        uint32_t fourcc = 0;
-        int32_t width = 0;
-        int32_t height = 0;
-    };
-    std::vector<Stopped> stopped;
+    // A slot keeps its place in the array, and only this thread or the
+    // controlling thread (after joining this one) replaces what it holds.
+    std::vector<std::pair<int, CameraSlot*>> stopped;
     int64_t windowMs = kDefaultWindowMs;
     {
         std::lock_guard lock(sessionMutex);
@@ -405,54 +238,40 @@ void Engine::Impl::restartStoppedCameras()
             return;
         windowMs = windowMsFor(config.bufferSeconds);
         for (int i = 0; i < activeCameras; ++i) {
-            const CameraSlot& slot = slots[static_cast<size_t>(i)];
-            if (slot.source && !slot.source->isRunning())
-                stopped.push_back({i, slot.source.get(), slot.request, slot.frameCallback, slot.delivering,
-                                   slot.fourcc, slot.width, slot.height});
+            CameraSlot& slot = slots[static_cast<size_t>(i)];
+            if (slot.hasStopped())
+                stopped.emplace_back(i, &slot);
         }
     }
 
     // Restarting joins the ended capture thread, which may still be in its
     // CameraLost handler: no lock is held here.
-    for (Stopped& camera : stopped) {
-        const std::string& deviceId = camera.request.deviceId;
-        camera.delivering->store(false);
-        std::string ignored;
-        if (!camera.source->start(camera.request, camera.frameCallback, &ignored))
-            continue;  // still away; the next pass tries again
-        const uint32_t fourcc = camera.source->negotiatedFourcc();
-        const int32_t width = camera.source->negotiatedWidth();
-        const int32_t height = camera.source->negotiatedHeight();
-        if (fourcc == camera.fourcc && width == camera.width && height == camera.height) {
-            camera.delivering->store(true);
-            LW_LOG_INFO("Engine: camera '%s' recovered", deviceId.c_str());
-            emit(EngineEvent::Kind::CameraRecovered, deviceId);
-            continue;
-        }
-
-        // Another camera on the same port: its pictures get a ring of their
-        // own, and the panels reading this slot follow it.
-        LW_LOG_INFO("Engine: camera '%s' came back delivering %s %dx%d (was %s %dx%d); its replay buffer starts anew",
-                    deviceId.c_str(), fourccText(fourcc).c_str(), width, height, fourccText(camera.fourcc).c_str(),
-                    camera.width, camera.height);
-        camera.source->stop();
-        CameraSlot fresh;
-        std::string error;
-        if (!startCamera(camera.request, windowMs, &fresh, &error))
-            continue;  // the old source stays stopped; the next pass tries again
-        CameraSlot old;
-        {
-            std::lock_guard lock(sessionMutex);
-            CameraSlot& slot = slots[static_cast<size_t>(camera.slot)];
-            old = std::move(slot);
-            slot = std::move(fresh);
-            std::lock_guard panelLock(panelMutex);
-            for (auto& entry : panels) {
-                if (slotForSource(entry.second->params.source, activeCameras) == camera.slot)
-                    entry.second->decoder->setRing(slot.ring);
+    for (const auto& [index, slot] : stopped) {
+        const std::string deviceId = slot->request().deviceId;
+        const CameraSlot::Restart outcome = slot->restart();
+        if (outcome == CameraSlot::Restart::StillAway)
+            continue;  // the next pass tries again
+        if (outcome == CameraSlot::Restart::OtherStream) {
+            // Another camera on the same port: a ring of its own, and the
+            // panels reading this slot follow it.
+            CameraSlot fresh;
+            std::string error;
+            if (!startCamera(slot->request(), windowMs, &fresh, &error))
+                continue;  // the old source stays stopped; the next pass tries again
+            CameraSlot old;
+            {
+                // Both assignments find an empty slot: nothing stops under the lock.
+                std::lock_guard lock(sessionMutex);
+                old = std::move(*slot);
+                *slot = std::move(fresh);
+                std::lock_guard panelLock(panelMutex);
+                for (auto& entry : panels) {
+                    if (slotForSource(entry.second->params.source, activeCameras) == index)
+                        entry.second->decoder->setRing(slot->ring());
+                }
             }
+            old.release();
         }
-        releaseSlot(old);
         LW_LOG_INFO("Engine: camera '%s' recovered", deviceId.c_str());
         emit(EngineEvent::Kind::CameraRecovered, deviceId);
     }
@@ -462,7 +281,7 @@ std::shared_ptr<FrameRing> Engine::Impl::ringForSourceLocked(int32_t source) con
 {
     if (activeCameras == 0)
         return nullptr;
-    return slots[static_cast<size_t>(slotForSource(source, activeCameras))].ring;
+    return slots[static_cast<size_t>(slotForSource(source, activeCameras))].ring();
 }
 
 void Engine::Impl::forgetDestroyedPanels()
@@ -625,8 +444,8 @@ void Engine::startSession(const SessionConfig& config)
         request.preferredFourcc = 0;
         std::string error;
         if (!d.startCamera(request, windowMsFor(config.bufferSeconds), &started[static_cast<size_t>(slot)], &error)) {
-            for (int k = 0; k < slot; ++k)
-                releaseSlot(started[static_cast<size_t>(k)]);
+            for (CameraSlot& done : started)
+                done.release();
             throw std::runtime_error("Failed to start camera " + std::to_string(slot) + ": " + error);
         }
     }
@@ -641,11 +460,11 @@ void Engine::startSession(const SessionConfig& config)
         std::lock_guard panelLock(d.panelMutex);
         for (auto& entry : d.panels) {
             const int slot = slotForSource(entry.second->params.source, cameras);
-            entry.second->decoder->setRing(d.slots[static_cast<size_t>(slot)].ring);
+            entry.second->decoder->setRing(d.slots[static_cast<size_t>(slot)].ring());
         }
     }
     for (CameraSlot& slot : previous)
-        releaseSlot(slot);
+        slot.release();
     d.startRecoveryThread();
     d.emit(EngineEvent::Kind::SessionStarted, {});
 }
@@ -668,7 +487,7 @@ void Engine::stopSession()
     // Joins the capture threads, which may be inside an event handler that
     // calls back into the engine: no lock is held.
     for (CameraSlot& slot : stopped)
-        releaseSlot(slot);
+        slot.release();
     d.emit(EngineEvent::Kind::SessionStopped, {});
 }
 
@@ -685,7 +504,7 @@ bool Engine::isSessionHealthy() const
     std::lock_guard lock(d.sessionMutex);
     const int64_t nowMs = systemNowMs();
     for (int slot = 0; slot < d.activeCameras; ++slot) {
-        const auto& ring = d.slots[static_cast<size_t>(slot)].ring;
+        const auto& ring = d.slots[static_cast<size_t>(slot)].ring();
         if (!ring)
             continue;
         const int64_t newest = ring->newestWallMs();
@@ -703,9 +522,9 @@ EngineStats Engine::stats() const
         std::lock_guard lock(d.sessionMutex);
         for (int i = 0; i < d.activeCameras; ++i) {
             const CameraSlot& slot = d.slots[static_cast<size_t>(i)];
-            stats.cameraFps.push_back(slot.source ? slot.source->measuredFps() : 0.0);
-            stats.ringFrames.push_back(slot.ring ? slot.ring->count() : 0);
-            stats.ringBytes += slot.ring ? slot.ring->bytes() : 0;
+            stats.cameraFps.push_back(slot.measuredFps());
+            stats.ringFrames.push_back(slot.ring() ? slot.ring()->count() : 0);
+            stats.ringBytes += slot.ring() ? slot.ring()->bytes() : 0;
         }
     }
     stats.panelDrawsPerSecond = d.renderer.panelDrawFps();
@@ -721,7 +540,7 @@ int Engine::createPanel()
     {
         std::lock_guard lock(d.sessionMutex);
         if (d.activeCameras > 0)
-            ring = d.slots[0].ring;
+            ring = d.slots[0].ring();
     }
     state->decoder = std::make_unique<PanelDecoder>(ring, state->buffer);
     const std::string hwDecoder = d.capabilitiesCopy().hwDecoder;

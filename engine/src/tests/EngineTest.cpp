@@ -198,8 +198,7 @@ TEST(EngineTest, eventHandlerCanBeSwappedOrSwitchedOff)
 
 TEST(EngineTest, handlerMayQueryRunningFlagWithoutDeadlock)
 {
-    // The bridge's handler only copies; reading the atomic flag must be safe
-    // even under the session lock.
+    // The bridge's handler only copies, but any handler may read the engine.
     Engine engine;
     engine.setCapabilities(testCapabilities());
     std::atomic<int> seen {0};
