@@ -35,6 +35,8 @@ set(tavrix_qml_files
   qml/Toast.qml
   qml/ClipboardBridge.qml
   qml/Layouts.js
+  qml/StartScreen.qml
+  qml/LayoutTile.qml
 )
 
 qt_add_qml_module(tavrix_app
