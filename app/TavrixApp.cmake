@@ -27,6 +27,8 @@ set(tavrix_app_sources
   app/PanelItem.cpp
   app/PanelRenderNode.h
   app/PanelRenderNode.cpp
+  app/ReferralStore.h
+  app/ReferralStore.cpp
 )
 # Every document and script library of the module.
 set(tavrix_qml_files
@@ -37,6 +39,10 @@ set(tavrix_qml_files
   qml/Layouts.js
   qml/StartScreen.qml
   qml/LayoutTile.qml
+  qml/TourSteps.js
+  qml/Tour.qml
+  qml/InviteCodeSheet.qml
+  qml/AliasSheet.qml
 )
 
 qt_add_qml_module(tavrix_app
