@@ -52,6 +52,9 @@ qt_add_qml_module(tavrix_app
   OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/qmlmodules/Tavrix
   SOURCES ${tavrix_app_sources}
   QML_FILES ${tavrix_qml_files}
+  # The start screen's icon, in raster form: the vector one needs an image
+  # plug-in that is often packaged separately.
+  RESOURCES icons/tavrix-128.png
 )
 target_include_directories(tavrix_app PUBLIC app)
 target_link_libraries(tavrix_app PUBLIC

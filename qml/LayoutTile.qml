@@ -7,7 +7,8 @@ import "Layouts.js" as Layouts
 Rectangle {
     id: tile
 
-    property string layoutId: "1"
+    required property string layoutId
+
     signal clicked()
 
     width: 140

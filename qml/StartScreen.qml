@@ -10,8 +10,12 @@ import "Layouts.js" as Layouts
 Item {
     id: root
 
-    // Follows the first camera until the user picks one in the list.
-    property string selectedCameraId: Engine.cameras.length > 0 ? Engine.cameras[0].id : ""
+    // The first camera until the user picks one in the list, then that one.
+    readonly property string selectedCameraId: chosenCameraId !== ""
+                                               ? chosenCameraId
+                                               : (Engine.cameras.length > 0 ? Engine.cameras[0].id : "")
+    // The id picked in the camera list; empty while the default applies.
+    property string chosenCameraId: ""
     property int selectedResolution: 720
     property int aliasRefreshTick: 0
 
@@ -24,15 +28,15 @@ Item {
         root.sessionRequested("2-side", root.selectedCameraId, root.selectedResolution)
     }
 
+    // The same link in every interface language: the site base, no language part.
     function invitationLink() {
         return Lang.siteBase + "/linux/r/?ref=" + Referral.userCode()
     }
 
     function copyInvitation() {
-        const code = Referral.userCode()
         //: Invitation text copied to the clipboard and pasted into a message. %1 is the invite link
         const message = qsTr("Watch yourself train, seconds after you do it. Tavrix plays your camera back on a delay so you can check your own technique between reps — no one has to film you.\n\n%1")
-            .arg(Lang.siteBase + "/linux/r/?ref=" + code)
+            .arg(root.invitationLink())
         clipboard.copyText(message)
         //: Toast after the invitation was copied
         toast.show(qsTr("Message copied — paste it anywhere"))
@@ -156,10 +160,21 @@ Item {
                         textRole: "name"
                         valueRole: "id"
                         enabled: Engine.cameras.length > 0
-                        // A refilled list selects its first entry, as the
-                        // default camera does.
-                        onModelChanged: currentIndex = Engine.cameras.length > 0 ? 0 : -1
-                        onActivated: root.selectedCameraId = currentValue
+                        // A refilled list shows the camera the screen would
+                        // open: the user's pick while the list still has it,
+                        // else its first entry, which the default follows.
+                        onModelChanged: {
+                            const cameras = Engine.cameras
+                            let index = -1
+                            for (let i = 0; i < cameras.length; ++i) {
+                                if (cameras[i].id === root.chosenCameraId)
+                                    index = i
+                            }
+                            if (index < 0)
+                                root.chosenCameraId = ""
+                            currentIndex = index >= 0 ? index : (cameras.length > 0 ? 0 : -1)
+                        }
+                        onActivated: (index) => root.chosenCameraId = Engine.cameras[index].id
                     }
 
                     Text {
