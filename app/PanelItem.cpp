@@ -145,6 +145,9 @@ void PanelItem::componentComplete()
         return;
     m_panelId = bridge->createPanel();
     bridge->registerPanelItem(this);
+    // The item may have entered its window before the bridge existed (a
+    // window document that first names `Engine` in a binding): hook it now.
+    bridge->ensureWindowHooked(window());
     pushParams();
 }
 

@@ -13,6 +13,34 @@ constexpr char kScreen[] = "screen";
 constexpr char kLayout[] = "layout";
 constexpr char kTourStep[] = "tour-step";
 
+// Qt's own options, which QGuiApplication and the xcb platform take out of
+// the command line when they start, with one dash or two.
+constexpr const char* kQtOptionsWithValue[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
+    "qwindowtitle", "title", "qwindowicon", "icon", "session", "display", "name", "visual",
+};
+constexpr const char* kQtFlags[] = {"reverse", "testability", "nograb", "dograb"};
+constexpr char kQmlDebuggerPrefix[] = "qmljsdebugger=";
+
+// The option name of a single- or double-dash argument, "" for anything else.
+QString qtStyleName(const QString& argument)
+{
+    if (argument.startsWith(QLatin1String("--")))
+        return argument.mid(2);
+    if (argument.startsWith(QLatin1Char('-')))
+        return argument.mid(1);
+    return QString();
+}
+
+bool isOneOf(const QString& name, const auto& names)
+{
+    for (const char* candidate : names) {
+        if (name == QLatin1String(candidate))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 const QStringList& StartupOptions::knownScreens()
@@ -67,15 +95,50 @@ void StartupOptions::configureParser(QCommandLineParser& parser)
         QStringLiteral("n"), QStringLiteral("0")));
 }
 
+QStringList StartupOptions::withoutQtOptions(const QStringList& arguments)
+{
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (i == 0) {
+            kept << argument;  // the program path
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            kept << arguments.mid(i);  // positional from here on
+            break;
+        }
+        const QString name = qtStyleName(argument);
+        if (isOneOf(name, kQtOptionsWithValue)) {
+            ++i;  // its value, when there is one
+            continue;
+        }
+        if (isOneOf(name, kQtFlags) || name.startsWith(QLatin1String(kQmlDebuggerPrefix)))
+            continue;
+        kept << argument;
+    }
+    return kept;
+}
+
+StartupOptions::Request StartupOptions::parseCommandLine(QCommandLineParser& parser, const QStringList& arguments)
+{
+    if (!parser.parse(withoutQtOptions(arguments)))
+        return Request::Invalid;
+    if (parser.isSet(QStringLiteral("help")))
+        return Request::Help;
+    if (parser.isSet(QStringLiteral("help-all")))
+        return Request::HelpAll;
+    if (parser.isSet(QStringLiteral("version")))
+        return Request::Version;
+    return Request::Run;
+}
+
 bool StartupOptions::answersWithoutWindow(const QStringList& arguments)
 {
     QCommandLineParser parser;
     configureParser(parser);
-    // Qt's own options (-platform and the like) are unknown here; only the
-    // GUI application removes them, so a failed parse is not an answer.
-    parser.parse(arguments);
-    return parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))
-        || parser.isSet(QStringLiteral("version"));
+    const Request request = parseCommandLine(parser, arguments);
+    return request == Request::Help || request == Request::HelpAll || request == Request::Version;
 }
 
 StartupOptions StartupOptions::fromParser(const QCommandLineParser& parser, const QProcessEnvironment& environment)

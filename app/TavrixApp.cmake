@@ -43,6 +43,18 @@ set(tavrix_qml_files
   qml/Tour.qml
   qml/InviteCodeSheet.qml
   qml/AliasSheet.qml
+  qml/TitleCard.qml
+  qml/ClosingCard.qml
+  qml/SavedCard.qml
+)
+# The application icon, one copy in the program: the window icon and the
+# recording cards read it from the module at "qrc:/qt/qml/Tavrix/icons/";
+# the 48 px one also under the name the documents use, "../icons/tavrix.png".
+set_source_files_properties(icons/tavrix-48.png PROPERTIES QT_RESOURCE_ALIAS icons/tavrix.png)
+set(tavrix_resource_files
+  icons/tavrix-48.png
+  icons/tavrix-128.png
+  icons/tavrix-256.png
 )
 
 qt_add_qml_module(tavrix_app
@@ -52,9 +64,7 @@ qt_add_qml_module(tavrix_app
   OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/qmlmodules/Tavrix
   SOURCES ${tavrix_app_sources}
   QML_FILES ${tavrix_qml_files}
-  # The start screen's icon, in raster form: the vector one needs an image
-  # plug-in that is often packaged separately.
-  RESOURCES icons/tavrix-128.png
+  RESOURCES ${tavrix_resource_files}
 )
 target_include_directories(tavrix_app PUBLIC app)
 target_link_libraries(tavrix_app PUBLIC
@@ -91,12 +101,13 @@ qt_add_library(tavrix_shell STATIC
   app/StartupOptions.cpp
   app/ScreenshotRun.h
   app/ScreenshotRun.cpp
+  app/TerminationSignals.h
+  app/TerminationSignals.cpp
 )
 target_include_directories(tavrix_shell PUBLIC app)
-target_link_libraries(tavrix_shell PUBLIC Qt6::Core Qt6::Gui Qt6::Quick)
+target_link_libraries(tavrix_shell PUBLIC Qt6::Core Qt6::Gui Qt6::Quick lagwell_base)
 
 qt_add_executable(tavrix app/main.cpp)
-qt_add_resources(tavrix tavrix_icons PREFIX / FILES icons/tavrix-48.png icons/tavrix-128.png icons/tavrix-256.png)
 target_link_libraries(tavrix PRIVATE tavrix_shell tavrix_app tavrix_appplugin Qt6::QuickControls2)
 
 include(GNUInstallDirs)

@@ -1,14 +1,18 @@
-// The program's entry: picks the graphics tier, names the application,
-// reads the command line, starts the QML engine with the language service
-// and the root-context properties, loads the window `Main` of the module
-// Tavrix and either runs the event loop or, in screenshot mode, grabs the
-// window and exits with a code that says how that went.
+// The program's entry: picks the graphics tier, reads the command line
+// (answering help, the version and a bad option before anything needs a
+// display), names the application, starts the QML engine with the language
+// service and the root-context properties, loads the window `Main` of the
+// module Tavrix and either runs the event loop or, in screenshot mode, grabs
+// the window and exits with a code that says how that went. SIGTERM, SIGINT
+// and SIGHUP end the event loop, so the teardown finishes a recording being
+// written and stops sharing and the session before the program exits with 0.
 
 #include "AppNames.h"
 #include "GraphicsTier.h"
 #include "LanguageManager.h"
 #include "ScreenshotRun.h"
 #include "StartupOptions.h"
+#include "TerminationSignals.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -20,6 +24,9 @@
 #include <QQuickWindow>
 #include <QUrl>
 #include <QtQml/qqmlextensionplugin.h>
+
+#include <cstdio>
+#include <memory>
 
 Q_IMPORT_QML_PLUGIN(TavrixPlugin)
 
@@ -51,7 +58,8 @@ void setApplicationNames()
 void setWindowIcon(QGuiApplication& app)
 {
     QIcon icon;
-    for (const char* file : {":/icons/tavrix-48.png", ":/icons/tavrix-128.png", ":/icons/tavrix-256.png"})
+    for (const char* file : {":/qt/qml/Tavrix/icons/tavrix.png", ":/qt/qml/Tavrix/icons/tavrix-128.png",
+                             ":/qt/qml/Tavrix/icons/tavrix-256.png"})
         icon.addFile(QString::fromLatin1(file));
     app.setWindowIcon(icon);
 }
@@ -76,6 +84,21 @@ QQuickWindow* firstWindow(const QQmlApplicationEngine& engine)
     return nullptr;
 }
 
+// Help, the version or a bad command line, answered without a display.
+int answerWithoutWindow(int argc, char* argv[], QCommandLineParser& parser, StartupOptions::Request request,
+                        const QStringList& arguments)
+{
+    QCoreApplication app(argc, argv);
+    setApplicationNames();
+    if (request == StartupOptions::Request::Invalid) {
+        std::fprintf(stderr, "%s: %s\n\n%s", tavrix::kApplicationName, qUtf8Printable(parser.errorText()),
+                     qUtf8Printable(parser.helpText()));
+        return StartupOptions::kBadCommandLine;
+    }
+    parser.process(StartupOptions::withoutQtOptions(arguments));  // prints and ends the process
+    return 0;
+}
+
 // The result of screenshot mode on this tier: `code` stands, or the next
 // tier's run decides.
 int finishScreenshot(GlTier tier, int code, const QStringList& arguments)
@@ -93,15 +116,13 @@ int main(int argc, char* argv[])
     const GlTier tier = GraphicsTier::currentTier();
     GraphicsTier::applyEnvironment(tier);
 
-    // Help and the version need no display.
-    if (StartupOptions::answersWithoutWindow(argumentList(argc, argv))) {
-        QCoreApplication app(argc, argv);
-        setApplicationNames();
-        QCommandLineParser parser;
-        StartupOptions::configureParser(parser);
-        parser.process(app);  // prints and ends the process
-        return 0;
-    }
+    // Help, the version and a bad option need no display.
+    QCommandLineParser parser;
+    StartupOptions::configureParser(parser);
+    const QStringList commandLine = argumentList(argc, argv);
+    const StartupOptions::Request request = StartupOptions::parseCommandLine(parser, commandLine);
+    if (request != StartupOptions::Request::Run)
+        return answerWithoutWindow(argc, argv, parser, request, commandLine);
 
     QGuiApplication app(argc, argv);
     setApplicationNames();
@@ -113,12 +134,21 @@ int main(int argc, char* argv[])
     // Kept for a re-run on another tier.
     const QStringList arguments = QCoreApplication::arguments().mid(1);
 
-    QCommandLineParser parser;
-    StartupOptions::configureParser(parser);
-    parser.process(app);
     const StartupOptions options = StartupOptions::fromParser(parser, QProcessEnvironment::systemEnvironment());
     for (const QString& warning : options.warnings)
         qWarning("%s", qUtf8Printable(warning));
+
+    // Outside screenshot mode a termination signal ends the event loop, from
+    // the start on. Screenshot mode keeps the default: it records nothing, and
+    // its chain of re-runs waits for its child outside the event loop.
+    std::unique_ptr<TerminationSignals> terminationSignals;
+    if (!options.screenshotMode) {
+        terminationSignals = std::make_unique<TerminationSignals>();
+        QObject::connect(terminationSignals.get(), &TerminationSignals::received, &app, [](int signalNumber) {
+            qInfo("%s: finishing and quitting", TerminationSignals::nameOf(signalNumber));
+            QCoreApplication::exit(0);
+        });
+    }
 
     QQmlApplicationEngine engine;
     LanguageManager::instance()->init(&engine);

@@ -189,6 +189,61 @@ private slots:
         QCOMPARE(StartupOptions::answersWithoutWindow(QStringList{QStringLiteral("tavrix")} + arguments),
                  withoutWindow);
     }
+
+    // Decided before any display exists, so Qt's own GUI options (taken out
+    // later by the GUI application) must neither fail the parse nor hide ours.
+    void commandLineRequests_data()
+    {
+        using Request = StartupOptions::Request;
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<Request>("request");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("nothing") << QStringList{} << Request::Run << "";
+        QTest::newRow("--help") << QStringList{"--help"} << Request::Help << "";
+        QTest::newRow("--help-all") << QStringList{"--help-all"} << Request::HelpAll << "";
+        QTest::newRow("-v") << QStringList{"-v"} << Request::Version << "";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << Request::Invalid << "Unknown option 'bogus'.";
+        QTest::newRow("unknown beside --help") << QStringList{"--help", "--bogus"} << Request::Invalid
+                                               << "Unknown option 'bogus'.";
+        QTest::newRow("missing value") << QStringList{"--kiosk", "--after"} << Request::Invalid
+                                       << "Missing value after '--after'.";
+        QTest::newRow("unknown short option") << QStringList{"-x"} << Request::Invalid << "Unknown option 'x'.";
+        QTest::newRow("Qt's options around ours")
+            << QStringList{"-platform", "offscreen", "--kiosk", "--qwindowtitle", "T", "-reverse",
+                           "-qmljsdebugger=port:1", "-nograb", "-display", ":9"}
+            << Request::Run << "";
+        QTest::newRow("--version after Qt's -platform") << QStringList{"-platform", "xcb", "--version"}
+                                                        << Request::Version << "";
+        QTest::newRow("a Qt option's value is its own") << QStringList{"-name", "--bogus"} << Request::Run << "";
+        QTest::newRow("Qt option lacking its value") << QStringList{"--kiosk", "-platform"} << Request::Run << "";
+        QTest::newRow("after --, nothing is an option") << QStringList{"--", "--bogus", "-platform"}
+                                                        << Request::Run << "";
+    }
+    void commandLineRequests()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(StartupOptions::Request, request);
+        QFETCH(QString, error);
+        QCommandLineParser parser;
+        StartupOptions::configureParser(parser);
+        QCOMPARE(StartupOptions::parseCommandLine(parser, QStringList{QStringLiteral("tavrix")} + arguments), request);
+        if (request == StartupOptions::Request::Invalid)
+            QCOMPARE(parser.errorText(), error);
+    }
+
+    void optionsAmongQtOptionsAreRead()
+    {
+        QCommandLineParser parser;
+        StartupOptions::configureParser(parser);
+        const QStringList arguments = {"tavrix", "-platform", "offscreen", "--screen", "menu", "-geometry",
+                                       "100x100", "--layout", "2-side", "--kiosk"};
+        QCOMPARE(StartupOptions::parseCommandLine(parser, arguments), StartupOptions::Request::Run);
+        const StartupOptions options = StartupOptions::fromParser(parser, {});
+        QCOMPARE(options.screen, QStringLiteral("menu"));
+        QCOMPARE(options.layoutId, QStringLiteral("2-side"));
+        QVERIFY(options.kiosk);
+        QVERIFY(options.warnings.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(StartupOptionsTest)

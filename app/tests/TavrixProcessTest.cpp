@@ -1,8 +1,12 @@
-// The program as a whole process: --version, --help and a wrong option, and
-// screenshot mode on each graphics tier under an X server (Xvfb in CI, Mesa's
-// llvmpipe for the GL tiers): the PNG, its log line, missing directories,
-// the exit codes and the fall-through from tier to tier.
+// The program as a whole process: --version, --help and a wrong option
+// without a display; screenshot mode on each graphics tier under an X server
+// (Xvfb in CI, Mesa's llvmpipe for the GL tiers): the PNG, its log line,
+// missing directories, the exit codes and the fall-through from tier to tier;
+// termination signals ending the program cleanly, a recording in progress
+// finished into a whole file (started through a test-only plugin that Qt
+// loads into the unchanged program, hook/ProgramHookPlugin.cpp).
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -12,6 +16,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <signal.h>
 
 namespace {
 
@@ -33,6 +38,37 @@ QString retryLine(const QString& from, const QString& to)
     return QStringLiteral("--screenshot: %1 did not produce a usable image, retrying with %2").arg(from, to);
 }
 
+const QProcessEnvironment& noDisplay()
+{
+    static const QProcessEnvironment environment = [] {
+        QProcessEnvironment values;
+        values.insert("DISPLAY", "");
+        values.insert("WAYLAND_DISPLAY", "");
+        return values;
+    }();
+    return environment;
+}
+
+// The output of a helper program (ffprobe, ffmpeg) and its exit code.
+struct ToolRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    ToolRun result;
+    if (!process.waitForStarted() || !process.waitForFinished(120000))
+        return result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
 QString collapseBlanks(QString text)
 {
     return text.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" "));
@@ -49,18 +85,8 @@ private:
     Run run(const QStringList& arguments, const QProcessEnvironment& extra = {},
             const std::function<void()>& onStarted = {}, const QString& program = QStringLiteral(TAVRIX_BINARY))
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"TVX_QSG_MODE", "QSG_RHI_BACKEND", "LIBGL_ALWAYS_SOFTWARE", "QT_QUICK_BACKEND",
-                                 "TAVRIX_KIOSK", "QT_QPA_PLATFORM"})
-            environment.remove(QString::fromLatin1(name));
-        environment.insert("XDG_CONFIG_HOME", m_configDir.path());
-        environment.insert("TAVRIX_TEST_SOURCE", "1");
-        environment.insert("TAVRIX_LANG", "en");
-        for (const QString& name : extra.keys())
-            environment.insert(name, extra.value(name));
-
         QProcess process;
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(programEnvironment(extra));
         process.start(program, arguments);
         Run result;
         if (!process.waitForStarted()) {
@@ -79,6 +105,62 @@ private:
         result.out = QString::fromUtf8(process.readAllStandardOutput());
         result.err = QString::fromUtf8(process.readAllStandardError());
         return result;
+    }
+
+    // A clean environment plus `extra`.
+    QProcessEnvironment programEnvironment(const QProcessEnvironment& extra) const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"TVX_QSG_MODE", "QSG_RHI_BACKEND", "LIBGL_ALWAYS_SOFTWARE", "QT_QUICK_BACKEND",
+                                 "TAVRIX_KIOSK", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert("XDG_CONFIG_HOME", m_configDir.path());
+        environment.insert("TAVRIX_TEST_SOURCE", "1");
+        environment.insert("TAVRIX_LANG", "en");
+        for (const QString& name : extra.keys())
+            environment.insert(name, extra.value(name));
+        return environment;
+    }
+
+    // Starts the program in the normal mode, with the test hook loaded and
+    // HOME at `home`, and waits until its standard error shows `marker`
+    // (whose line the hook writes). Everything read so far goes to `err`.
+    bool startWithHook(QProcess& process, const QString& home, const QProcessEnvironment& extra,
+                       const QString& marker, QString& err)
+    {
+        QProcessEnvironment environment = programEnvironment(extra);
+        environment.insert("HOME", home);
+        environment.remove("SNAP_REAL_HOME");
+        environment.insert("QT_PLUGIN_PATH", QStringLiteral(TAVRIX_HOOK_PLUGIN_PATH));
+        environment.insert("QT_QPA_GENERIC_PLUGINS", "tavrixtesthook");
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(TAVRIX_BINARY), {});
+        if (!process.waitForStarted())
+            return false;
+        QDeadlineTimer deadline(kRunTimeoutMs);
+        while (!err.contains(marker)) {
+            const bool hookFailed =
+                err.contains("test hook: error") || err.contains("test hook: startRecording returned false");
+            if (hookFailed || deadline.hasExpired() || process.state() != QProcess::Running)
+                return false;
+            process.waitForReadyRead(500);
+            err += QString::fromUtf8(process.readAllStandardError());
+        }
+        return true;
+    }
+
+    // Sends `signalNumber` and waits for the end; the rest of standard error
+    // is added to `err`.
+    static bool endWith(QProcess& process, int signalNumber, QString& err)
+    {
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        const bool ended = process.waitForFinished(kRunTimeoutMs);
+        err += QString::fromUtf8(process.readAllStandardError());
+        if (!ended) {
+            process.kill();
+            process.waitForFinished();
+        }
+        return ended;
     }
 
     static QProcessEnvironment environmentOf(std::initializer_list<std::pair<const char*, const char*>> pairs)
@@ -100,17 +182,25 @@ private slots:
         QVERIFY2(QFile::exists(QStringLiteral(TAVRIX_BINARY)), TAVRIX_BINARY);
     }
 
+    void versionNeedsNoDisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("--version") << QStringList{"--version"};
+        QTest::newRow("-v after Qt's own options") << QStringList{"-platform", "xcb", "-reverse", "-v"};
+    }
     void versionNeedsNoDisplay()
     {
-        const Run result = run({"--version"}, environmentOf({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}));
+        QFETCH(QStringList, arguments);
+        const Run result = run(arguments, noDisplay());
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.out, QStringLiteral("Tavrix 1.1.1\n"));
+        QCOMPARE(result.err, QString());
     }
 
     void helpShowsTheDescriptionAndEveryOption()
     {
-        const Run result = run({"--help"}, environmentOf({{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}));
+        const Run result = run({"--help"}, noDisplay());
         QCOMPARE(result.exitCode, 0);
         const QString help = collapseBlanks(result.out);
         const QStringList expected = {
@@ -137,13 +227,27 @@ private slots:
         QVERIFY(help.indexOf("--kiosk") < help.indexOf("--tour-step"));
     }
 
+    // Rejected before anything needs a display, with the reason and the usage.
+    void unknownOptionFails_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("unknown") << QStringList{"--bogus"} << "Tavrix: Unknown option 'bogus'.";
+        QTest::newRow("beside --help") << QStringList{"--help", "--bogus"} << "Tavrix: Unknown option 'bogus'.";
+        QTest::newRow("missing value") << QStringList{"--screen"} << "Tavrix: Missing value after '--screen'.";
+        QTest::newRow("among Qt's options") << QStringList{"-platform", "offscreen", "--bogus"}
+                                            << "Tavrix: Unknown option 'bogus'.";
+    }
     void unknownOptionFails()
     {
-        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
-        const Run result = run({"--bogus"});
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, reason);
+        const Run result = run(arguments, noDisplay());
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.err.contains("Unknown option 'bogus'."), qUtf8Printable(result.err));
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.startsWith(reason + "\n"), qUtf8Printable(result.err));
+        QVERIFY2(result.err.contains("Usage: ") && result.err.contains("--kiosk"), qUtf8Printable(result.err));
+        QCOMPARE(result.out, QString());
     }
 
     void screenshotOnEachTier_data()
@@ -258,6 +362,63 @@ private slots:
         QVERIFY2(result.err.contains("--screen 'settings' is not one of "
                                      "start/session/share/menu/session-form/tour/tour-session; using 'start'"),
                  qUtf8Printable(result.err));
+    }
+
+    void terminationSignalsEndWithZero_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM";
+        QTest::newRow("SIGINT") << int(SIGINT) << "SIGINT";
+        QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP";
+    }
+    void terminationSignalsEndWithZero()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, name);
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        QTemporaryDir home;
+        QProcess process;
+        QString err;
+        QVERIFY2(startWithHook(process, home.path(), {}, "test hook: session running", err), qUtf8Printable(err));
+        QVERIFY(endWith(process, signalNumber, err));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(err.contains(name + ": finishing and quitting"), qUtf8Printable(err));
+        // The session's camera and panel threads were stopped, not cut off.
+        QVERIFY2(err.contains("PanelDecoder: decode thread stopped on request"), qUtf8Printable(err));
+    }
+
+    // A kiosk unit is switched off by SIGTERM in the middle of a recording:
+    // the file is finished, with its index, and decodes to its end.
+    void sigtermFinishesTheRecording()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        QTemporaryDir home;
+        const QString path = home.filePath("Tavrix signal.mp4");
+        QProcess process;
+        QString err;
+        QVERIFY2(startWithHook(process, home.path(), environmentOf({{"TAVRIX_TEST_HOOK_RECORD", qPrintable(path)}}),
+                               "test hook: recording for", err),
+                 qUtf8Printable(err));
+        QVERIFY(endWith(process, SIGTERM, err));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        const int quitting = err.indexOf("SIGTERM: finishing and quitting");
+        const int saved = err.indexOf("CompositeRecorder: saved '" + path + "'");
+        QVERIFY2(quitting >= 0 && saved > quitting, qUtf8Printable(err));
+
+        const ToolRun probe = runTool("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0",
+                                                  "-show_entries", "stream=codec_name,nb_read_frames", "-of",
+                                                  "default=noprint_wrappers=1", path});
+        QVERIFY2(probe.exitCode == 0 && probe.err.isEmpty(), qUtf8Printable(probe.err));
+        QVERIFY2(probe.out.contains("codec_name=h264\n"), qUtf8Printable(probe.out));
+        const QRegularExpressionMatch frames =
+            QRegularExpression(QStringLiteral("nb_read_frames=(\\d+)")).match(probe.out);
+        QVERIFY2(frames.hasMatch() && frames.captured(1).toInt() >= 10, qUtf8Printable(probe.out));
+
+        const ToolRun decode = runTool("ffmpeg", {"-v", "error", "-xerror", "-i", path, "-f", "null", "-"});
+        QVERIFY2(decode.exitCode == 0 && decode.err.isEmpty(), qUtf8Printable(decode.err));
     }
 };
 
