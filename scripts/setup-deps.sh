@@ -19,7 +19,7 @@ packages=(
   # OpenGL / EGL (Mesa software rasteriser in tests)
   libgl-dev libegl-dev libgles-dev libgl1-mesa-dri libegl-mesa0 mesa-utils
   # tests
-  libgtest-dev libgmock-dev xvfb xauth iproute2 util-linux chromium imagemagick
+  libgtest-dev libgmock-dev xvfb xauth xdotool iproute2 util-linux chromium imagemagick
 )
 
 SUDO=""
