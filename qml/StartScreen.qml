@@ -353,6 +353,7 @@ Item {
 
     InviteCodeSheet {
         id: inviteSheet
+        objectName: "inviteCodeSheet"
         anchors.fill: parent
         onOpenChanged: {
             if (!open)

@@ -9,6 +9,11 @@
 // into <path>. Lines written: "test hook: session running",
 // "test hook: startRecording returned <true|false>",
 // "test hook: recording for <ms> ms" (once 1500 ms have been recorded).
+//
+// TAVRIX_TEST_HOOK_WATCH=1: reports the window's state at every change, as
+// "test hook: state screen=<start|session> invite=<open|closed|none>
+// tour=<running|idle> recording=<Engine.recordingState>", so a test that
+// drives the window with real input sees where it is.
 
 #include <QGenericPlugin>
 #include <QGuiApplication>
@@ -37,6 +42,7 @@ class ProgramHook : public QObject {
 public:
     ProgramHook()
         : m_recordPath(qEnvironmentVariable("TAVRIX_TEST_HOOK_RECORD"))
+        , m_watch(qEnvironmentVariable("TAVRIX_TEST_HOOK_WATCH") == QLatin1String("1"))
     {
         connect(&m_timer, &QTimer::timeout, this, [this] { step(); });
         m_timer.start(kPollMs);
@@ -63,15 +69,46 @@ private:
 
     void step()
     {
+        if (m_watch)
+            watchStep();
+        if (!recordStep() && !m_watch)
+            m_timer.stop();
+    }
+
+    void watchStep()
+    {
+        const QVariant screen = evaluate(QStringLiteral("screenName"));
+        if (!screen.isValid())
+            return;
+        QByteArray invite = "none";
+        if (auto* startScreen = qvariant_cast<QObject*>(evaluate(QStringLiteral("startScreenLoader.item")))) {
+            if (QObject* sheet = startScreen->findChild<QObject*>(QStringLiteral("inviteCodeSheet")))
+                invite = sheet->property("open").toBool() ? "open" : "closed";
+        }
+        const QByteArray state = "state screen=" + screen.toString().toUtf8() + " invite=" + invite + " tour="
+                                 + (evaluate(QStringLiteral("tour.running")).toBool() ? "running" : "idle")
+                                 + " recording="
+                                 + QByteArray::number(evaluate(QStringLiteral("Number(Engine.recordingState)")).toInt());
+        if (state != m_lastState) {
+            m_lastState = state;
+            report(state);
+        }
+    }
+
+    // False once there is nothing more to do for the recording.
+    bool recordStep()
+    {
+        if (m_recordDone)
+            return false;
         if (!m_sessionSeen) {
             if (!evaluate(QStringLiteral("Engine.sessionRunning")).toBool())
-                return;
+                return true;
             m_sessionSeen = true;
             report("session running");
         }
         if (m_recordPath.isEmpty()) {
-            m_timer.stop();
-            return;
+            m_recordDone = true;
+            return false;
         }
         if (!m_recordingAsked) {
             m_recordingAsked = true;
@@ -81,20 +118,23 @@ private:
                 evaluate(QStringLiteral("Engine.startRecording(%1, {title: \"Stopped by a signal\"})").arg(path))
                     .toBool();
             report(QByteArray("startRecording returned ") + (started ? "true" : "false"));
-            if (!started)
-                m_timer.stop();
-            return;
+            m_recordDone = !started;
+            return started;
         }
         const qlonglong elapsedMs = evaluate(QStringLiteral("Engine.recordingElapsedMs")).toLongLong();
         if (evaluate(QStringLiteral("Engine.recordingState === Engine.Recording")).toBool()
             && elapsedMs >= kRecordedEnoughMs) {
             report("recording for " + QByteArray::number(elapsedMs) + " ms");
-            m_timer.stop();
+            m_recordDone = true;
         }
+        return !m_recordDone;
     }
 
     QString m_recordPath;
+    bool m_watch = false;
+    QByteArray m_lastState;
     QTimer m_timer;
+    bool m_recordDone = false;
     bool m_sessionSeen = false;
     bool m_recordingAsked = false;
 };
