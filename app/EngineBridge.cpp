@@ -4,6 +4,7 @@
 #include "Engine.h"
 #include "RenderGate.h"
 
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -152,6 +153,10 @@ EngineBridge::~EngineBridge()
         probeThread->wait();
         delete probeThread;
     }
+    // The engine goes below: its share server must be done stopping first.
+    if (m_shareStopThread)
+        m_shareStopThread->wait();
+    m_shareStopThread.reset();
     m_repaintPump.stop();
     m_healthTimer.stop();
     m_recordingPoll.stop();
@@ -314,6 +319,11 @@ void EngineBridge::stopRecording()
 
 bool EngineBridge::startSharing()
 {
+    // The server is never started while its last stop still runs.
+    if (!finishShareStop(kStartAfterStopWaitMs)) {
+        emit error(QStringLiteral("Sharing is still stopping. Try again in a moment."));
+        return false;
+    }
     lagwell::ShareInfo info;
     if (!guarded([&] { info = m_engine->startSharing(); }))
         return false;
@@ -327,13 +337,50 @@ bool EngineBridge::startSharing()
 
 void EngineBridge::stopSharing()
 {
-    if (!guarded([&] { m_engine->stopSharing(); }) && m_engine->sharingInfo().has_value())
-        return;
+    const bool wasSharing = m_sharing;
     m_sharing = false;
     m_shareInfo.clear();
+    m_sharePoll.stop();
+
+    // The server shuts every connection down and then waits for their
+    // threads, which may take a while: that wait happens on a worker. It is
+    // under way before anyone hears of the change, so a listener that starts
+    // sharing again waits for it instead of racing it.
+    if (!m_shareStopThread && (wasSharing || m_engine->sharingInfo())) {
+        lagwell::Engine* engine = m_engine.get();
+        std::shared_ptr<EventRelay> relay = m_relay;
+        QThread* thread = QThread::create([engine, relay]() {
+            try {
+                engine->stopSharing();
+            } catch (const std::exception& e) {
+                const QString message = QString::fromUtf8(e.what());
+                relay->post([message](EngineBridge* bridge) { emit bridge->error(message); });
+            }
+        });
+        thread->setObjectName(QStringLiteral("tvx-share-stop"));
+        connect(
+            thread, &QThread::finished, this, [this]() { finishShareStop(0); }, Qt::QueuedConnection);
+        m_shareStopThread.reset(thread);
+        thread->start(QThread::InheritPriority);
+        if (!thread->isRunning() && !thread->isFinished()) {
+            // No thread to be had: stop here rather than not at all.
+            m_shareStopThread.reset();
+            guarded([&] { m_engine->stopSharing(); });
+        }
+    }
+
     emit sharingChanged();
     emit shareInfoChanged();
-    m_sharePoll.stop();
+}
+
+bool EngineBridge::finishShareStop(int timeoutMs)
+{
+    if (!m_shareStopThread)
+        return true;
+    if (!m_shareStopThread->wait(QDeadlineTimer(timeoutMs)))
+        return false;
+    m_shareStopThread.reset();
+    return true;
 }
 
 QString EngineBridge::regenerateShareCode()
@@ -521,7 +568,8 @@ void EngineBridge::pollRecordingState()
 
 void EngineBridge::pollShareInfo()
 {
-    if (!m_engine)
+    // While off, a server still winding down must not bring information back.
+    if (!m_engine || !m_sharing)
         return;
     std::optional<lagwell::ShareInfo> info;
     if (!guarded([&] { info = m_engine->sharingInfo(); }) || !info)

@@ -10,7 +10,9 @@
 // Threads: every member is read and written on the GUI thread only. The probe
 // thread and the engine's threads reach the bridge only through an
 // EventRelay, which posts to the GUI thread's queue; Qt's render thread
-// reaches the facade only through the RenderGate.
+// reaches the facade only through the RenderGate. The share-stop worker calls
+// only the facade's stopSharing, and no other start or stop of sharing runs
+// until it has been joined.
 
 #include "EngineTypes.h"
 
@@ -56,6 +58,9 @@ class EngineBridge : public QObject {
     Q_PROPERTY(QString buildLabel READ buildLabel CONSTANT)
 
 public:
+    // How long a start waits for a stop still winding down.
+    static constexpr int kStartAfterStopWaitMs = 500;
+
     // The interface's view of the recorder; the numbers equal the engine's.
     enum RecordingUiState { Idle = 0, Starting = 1, Recording = 2, Stopping = 3 };
     Q_ENUM(RecordingUiState)
@@ -80,7 +85,12 @@ public:
     Q_INVOKABLE void stopSession();
     Q_INVOKABLE bool startRecording(const QString& outputPath, const QVariantMap& labels);
     Q_INVOKABLE void stopRecording();
+    // A start right after a stop waits at most kStartAfterStopWaitMs for
+    // that stop to finish, else fails.
     Q_INVOKABLE bool startSharing();
+    // Sharing is off for the interface at once; the server winds down on a
+    // worker thread ("tvx-share-stop"), so open connections never hold up
+    // the GUI thread.
     Q_INVOKABLE void stopSharing();
     // The new room code; empty after error(message).
     Q_INVOKABLE QString regenerateShareCode();
@@ -145,6 +155,9 @@ private:
     void healthStep();
     // Makes the session flags and timers follow what the facade really runs.
     void syncSessionWithEngine();
+    // Waits up to `timeoutMs` for the share stop on the worker; true when
+    // none runs any more (the worker is then joined).
+    bool finishShareStop(int timeoutMs);
     // Runs an engine call; any std::exception becomes error(message) and false.
     template <typename Call>
     bool guarded(Call&& call);
@@ -169,4 +182,6 @@ private:
     std::shared_ptr<RenderGate> m_renderGate;
     std::shared_ptr<EventRelay> m_relay;
     QPointer<QThread> m_probeThread;
+    // The share server's stop while it winds down; null when none runs.
+    std::unique_ptr<QThread> m_shareStopThread;
 };

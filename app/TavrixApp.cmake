@@ -55,6 +55,9 @@ set(tavrix_resource_files
   icons/tavrix-48.png
   icons/tavrix-128.png
   icons/tavrix-256.png
+  qml/MenuDrawer.qml
+  qml/LiveShareSheet.qml
+  qml/LanguageSheet.qml
 )
 
 qt_add_qml_module(tavrix_app

@@ -5,10 +5,15 @@
 
 #include "EngineBridge.h"
 
+#include "Engine.h"
+
 #include "TestNetwork.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
@@ -16,9 +21,14 @@
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtTest>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <vector>
+
+#include <sys/socket.h>
 
 Q_IMPORT_QML_PLUGIN(TavrixPlugin)
 
@@ -48,12 +58,64 @@ struct StateLog {
     int stateAtSaved = -1;
 };
 
+// Holds whoever reports the viewer count 0 until released (or 30 s).
+class ReportHold {
+public:
+    void pass()
+    {
+        std::unique_lock lock(m_mutex);
+        m_entered = true;
+        if (!m_released.load())
+            m_timedOut = !m_changed.wait_for(lock, std::chrono::seconds(30), [this] { return m_released.load(); });
+    }
+
+    void release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+    bool isEntered()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_entered;
+    }
+
+    bool timedOut()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_timedOut;
+    }
+
+private:
+    std::mutex m_mutex;
+    // guards: m_entered, m_timedOut; m_changed waits on it
+    std::condition_variable m_changed;
+    bool m_entered = false;
+    bool m_timedOut = false;
+    std::atomic<bool> m_released {false};
+};
+
 }  // namespace
 
 class EngineOutputsTest : public QObject {
     Q_OBJECT
 
 private:
+    // eth0 with kLanAddress, added once.
+    bool ensureLanInterface()
+    {
+        if (m_hasLanInterface)
+            return true;
+        std::string problem;
+        m_hasLanInterface = lagwell::test::addInterface("eth0", std::string(kLanAddress) + "/24", &problem);
+        if (!m_hasLanInterface)
+            qWarning("%s", problem.c_str());
+        return m_hasLanInterface;
+    }
+
+    bool m_hasLanInterface = false;
     QTemporaryDir m_home;
     std::unique_ptr<QQmlEngine> m_qml;
     std::unique_ptr<QObject> m_host;
@@ -65,6 +127,8 @@ private slots:
     {
         QVERIFY(m_home.isValid());
         qputenv("HOME", m_home.path().toUtf8());
+        // As in a real home, so the room code is kept from one start to the next.
+        QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral(".config")));
         qunsetenv("SNAP_REAL_HOME");
         // "default" reads ten seconds of silence from a file over a null slave.
         const QString raw = m_home.filePath("silence.raw");
@@ -167,8 +231,7 @@ private slots:
 
     void sharingShowsItsInformationAndServes()
     {
-        std::string problem;
-        QVERIFY2(lagwell::test::addInterface("eth0", std::string(kLanAddress) + "/24", &problem), problem.c_str());
+        QVERIFY(ensureLanInterface());
         QStringList order;
         auto logSharing = connect(m_bridge, &EngineBridge::sharingChanged, this, [&] { order.append("sharing"); });
         auto logInfo = connect(m_bridge, &EngineBridge::shareInfoChanged, this, [&] { order.append("shareInfo"); });
@@ -216,6 +279,75 @@ private slots:
         QVERIFY(m_bridge->shareInfo().isEmpty());
         disconnect(logSharing);
         disconnect(logInfo);
+    }
+
+    // The server's stop is held inside its last viewer report (on whatever
+    // thread runs it) while a viewer is connected: the interface must not
+    // wait for it, and a start meanwhile must not race it.
+    void stopSharingReturnsWhileAViewerIsStillConnected()
+    {
+        QVERIFY(ensureLanInterface());
+        auto hold = std::make_shared<ReportHold>();
+        QPointer<EngineBridge> bridge(m_bridge);
+        m_bridge->engine()->setEventHandler([hold, bridge](const lagwell::EngineEvent& event) {
+            if (event.kind == lagwell::EngineEvent::Kind::ShareViewers && event.text == "0")
+                hold->pass();
+            QMetaObject::invokeMethod(
+                bridge, [bridge, event]() {
+                    if (bridge)
+                        bridge->handleEngineEvent(event);
+                },
+                Qt::QueuedConnection);
+        });
+
+        QVERIFY(m_bridge->startSharing());
+        const QVariantMap info = m_bridge->shareInfo();
+        const int port = info.value("port").toInt();
+        const std::string code = info.value("code").toString().toStdString();
+        lagwell::UniqueFd viewer = lagwell::test::connectTo(kLanAddress, port);
+        QVERIFY(viewer);
+        const std::string request = "GET /live.ts?k=" + code + " HTTP/1.0\r\n\r\n";
+        QCOMPARE(::send(viewer.get(), request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+        // Listed once the head went out.
+        QTRY_COMPARE_WITH_TIMEOUT(m_bridge->shareInfo().value("viewers").toInt(), 1, 10000);
+
+        QElapsedTimer clock;
+        clock.start();
+        m_bridge->stopSharing();
+        const qint64 stopMs = clock.elapsed();
+        QVERIFY(!m_bridge->sharing());
+        QVERIFY(m_bridge->shareInfo().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(hold->isEntered(), 10000);
+        QVERIFY2(!hold->timedOut(), "stopSharing waited for the server's stop");
+        QVERIFY2(stopMs < 2000, qPrintable(QString::number(stopMs)));
+
+        // The viewer is cut off at once; the server's wind-down is still held.
+        const lagwell::test::HttpResponse cut = lagwell::test::readResponse(viewer.get(), 10000);
+        QVERIFY(cut.closedByServer);
+        QVERIFY(cut.statusLine.rfind("HTTP/1.0 200", 0) == 0);
+
+        // A start while that stop runs fails cleanly instead of racing it.
+        QSignalSpy errors(m_bridge, &EngineBridge::error);
+        QVERIFY(!m_bridge->startSharing());
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(!m_bridge->sharing());
+        QVERIFY(m_bridge->shareInfo().isEmpty());
+        QVERIFY(!hold->timedOut());
+
+        // Once the stop is through, a start works and keeps its state when
+        // the finished stop is reported.
+        hold->release();
+        QVERIFY(m_bridge->startSharing());
+        QTest::qWait(50);  // the finished stop is reported
+        QVERIFY(m_bridge->sharing());
+        QCOMPARE(m_bridge->shareInfo().value("code").toString().toStdString(), code);
+        QCOMPARE(m_bridge->shareInfo().value("port").toInt(), port);
+        QCOMPARE(lagwell::test::get(kLanAddress, port, "/").status, 200);
+
+        // A start right after an ordinary stop waits for it and works.
+        m_bridge->stopSharing();
+        QVERIFY(m_bridge->startSharing());
+        m_bridge->stopSharing();
     }
 };
 

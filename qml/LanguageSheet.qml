@@ -1,0 +1,235 @@
+import QtQuick
+import QtQuick.Controls
+import Tavrix
+
+// The language picker: the app's language and, apart from it, the language
+// of the words printed on recordings. Every choice goes straight to Lang and
+// every mark is a binding to Lang, so the sheet keeps no choice of its own.
+Item {
+    id: root
+
+    property bool open: false
+
+    signal closed()
+
+    function close() {
+        root.open = false
+        root.closed()
+    }
+
+    // One selectable row: a radio dot and a label.
+    component LanguageRow: Rectangle {
+        id: row
+
+        property string label: ""
+        property bool picked: false
+
+        signal activated()
+
+        height: 44
+        radius: 10
+        color: row.picked ? Qt.rgba(1, 0.42, 0.21, 0.16) : "transparent"
+        border.width: 1
+        border.color: row.picked ? Theme.accent : Theme.border
+
+        Rectangle {
+            id: dot
+
+            x: 14
+            anchors.verticalCenter: parent.verticalCenter
+            width: 18
+            height: 18
+            radius: 9
+            color: "transparent"
+            border.width: 2
+            border.color: row.picked ? Theme.accent : Theme.textFaint
+
+            Rectangle {
+                anchors.centerIn: parent
+                width: 8
+                height: 8
+                radius: 4
+                color: Theme.accent
+                visible: row.picked
+            }
+        }
+
+        Text {
+            anchors.left: dot.right
+            anchors.leftMargin: 12
+            anchors.right: parent.right
+            anchors.rightMargin: 12
+            anchors.verticalCenter: parent.verticalCenter
+            text: row.label
+            color: Theme.text
+            font.pixelSize: 16
+            elide: Text.ElideRight
+        }
+
+        MouseArea {
+            anchors.fill: parent
+            cursorShape: Qt.PointingHandCursor
+            onClicked: row.activated()
+        }
+    }
+
+    component Heading: Text {
+        width: parent ? parent.width : 0
+        color: Theme.textDim
+        font.pixelSize: 12
+        font.bold: true
+        font.letterSpacing: 1
+        wrapMode: Text.WordWrap
+    }
+
+    visible: root.open
+
+    Rectangle {
+        objectName: "lang-scrim"
+        anchors.fill: parent
+        color: Qt.rgba(0, 0, 0, 0.88)
+
+        MouseArea {
+            anchors.fill: parent
+            onClicked: root.close()
+        }
+    }
+
+    Rectangle {
+        id: card
+
+        objectName: "lang-card"
+        anchors.centerIn: parent
+        width: Math.min(420, root.width - 32)
+        height: Math.min(root.height - 32, content.implicitHeight + 100)
+        radius: 18
+        color: Theme.surface
+        border.width: 1
+        border.color: Theme.border
+
+        // Clicks on the card never reach the scrim.
+        MouseArea {
+            anchors.fill: parent
+        }
+
+        Flickable {
+            id: view
+
+            objectName: "lang-view"
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.bottom: doneButton.top
+            anchors.leftMargin: 20
+            anchors.rightMargin: 20
+            anchors.topMargin: 20
+            anchors.bottomMargin: 12
+            clip: true
+            contentWidth: width
+            contentHeight: content.implicitHeight
+            flickableDirection: Flickable.VerticalFlick
+            boundsBehavior: Flickable.StopAtBounds
+
+            Column {
+                id: content
+
+                width: view.width
+                spacing: 8
+
+                Text {
+                    width: parent.width
+                    //: Title of the language picker
+                    text: qsTr("Language")
+                    color: Theme.text
+                    font.pixelSize: 22
+                    font.bold: true
+                    wrapMode: Text.WordWrap
+                }
+
+                Heading {
+                    topPadding: 6
+                    //: Language picker: heading of the interface languages
+                    text: qsTr("APP LANGUAGE")
+                }
+
+                Repeater {
+                    model: Lang.languages
+
+                    delegate: LanguageRow {
+                        required property var modelData
+
+                        objectName: "lang-ui-" + modelData.code
+                        width: content.width
+                        label: modelData.name
+                        picked: Lang.uiLanguage === modelData.code
+                        onActivated: Lang.setUiLanguage(modelData.code)
+                    }
+                }
+
+                Heading {
+                    topPadding: 12
+                    //: Language picker: heading of the languages for words printed on recordings
+                    text: qsTr("RECORDING LANGUAGE")
+                }
+
+                Text {
+                    width: parent.width
+                    //: Language picker: explains the recording language
+                    text: qsTr("The words printed on your recordings: the title card, the closing card and the LIVE badge.")
+                    color: Theme.textDim
+                    font.pixelSize: 13
+                    wrapMode: Text.WordWrap
+                }
+
+                LanguageRow {
+                    objectName: "lang-card-same"
+                    width: content.width
+                    //: Language picker: the recording language follows the app language
+                    label: qsTr("Same as the app")
+                    picked: Lang.cardFollowsUi
+                    onActivated: Lang.setCardLanguage("")
+                }
+
+                Repeater {
+                    model: Lang.languages
+
+                    delegate: LanguageRow {
+                        required property var modelData
+
+                        objectName: "lang-card-" + modelData.code
+                        width: content.width
+                        label: modelData.name
+                        picked: !Lang.cardFollowsUi && Lang.cardLanguage === modelData.code
+                        onActivated: Lang.setCardLanguage(modelData.code)
+                    }
+                }
+            }
+        }
+
+        Button {
+            id: doneButton
+
+            objectName: "lang-done"
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.bottom: parent.bottom
+            anchors.margins: 20
+            height: 48
+            //: Language picker: closes it
+            text: qsTr("Done")
+            onClicked: root.close()
+            background: Rectangle {
+                color: Theme.accent
+                radius: 12
+            }
+            contentItem: Text {
+                text: doneButton.text
+                color: Theme.white
+                font.pixelSize: 16
+                font.bold: true
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+            }
+        }
+    }
+}
