@@ -108,6 +108,7 @@ ApplicationWindow {
     // session screen ("tour-session").
     Timer {
         id: devTourTimer
+        objectName: "devTourTimer"
         property bool used: false
         interval: 500
         onTriggered: {
@@ -172,12 +173,14 @@ ApplicationWindow {
 
     LanguageSheet {
         id: languageSheet
+        objectName: "languageSheet"
         anchors.fill: parent
         z: 900
     }
 
     Tour {
         id: tour
+        objectName: "tour"
         anchors.fill: parent
         z: 1000
         searchRoot: window.contentItem
