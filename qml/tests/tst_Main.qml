@@ -109,7 +109,7 @@ TestCase {
         const aliasField = part("aliasField")
         verify(aliasField.visible)
         aliasField.focus = false
-        mouseClick(part("start-language"))
+        testCase.win.startScreen.languageRequested()
         const languageSheet = part("languageSheet")
         verify(languageSheet.open)
         for (const key of [Qt.Key_Escape, Qt.Key_1, Qt.Key_2, Qt.Key_4, Qt.Key_R, Qt.Key_Escape])
