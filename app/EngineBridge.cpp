@@ -321,7 +321,8 @@ bool EngineBridge::startSharing()
 {
     // The server is never started while its last stop still runs.
     if (!finishShareStop(kStartAfterStopWaitMs)) {
-        emit error(QStringLiteral("Sharing is still stopping. Try again in a moment."));
+        //: Toast when Live Share is started again before its last stop has finished
+        emit error(tr("Sharing is still stopping. Try again in a moment."));
         return false;
     }
     lagwell::ShareInfo info;

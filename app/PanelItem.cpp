@@ -117,16 +117,25 @@ void PanelItem::pushParams()
     EngineBridge* bridge = EngineBridge::instance();
     if (m_panelId < 0 || !bridge)
         return;
-    bridge->setPanelParams(m_panelId, m_delayMs, m_source, m_rotationDegrees, m_zoom, m_panX, m_panY, m_mirror);
+    // The engine draws in device pixels; the pan is given in logical ones.
+    QQuickWindow* itemWindow = window();
+    const double scale = itemWindow ? itemWindow->effectiveDevicePixelRatio() : 1.0;
+    bridge->setPanelParams(m_panelId, m_delayMs, m_source, m_rotationDegrees, m_zoom, m_panX * scale,
+                           m_panY * scale, m_mirror);
 }
 
 void PanelItem::itemChange(ItemChange change, const ItemChangeData& value)
 {
     QQuickItem::itemChange(change, value);
+    if (change == ItemDevicePixelRatioHasChanged) {
+        pushParams();
+        return;
+    }
     if (change != ItemSceneChange || !value.window)
         return;
     if (EngineBridge* bridge = EngineBridge::instance())
         bridge->ensureWindowHooked(value.window);
+    pushParams();
 }
 
 void PanelItem::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry)

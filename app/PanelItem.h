@@ -66,7 +66,7 @@ private:
     int m_source = 0;             // camera slot
     double m_rotationDegrees = 0.0;
     double m_zoom = 1.0;
-    double m_panX = 0.0;          // logical pixels
+    double m_panX = 0.0;          // logical pixels (the engine gets device pixels)
     double m_panY = 0.0;
     bool m_mirror = false;
     int m_panelId = -1;

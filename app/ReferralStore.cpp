@@ -148,13 +148,13 @@ QVariantMap ReferralStore::setInvitedBy(const QString& raw)
     const QString code = normaliseCode(raw);
     if (code.isEmpty()) {
         //: Refusal of an inviter's code; WZ9Z-3WGP is an example code, keep it as it is
-        return {{QStringLiteral("ok"), false},
-                {QStringLiteral("error"), tr("That doesn’t look like an invite code. They look like WZ9Z-3WGP.")}};
+        const QString message = tr("That doesn’t look like an invite code. They look like WZ9Z-3WGP.");
+        return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}};
     }
     if (code == userCode()) {
         //: Refusal when the user enters their own invite code as the inviter's
-        return {{QStringLiteral("ok"), false},
-                {QStringLiteral("error"), tr("That’s your own code. Ask your mate for theirs.")}};
+        const QString message = tr("That’s your own code. Ask your mate for theirs.");
+        return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}};
     }
     m_settings.setValue(QLatin1String(kKeyInvitedBy), code);
     m_settings.setValue(QLatin1String(kKeyInvitedByAsked), true);
@@ -230,7 +230,8 @@ QVariantMap ReferralStore::lockRefusal() const
         return {};
     const int days = state.value(QStringLiteral("daysUntilChange")).toInt();
     //: Refusal to change or remove a locked leaderboard alias; %n is the number of days left
-    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), tr("This alias is locked for another %n day(s).", nullptr, days)}};
+    const QString message = tr("This alias is locked for another %n day(s).", nullptr, days);
+    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}};
 }
 
 QVariantMap ReferralStore::saveAlias(const QString& raw)

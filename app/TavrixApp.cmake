@@ -29,6 +29,8 @@ set(tavrix_app_sources
   app/PanelRenderNode.cpp
   app/ReferralStore.h
   app/ReferralStore.cpp
+  app/RecordingPaths.h
+  app/RecordingPaths.cpp
 )
 # Every document and script library of the module.
 set(tavrix_qml_files
@@ -46,6 +48,12 @@ set(tavrix_qml_files
   qml/TitleCard.qml
   qml/ClosingCard.qml
   qml/SavedCard.qml
+  qml/MenuDrawer.qml
+  qml/LiveShareSheet.qml
+  qml/LanguageSheet.qml
+  qml/DelayPanel.qml
+  qml/SessionForm.qml
+  qml/SessionScreen.qml
 )
 # The application icon, one copy in the program: the window icon and the
 # recording cards read it from the module at "qrc:/qt/qml/Tavrix/icons/";
@@ -55,9 +63,6 @@ set(tavrix_resource_files
   icons/tavrix-48.png
   icons/tavrix-128.png
   icons/tavrix-256.png
-  qml/MenuDrawer.qml
-  qml/LiveShareSheet.qml
-  qml/LanguageSheet.qml
 )
 
 qt_add_qml_module(tavrix_app

@@ -2,6 +2,227 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR" sourcelanguage="en">
 <context>
+    <name>AliasSheet</name>
+    <message>
+        <source>LEADERBOARD ALIAS</source>
+        <extracomment>Title of the sheet where the user picks a public name for the leaderboard</extracomment>
+        <translation>PSEUDO DU CLASSEMENT</translation>
+    </message>
+    <message>
+        <source>Your alias is the name shown beside your referral count on the public Tavrix leaderboard. Your invite code is not shown — only this name.</source>
+        <extracomment>Introduction of the leaderboard alias sheet</extracomment>
+        <translation>Votre pseudo est le nom affiché à côté de votre nombre de parrainages dans le classement public de Tavrix. Votre code d’invitation n’y apparaît pas — seulement ce nom.</translation>
+    </message>
+    <message>
+        <source>This becomes public and permanent</source>
+        <extracomment>Heading of the warning that the leaderboard alias is published</extracomment>
+        <translation>Ce pseudo sera public et permanent</translation>
+    </message>
+    <message>
+        <source>The leaderboard is a page on the open internet. Anyone can read it, search engines will index it, and copies get cached, archived and screenshotted by people and services we do not control.</source>
+        <extracomment>First paragraph of the warning about publishing the alias</extracomment>
+        <translation>Le classement est une page accessible à tous sur Internet. N’importe qui peut la consulter, les moteurs de recherche l’indexeront, et des copies sont mises en cache, archivées et capturées à l’écran par des personnes et des services que nous ne contrôlons pas.</translation>
+    </message>
+    <message>
+        <source>That means removing your alias later does not un-publish it. Assume anything you put here is visible to the world forever.</source>
+        <extracomment>Second paragraph of the warning about publishing the alias</extracomment>
+        <translation>Autrement dit, supprimer votre pseudo plus tard ne le fera pas disparaître pour autant. Partez du principe que tout ce que vous saisissez ici restera visible par tous, pour toujours.</translation>
+    </message>
+    <message>
+        <source>Do not use your real full name, an email address, a phone number, a club that identifies where you are, or anything else you would not want a stranger to find. A nickname is the right kind of answer.</source>
+        <extracomment>Third paragraph of the warning about publishing the alias</extracomment>
+        <translation>N’utilisez pas vos vrais nom et prénom, une adresse e-mail, un numéro de téléphone, un club qui permettrait de vous localiser, ni rien que vous ne voudriez pas qu’un inconnu découvre. Un surnom est le bon choix.</translation>
+    </message>
+    <message>
+        <source>YOUR ALIAS</source>
+        <extracomment>Label above the alias field</extracomment>
+        <translation>VOTRE PSEUDO</translation>
+    </message>
+    <message>
+        <source>e.g. BackyardBaller</source>
+        <extracomment>Placeholder of the alias field: an example nickname</extracomment>
+        <translation>ex.&#xa0;: CrackDuDimanche</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n character(s) max. Letters and numbers, with spaces, hyphens or underscores between them.</source>
+        <extracomment>Rules of the alias field; %n is the most characters allowed</extracomment>
+        <translation>
+            <numerusform>%n caractère maximum. Lettres et chiffres, séparés par des espaces, des traits d’union ou des tirets bas.</numerusform>
+            <numerusform>%n caractères maximum. Lettres et chiffres, séparés par des espaces, des traits d’union ou des tirets bas.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Locked for another %n day(s) — you can change it from %1.</source>
+        <extracomment>%n is the number of days the alias stays locked, %1 the date it can change</extracomment>
+        <translation>
+            <numerusform>Verrouillé encore %n jour — vous pourrez le modifier dès le %1.</numerusform>
+            <numerusform>Verrouillé encore %n jours — vous pourrez le modifier dès le %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Once the leaderboard is live, an alias can only be changed every %n day(s) (about six months), so a name on the board means the same person each time. Choose carefully.</source>
+        <extracomment>%n is the number of days between alias changes once the leaderboard is live</extracomment>
+        <translation>
+            <numerusform>Une fois le classement en ligne, un pseudo ne peut être changé qu’une fois par période de %n jour (environ six mois)&#xa0;: un nom du classement désigne ainsi toujours la même personne. Choisissez-le bien.</numerusform>
+            <numerusform>Une fois le classement en ligne, un pseudo ne peut être changé qu’une fois par période de %n jours (environ six mois)&#xa0;: un nom du classement désigne ainsi toujours la même personne. Choisissez-le bien.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>RESPONSIBLE USE</source>
+        <extracomment>Heading of the referral rules box</extracomment>
+        <translation>UTILISATION RESPONSABLE</translation>
+    </message>
+    <message>
+        <source>Referrals are for inviting real people who genuinely want the app. Faking installs, using bots or emulators, buying or trading codes, spamming, or impersonating someone else on the leaderboard is a breach of the referral rules.</source>
+        <extracomment>First paragraph of the referral rules box</extracomment>
+        <translation>Le parrainage sert à inviter de vraies personnes qui ont réellement envie d’utiliser l’application. Simuler des installations, utiliser des robots ou des émulateurs, acheter ou échanger des codes, envoyer du spam ou usurper l’identité de quelqu’un dans le classement constitue une infraction au règlement du parrainage.</translation>
+    </message>
+    <message>
+        <source>If we find that has happened we may remove your alias from the leaderboard and ban the account, and any referrals, bonuses, prizes or rewards you have accrued — earned or pending — are void.</source>
+        <extracomment>Second paragraph of the referral rules box</extracomment>
+        <translation>Si nous constatons de tels agissements, nous pouvons retirer votre pseudo du classement et bannir le compte&#xa0;; tous les parrainages, bonus, prix ou récompenses que vous avez cumulés — acquis ou en attente — sont alors annulés.</translation>
+    </message>
+    <message>
+        <source>Read the full referral rules</source>
+        <extracomment>Link that opens the referral rules web page</extracomment>
+        <translation>Lire le règlement complet du parrainage</translation>
+    </message>
+    <message>
+        <source>The leaderboard is not live yet. Your alias is saved on this device only — nothing is sent anywhere, and nothing is published. While it is off you can change your alias as often as you like; the six-month lock starts once the board goes live.</source>
+        <extracomment>Notice on the alias sheet while the public leaderboard is switched off</extracomment>
+        <translation>Le classement n’est pas encore en ligne. Votre pseudo est enregistré uniquement sur cet appareil — rien n’est envoyé nulle part et rien n’est publié. Tant que le classement est désactivé, vous pouvez changer de pseudo aussi souvent que vous le souhaitez&#xa0;; le verrouillage de six mois commencera dès sa mise en ligne.</translation>
+    </message>
+    <message>
+        <source>I understand my alias will be published publicly, may be searchable and cached permanently, and I agree to the referral rules.</source>
+        <extracomment>Consent sentence beside the check box that allows saving the alias</extracomment>
+        <translation>Je comprends que mon pseudo sera publié, qu’il pourra être trouvé par des moteurs de recherche et conservé en cache de façon permanente, et j’accepte le règlement du parrainage.</translation>
+    </message>
+    <message>
+        <source>Saving…</source>
+        <extracomment>Save button of the alias sheet while the alias is being stored</extracomment>
+        <translation>Enregistrement…</translation>
+    </message>
+    <message>
+        <source>Change my alias</source>
+        <extracomment>Save button when an alias is already stored</extracomment>
+        <translation>Modifier mon pseudo</translation>
+    </message>
+    <message>
+        <source>Set my alias</source>
+        <extracomment>Save button when no alias is stored yet</extracomment>
+        <translation>Définir mon pseudo</translation>
+    </message>
+    <message>
+        <source>Remove my alias</source>
+        <extracomment>Removes the stored leaderboard alias</extracomment>
+        <translation>Supprimer mon pseudo</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <extracomment>Closes the alias sheet while the alias cannot be changed</extracomment>
+        <translation>Fermer</translation>
+    </message>
+    <message>
+        <source>Not now</source>
+        <extracomment>Closes the alias sheet without saving</extracomment>
+        <translation>Pas maintenant</translation>
+    </message>
+</context>
+<context>
+    <name>EngineBridge</name>
+    <message>
+        <source>Version %1 (build: %2)</source>
+        <extracomment>The version line of the start screen; %1 is the version, %2 the build number.</extracomment>
+        <translation>Version %1 (build&#xa0;: %2)</translation>
+    </message>
+    <message>
+        <source>Sharing is still stopping. Try again in a moment.</source>
+        <extracomment>Toast when Live Share is started again before its last stop has finished</extracomment>
+        <translation>Le partage est encore en cours d’arrêt. Réessayez dans un instant.</translation>
+    </message>
+</context>
+<context>
+    <name>InviteCodeSheet</name>
+    <message>
+        <source>Got an invite code?</source>
+        <extracomment>Heading of the sheet that asks a new user for the code of whoever invited them</extracomment>
+        <translation>Vous avez un code d’invitation&#xa0;?</translation>
+    </message>
+    <message>
+        <source>Paste your mate&apos;s code so they get credit.</source>
+        <extracomment>Under the heading of the invite code sheet; a mate is a friend</extracomment>
+        <translation>Collez le code de votre ami pour que le parrainage lui soit attribué.</translation>
+    </message>
+    <message>
+        <source>XXXX-XXXX</source>
+        <extracomment>Placeholder of the invite code field: the shape of a code, keep it as it is</extracomment>
+        <translation>XXXX-XXXX</translation>
+    </message>
+    <message>
+        <source>Pasted</source>
+        <extracomment>Paste button after a paste or typing filled the field</extracomment>
+        <translation>Collé</translation>
+    </message>
+    <message>
+        <source>Paste code</source>
+        <extracomment>Button that takes an invite code from the clipboard</extracomment>
+        <translation>Coller le code</translation>
+    </message>
+    <message>
+        <source>Nothing that looks like a code on your clipboard. You can type it instead.</source>
+        <extracomment>Shown when the clipboard holds nothing shaped like an invite code</extracomment>
+        <translation>Aucun code trouvé dans le presse-papiers. Vous pouvez aussi le saisir vous-même.</translation>
+    </message>
+    <message>
+        <source>Saving…</source>
+        <extracomment>Continue button of the invite code sheet while the code is being stored</extracomment>
+        <translation>Enregistrement…</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <extracomment>Button that stores the entered invite code</extracomment>
+        <translation>Continuer</translation>
+    </message>
+    <message>
+        <source>I don&apos;t have one</source>
+        <extracomment>Declines the invite code question for good</extracomment>
+        <translation>Je n’en ai pas</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageSheet</name>
+    <message>
+        <source>Language</source>
+        <extracomment>Title of the language picker</extracomment>
+        <translation>Langue</translation>
+    </message>
+    <message>
+        <source>APP LANGUAGE</source>
+        <extracomment>Language picker: heading of the interface languages</extracomment>
+        <translation>LANGUE DE L’APPLICATION</translation>
+    </message>
+    <message>
+        <source>RECORDING LANGUAGE</source>
+        <extracomment>Language picker: heading of the languages for words printed on recordings</extracomment>
+        <translation>LANGUE DES ENREGISTREMENTS</translation>
+    </message>
+    <message>
+        <source>The words printed on your recordings: the title card, the closing card and the LIVE badge.</source>
+        <extracomment>Language picker: explains the recording language</extracomment>
+        <translation>Les textes incrustés dans vos enregistrements&#xa0;: le carton de titre, le carton de fin et le badge EN DIRECT.</translation>
+    </message>
+    <message>
+        <source>Same as the app</source>
+        <extracomment>Language picker: the recording language follows the app language</extracomment>
+        <translation>Identique à l’application</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <extracomment>Language picker: closes it</extracomment>
+        <translation>Terminé</translation>
+    </message>
+</context>
+<context>
     <name>Layouts</name>
     <message>
         <source>1 Screen</source>
@@ -37,6 +258,651 @@
         <source>4 Screens</source>
         <extracomment>Layout tile name: four screens in a 2 by 2 grid</extracomment>
         <translation>4 écrans</translation>
+    </message>
+</context>
+<context>
+    <name>LiveShareSheet</name>
+    <message>
+        <source>Tavrix live stream
+
+%1
+
+In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. Room code %2.</source>
+        <extracomment>The message copied for someone who sets up OBS. Keep the line breaks: a heading, an empty line, %1 (the stream address), an empty line and the instructions ending with %2 (the room code). &quot;Media Source&quot; and &quot;Local File&quot; are OBS&apos;s own names: use OBS&apos;s wording in this language.</extracomment>
+        <translation>Flux en direct Tavrix
+
+%1
+
+Dans OBS&#xa0;: ajoutez une «&#xa0;Source média&#xa0;», décochez «&#xa0;Fichier local&#xa0;» et collez cette URL. Code du salon&#xa0;: %2.</translation>
+    </message>
+    <message>
+        <source>LIVE SHARE</source>
+        <extracomment>Title of the Live Share sheet</extracomment>
+        <translation>LIVE SHARE</translation>
+    </message>
+    <message>
+        <source>Show this computer&apos;s replay on a laptop on the same network — for OBS, a stream, or a big screen in the clubhouse.</source>
+        <extracomment>Live Share: what sharing does, before it is started</extracomment>
+        <translation>Affichez le différé de cet ordinateur sur un portable connecté au même réseau — pour OBS, une diffusion en direct ou un grand écran au club-house.</translation>
+    </message>
+    <message>
+        <source>Anyone on this network who has the room code can watch your camera. This opens a port on whatever network you&apos;re on. Turn sharing off when you&apos;re done.</source>
+        <extracomment>Live Share: the privacy warning shown before sharing starts</extracomment>
+        <translation>Toute personne connectée à ce réseau qui dispose du code du salon peut voir votre caméra. Le partage ouvre un port sur le réseau auquel vous êtes connecté, quel qu’il soit. Désactivez le partage quand vous avez terminé.</translation>
+    </message>
+    <message>
+        <source>Starting…</source>
+        <extracomment>Live Share: the start button while sharing starts</extracomment>
+        <translation>Démarrage…</translation>
+    </message>
+    <message>
+        <source>Start sharing</source>
+        <extracomment>Live Share: the button that starts sharing</extracomment>
+        <translation>Lancer le partage</translation>
+    </message>
+    <message numerus="yes">
+        <source>SHARING · %n watching</source>
+        <extracomment>Live Share status; %n is the number of people watching the stream</extracomment>
+        <translation>
+            <numerusform>PARTAGE EN COURS · %n spectateur</numerusform>
+            <numerusform>PARTAGE EN COURS · %n spectateurs</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>ROOM CODE</source>
+        <extracomment>Live Share: label above the room code</extracomment>
+        <translation>CODE DU SALON</translation>
+    </message>
+    <message>
+        <source>Not case sensitive, and it stays the same every session — so the address you put into OBS keeps working.</source>
+        <extracomment>Live Share: note under the room code</extracomment>
+        <translation>Majuscules et minuscules sont équivalentes, et le code reste le même d’une séance à l’autre — l’adresse saisie dans OBS continue donc de fonctionner.</translation>
+    </message>
+    <message>
+        <source>Change code</source>
+        <extracomment>Live Share: link that makes a new room code</extracomment>
+        <translation>Changer de code</translation>
+    </message>
+    <message>
+        <source>ADDRESS FOR OBS</source>
+        <extracomment>Live Share: label above the stream address; OBS is a streaming application</extracomment>
+        <translation>ADRESSE POUR OBS</translation>
+    </message>
+    <message>
+        <source>IN OBS</source>
+        <extracomment>Live Share: heading of the OBS steps; OBS is a streaming application</extracomment>
+        <translation>DANS OBS</translation>
+    </message>
+    <message>
+        <source>1. Sources → + → Media Source</source>
+        <extracomment>OBS step 1. &quot;Sources&quot; and &quot;Media Source&quot; are OBS&apos;s own names: use OBS&apos;s wording in this language</extracomment>
+        <translation>1. Sources → + → Source média</translation>
+    </message>
+    <message>
+        <source>2. Untick “Local File”</source>
+        <extracomment>OBS step 2. &quot;Local File&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation>2. Décochez «&#xa0;Fichier local&#xa0;»</translation>
+    </message>
+    <message>
+        <source>3. Paste the address into Input</source>
+        <extracomment>OBS step 3. &quot;Input&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation>3. Collez l’adresse dans «&#xa0;Entrée&#xa0;»</translation>
+    </message>
+    <message>
+        <source>4. Drag Network Buffering down to 0 MB</source>
+        <extracomment>OBS step 4. &quot;Network Buffering&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation>4. Réglez «&#xa0;Network Buffering&#xa0;» sur 0&#xa0;Mo</translation>
+    </message>
+    <message>
+        <source>Step 4 matters: OBS defaults to a 2 MB buffer, which at this bitrate is several seconds of delay. Video only — add your microphone in OBS as its own source.</source>
+        <extracomment>Live Share: why OBS step 4 matters</extracomment>
+        <translation>L’étape 4 est importante&#xa0;: par défaut, OBS utilise une mémoire tampon de 2&#xa0;Mo, soit plusieurs secondes de latence à ce débit. Vidéo uniquement — ajoutez votre micro dans OBS comme source distincte.</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <extracomment>Live Share: the copy button just after the address was copied</extracomment>
+        <translation>Copiée</translation>
+    </message>
+    <message>
+        <source>Copy address</source>
+        <extracomment>Live Share: button that copies the stream address</extracomment>
+        <translation>Copier l’adresse</translation>
+    </message>
+    <message>
+        <source>Copy a message to send</source>
+        <extracomment>Live Share: button that copies a message with the address and the OBS steps</extracomment>
+        <translation>Copier un message à envoyer</translation>
+    </message>
+    <message>
+        <source>Stopping…</source>
+        <extracomment>Live Share: the stop button while sharing stops</extracomment>
+        <translation>Arrêt en cours…</translation>
+    </message>
+    <message>
+        <source>Stop sharing</source>
+        <extracomment>Live Share: the button that stops sharing</extracomment>
+        <translation>Arrêter le partage</translation>
+    </message>
+    <message>
+        <source>Could not start sharing.</source>
+        <extracomment>Live Share: shown under the button when sharing could not start</extracomment>
+        <translation>Impossible de lancer le partage.</translation>
+    </message>
+</context>
+<context>
+    <name>Main</name>
+    <message>
+        <source>Tavrix</source>
+        <extracomment>Title of the application window</extracomment>
+        <translation>Tavrix</translation>
+    </message>
+    <message>
+        <source>Looking for cameras…</source>
+        <extracomment>Shown while the program looks for cameras at start-up</extracomment>
+        <translation>Recherche de caméras…</translation>
+    </message>
+    <message>
+        <source>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</source>
+        <extracomment>Shown when no camera was found; TAVRIX_TEST_SOURCE=1 is a setting, not translated</extracomment>
+        <translation>Aucune caméra trouvée (TAVRIX_TEST_SOURCE=1 affiche une mire de test)</translation>
+    </message>
+    <message>
+        <source>%1 s delay</source>
+        <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
+        <translation>Différé de %1&#xa0;s</translation>
+    </message>
+</context>
+<context>
+    <name>MenuDrawer</name>
+    <message>
+        <source>DEFAULT PANEL LAYOUT</source>
+        <extracomment>Menu section caption: how many panels the session shows</extracomment>
+        <translation>DISPOSITION DES ÉCRANS PAR DÉFAUT</translation>
+    </message>
+    <message>
+        <source>CAPTURE QUALITY</source>
+        <extracomment>Menu section caption: the camera&apos;s capture resolution</extracomment>
+        <translation>QUALITÉ DE CAPTURE</translation>
+    </message>
+    <message>
+        <source>Higher resolution looks sharper but costs more memory and CPU per frame.</source>
+        <extracomment>Menu: explains the capture quality buttons</extracomment>
+        <translation>Une résolution plus élevée donne une image plus nette, mais demande plus de mémoire et de processeur par image.</translation>
+    </message>
+    <message>
+        <source>Locked while recording.</source>
+        <extracomment>Menu: added after a description while capture settings cannot change</extracomment>
+        <translation>Verrouillé pendant l’enregistrement.</translation>
+    </message>
+    <message>
+        <source>REPLAY BUFFER</source>
+        <extracomment>Menu section caption: how many seconds of video are kept for replay</extracomment>
+        <translation>MÉMOIRE TAMPON</translation>
+    </message>
+    <message>
+        <source>How far back the delay slider can reach. Longer needs more RAM for the ring buffer.</source>
+        <extracomment>Menu: explains the replay buffer buttons</extracomment>
+        <translation>Jusqu’où le curseur de différé peut remonter. Plus la durée est longue, plus la mémoire tampon circulaire demande de RAM.</translation>
+    </message>
+    <message>
+        <source>%1s</source>
+        <extracomment>Menu: a replay buffer length; %1 is a number of seconds</extracomment>
+        <translation>%1&#xa0;s</translation>
+    </message>
+    <message>
+        <source>DUAL CAMERA</source>
+        <extracomment>Menu section caption: using two cameras at once</extracomment>
+        <translation>DEUX CAMÉRAS</translation>
+    </message>
+    <message>
+        <source>Run two cameras together, then set each panel&apos;s source with the button on the panel itself. Capture drops to 720p while both are running.</source>
+        <extracomment>Menu: explains the dual camera buttons</extracomment>
+        <translation>Utilisez deux caméras à la fois, puis choisissez la source de chaque écran avec le bouton situé sur l’écran lui-même. La capture passe en 720p tant que les deux fonctionnent.</translation>
+    </message>
+    <message>
+        <source>One camera</source>
+        <extracomment>Menu: dual camera option that uses a single camera</extracomment>
+        <translation>Une caméra</translation>
+    </message>
+    <message>
+        <source>Both</source>
+        <extracomment>Menu: dual camera option that uses both cameras</extracomment>
+        <translation>Les deux</translation>
+    </message>
+    <message>
+        <source>LIVE SHARE</source>
+        <extracomment>Menu section caption: streaming the replay on the local network</extracomment>
+        <translation>LIVE SHARE</translation>
+    </message>
+    <message>
+        <source>Show this replay on a computer</source>
+        <extracomment>Menu entry that opens the Live Share sheet</extracomment>
+        <translation>Afficher ce différé sur un ordinateur</translation>
+    </message>
+    <message>
+        <source>MORE</source>
+        <extracomment>Menu section caption: tour, language and web pages</extracomment>
+        <translation>PLUS</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <extracomment>Menu entry that opens the language picker</extracomment>
+        <translation>Langue</translation>
+    </message>
+    <message>
+        <source>User guide</source>
+        <extracomment>Menu entry that opens the user guide web page</extracomment>
+        <translation>Guide d’utilisation</translation>
+    </message>
+    <message>
+        <source>Privacy</source>
+        <extracomment>Menu entry that opens the privacy web page</extracomment>
+        <translation>Confidentialité</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <extracomment>Menu entry that opens the product&apos;s web page</extracomment>
+        <translation>À propos</translation>
+    </message>
+</context>
+<context>
+    <name>ReferralStore</name>
+    <message>
+        <source>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</source>
+        <extracomment>Refusal of an inviter&apos;s code; WZ9Z-3WGP is an example code, keep it as it is</extracomment>
+        <translation>Ce n’est pas un code d’invitation. Un code ressemble à ceci&#xa0;: WZ9Z-3WGP.</translation>
+    </message>
+    <message>
+        <source>That’s your own code. Ask your mate for theirs.</source>
+        <extracomment>Refusal when the user enters their own invite code as the inviter&apos;s</extracomment>
+        <translation>C’est votre propre code. Demandez celui de votre ami.</translation>
+    </message>
+    <message>
+        <source>Aliases need at least %1 characters.</source>
+        <extracomment>Refusal of a leaderboard alias; %1 is the fewest characters allowed</extracomment>
+        <translation>Un pseudo doit contenir au moins %1&#xa0;caractères.</translation>
+    </message>
+    <message>
+        <source>Aliases can be at most %1 characters.</source>
+        <extracomment>Refusal of a leaderboard alias; %1 is the most characters allowed</extracomment>
+        <translation>Un pseudo peut contenir au maximum %1&#xa0;caractères.</translation>
+    </message>
+    <message>
+        <source>Use letters and numbers only, with single spaces, hyphens or underscores between them.</source>
+        <extracomment>Refusal of a leaderboard alias with characters or separators not allowed</extracomment>
+        <translation>Utilisez uniquement des lettres et des chiffres, séparés par un seul espace, trait d’union ou tiret bas.</translation>
+    </message>
+    <message>
+        <source>That looks like contact details. Your alias is public — pick something that is not an email, phone number or web address.</source>
+        <extracomment>Refusal of a leaderboard alias that looks like an email, phone number or web address</extracomment>
+        <translation>Cela ressemble à des coordonnées. Votre pseudo est public — choisissez autre chose qu’une adresse e-mail, un numéro de téléphone ou une adresse web.</translation>
+    </message>
+    <message numerus="yes">
+        <source>This alias is locked for another %n day(s).</source>
+        <extracomment>Refusal to change or remove a locked leaderboard alias; %n is the number of days left</extracomment>
+        <translation>
+            <numerusform>Ce pseudo est encore verrouillé pendant %n jour.</numerusform>
+            <numerusform>Ce pseudo est encore verrouillé pendant %n jours.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>SavedCard</name>
+    <message>
+        <source>Interrupted — but saved</source>
+        <extracomment>Saved card title when a lost camera cut the recording short but the file was kept</extracomment>
+        <translation>Interrompu — mais enregistré</translation>
+    </message>
+    <message>
+        <source>Successfully saved</source>
+        <extracomment>Saved card title after a recording was written to disk</extracomment>
+        <translation>Enregistré avec succès</translation>
+    </message>
+    <message>
+        <source>Open folder</source>
+        <extracomment>Saved card button that opens the recordings folder in the file manager</extracomment>
+        <translation>Ouvrir le dossier</translation>
+    </message>
+    <message>
+        <source>Copy path</source>
+        <extracomment>Saved card button that copies the recording&apos;s full file path to the clipboard</extracomment>
+        <translation>Copier le chemin</translation>
+    </message>
+    <message>
+        <source>Share link</source>
+        <extracomment>Saved card button that copies the Live Share link to the recordings page</extracomment>
+        <translation>Lien de partage</translation>
+    </message>
+    <message>
+        <source>Turn on Live Share to get a link</source>
+        <extracomment>Saved card button shown while Live Share is off; opens the Live Share sheet</extracomment>
+        <translation>Activez Live Share pour obtenir un lien</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <extracomment>Saved card button that closes the card</extracomment>
+        <translation>Fermer</translation>
+    </message>
+</context>
+<context>
+    <name>SessionForm</name>
+    <message>
+        <source>Practice</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Entraînement</translation>
+    </message>
+    <message>
+        <source>Assessment</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Évaluation</translation>
+    </message>
+    <message>
+        <source>Competition</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Compétition</translation>
+    </message>
+    <message>
+        <source>Warm-up</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Échauffement</translation>
+    </message>
+    <message>
+        <source>Technique drill</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Exercice technique</translation>
+    </message>
+    <message>
+        <source>Other</source>
+        <extracomment>Session type choice on the session form (anything else)</extracomment>
+        <translation>Autre</translation>
+    </message>
+    <message>
+        <source>SESSION DETAILS</source>
+        <extracomment>Heading of the form asked before a recording</extracomment>
+        <translation>DÉTAILS DE LA SÉANCE</translation>
+    </message>
+    <message>
+        <source>Shown on the video for the first 5 seconds, then fades.</source>
+        <extracomment>Explains where the form&apos;s answers appear</extracomment>
+        <translation>Affichés sur la vidéo pendant les 5 premières secondes, puis disparaissent en fondu.</translation>
+    </message>
+    <message>
+        <source>Player / participant</source>
+        <extracomment>Caption of the player name field</extracomment>
+        <translation>Joueur / participant</translation>
+    </message>
+    <message>
+        <source>e.g. John Smith</source>
+        <extracomment>Example name shown greyed out in the empty field</extracomment>
+        <translation>ex.&#xa0;: Jean Dupont</translation>
+    </message>
+    <message>
+        <source>Coach (optional)</source>
+        <extracomment>Caption of the coach name field</extracomment>
+        <translation>Coach (facultatif)</translation>
+    </message>
+    <message>
+        <source>e.g. Jane Doe</source>
+        <extracomment>Example name shown greyed out in the empty field</extracomment>
+        <translation>ex.&#xa0;: Marie Martin</translation>
+    </message>
+    <message>
+        <source>Session type</source>
+        <extracomment>Caption of the session type buttons</extracomment>
+        <translation>Type de séance</translation>
+    </message>
+    <message>
+        <source>Custom title (optional)</source>
+        <extracomment>Caption of the custom title field</extracomment>
+        <translation>Titre personnalisé (facultatif)</translation>
+    </message>
+    <message>
+        <source>e.g. Tuesday doubles practice</source>
+        <extracomment>Example title shown greyed out in the empty field</extracomment>
+        <translation>ex.&#xa0;: Entraînement en double du mardi</translation>
+    </message>
+    <message>
+        <source>Notes (optional)</source>
+        <extracomment>Caption of the notes field</extracomment>
+        <translation>Notes (facultatif)</translation>
+    </message>
+    <message>
+        <source>e.g. Working on follow-through and stance</source>
+        <extracomment>Example note shown greyed out in the empty field</extracomment>
+        <translation>ex.&#xa0;: Travail sur l’accompagnement et les appuis</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <extracomment>Closes the form without recording</extracomment>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Start Recording</source>
+        <extracomment>Button that closes the form and starts the recording</extracomment>
+        <translation>Lancer l’enregistrement</translation>
+    </message>
+</context>
+<context>
+    <name>SessionScreen</name>
+    <message>
+        <source>Exit</source>
+        <extracomment>Toolbar button that ends the session and returns to the start screen</extracomment>
+        <translation>Quitter</translation>
+    </message>
+    <message>
+        <source>STOP %1</source>
+        <extracomment>Toolbar button label while a recording runs. %1 is the elapsed time, e.g. 0:42</extracomment>
+        <translation>STOP %1</translation>
+    </message>
+    <message>
+        <source>SAVING…</source>
+        <extracomment>Toolbar button label while the finished recording is being written to disk</extracomment>
+        <translation>SAUVEGARDE…</translation>
+    </message>
+    <message>
+        <source>REC</source>
+        <extracomment>Toolbar button that starts a recording (short for record)</extracomment>
+        <translation>REC</translation>
+    </message>
+    <message>
+        <source>Camera disconnected — waiting for it to come back</source>
+        <extracomment>Banner while a camera of the session delivers nothing and is being reconnected</extracomment>
+        <translation>Caméra déconnectée — en attente de reconnexion</translation>
+    </message>
+    <message>
+        <source>Camera feed has stalled</source>
+        <extracomment>Banner while no camera picture has arrived for a while</extracomment>
+        <translation>Le flux de la caméra est figé</translation>
+    </message>
+</context>
+<context>
+    <name>StartScreen</name>
+    <message>
+        <source>Take the tour</source>
+        <extracomment>Button that starts the guided tour of the app</extracomment>
+        <translation>Lancer la visite</translation>
+    </message>
+</context>
+<context>
+    <name>TourSteps</name>
+    <message>
+        <source>Next</source>
+        <extracomment>Tour card button: go on to the next step</extracomment>
+        <translation>Suivant</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <extracomment>Tour card button: go back to the previous step</extracomment>
+        <translation>Précédent</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <extracomment>Tour card button on the last step: end the tour</extracomment>
+        <translation>Terminé</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <extracomment>Tour card button that opens a session with the tour; the layout step&apos;s text refers to it as &quot;Start&quot;</extracomment>
+        <translation>Démarrer</translation>
+    </message>
+    <message>
+        <source>Skip tour</source>
+        <extracomment>Tour card link: end the tour now</extracomment>
+        <translation>Passer la visite</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <extracomment>Tour step counter: %1 is this step&apos;s number, %2 the total number of steps</extracomment>
+        <translation>%1 sur %2</translation>
+    </message>
+    <message>
+        <source>Welcome to Tavrix</source>
+        <extracomment>Tour title of the first card</extracomment>
+        <translation>Bienvenue dans Tavrix</translation>
+    </message>
+    <message>
+        <source>Watch your own technique seconds after you do it. This quick tour shows the main controls and takes about a minute.
+
+You can skip it at any time. To see it again, choose Take the tour on the start screen or in the menu.</source>
+        <extracomment>Tour text of the first card. &quot;Take the tour&quot; must match the button of that name on the start screen and in the menu</extracomment>
+        <translation>Observez votre propre technique quelques secondes après votre geste. Cette visite rapide présente les principales commandes et dure environ une minute.
+
+Vous pouvez la passer à tout moment. Pour la revoir, choisissez «&#xa0;Lancer la visite&#xa0;» sur l’écran d’accueil ou dans le menu.</translation>
+    </message>
+    <message>
+        <source>Share with a mate</source>
+        <extracomment>Tour title; must match the start screen&apos;s button &quot;Share with a mate&quot;</extracomment>
+        <translation>Partager avec un ami</translation>
+    </message>
+    <message>
+        <source>Know someone who would use this? One click copies a ready-to-send invite message with your personal code. Paste it into a message or an email.</source>
+        <extracomment>Tour text about the invite button and the user&apos;s own invite code</extracomment>
+        <translation>Vous connaissez quelqu’un que ça intéresserait&#xa0;? Un clic suffit pour copier un message d’invitation prêt à envoyer, avec votre code personnel. Collez-le dans un message ou un e-mail.</translation>
+    </message>
+    <message>
+        <source>My recordings</source>
+        <extracomment>Tour title; must match the start screen&apos;s button &quot;My recordings&quot;</extracomment>
+        <translation>Mes enregistrements</translation>
+    </message>
+    <message>
+        <source>Opens the folder where your saved sessions go.</source>
+        <extracomment>Tour text about the &quot;My recordings&quot; button</extracomment>
+        <translation>Ouvre le dossier où sont enregistrées vos séances.</translation>
+    </message>
+    <message>
+        <source>Pick a camera</source>
+        <extracomment>Tour title about the camera picker and the resolution buttons</extracomment>
+        <translation>Choisissez une caméra</translation>
+    </message>
+    <message>
+        <source>Webcams and other USB cameras all work. If yours is not listed, check that it is plugged in and not already in use by another app.
+
+720p suits most setups. Higher resolutions need a faster USB port, a stronger computer and a camera that supports them.</source>
+        <extracomment>Tour text about the camera picker and the resolution buttons; 720p is a capture resolution</extracomment>
+        <translation>Les webcams et autres caméras USB fonctionnent toutes. Si la vôtre n’apparaît pas, vérifiez qu’elle est bien branchée et qu’elle n’est pas déjà utilisée par une autre application.
+
+Le 720p convient à la plupart des installations. Les résolutions supérieures demandent un port USB plus rapide, un ordinateur plus puissant et une caméra qui les prend en charge.</translation>
+    </message>
+    <message>
+        <source>Choose your view</source>
+        <extracomment>Tour title; must match the start screen&apos;s heading &quot;Choose your view&quot;</extracomment>
+        <translation>Choisissez votre affichage</translation>
+    </message>
+    <message>
+        <source>Pick how many screens you want and how they are arranged. Each screen can show the camera live, or a few seconds behind.
+
+Press Start to open a view with the tour, or click any view yourself. The tour carries on inside.</source>
+        <extracomment>Tour text about the layout tiles; &quot;Start&quot; must match the tour card&apos;s Start button</extracomment>
+        <translation>Choisissez le nombre d’écrans et leur disposition. Chaque écran peut montrer la caméra en direct ou avec quelques secondes de différé.
+
+Appuyez sur «&#xa0;Démarrer&#xa0;» pour ouvrir un affichage avec la visite, ou cliquez vous-même sur l’affichage de votre choix. La visite continue à l’intérieur.</translation>
+    </message>
+    <message>
+        <source>Set the delay</source>
+        <extracomment>Tour title about a screen&apos;s delay slider</extracomment>
+        <translation>Réglez le différé</translation>
+    </message>
+    <message numerus="yes">
+        <source>This is the heart of Tavrix. Drag the slider to play a screen that many seconds behind live, up to %n second(s). With more than one screen, leave one live and slide another back.
+
+Do your rep, glance up, and watch it play back automatically.</source>
+        <extracomment>Tour text about the delay slider; %n is the largest delay in seconds that the slider allows</extracomment>
+        <translation>
+            <numerusform>C’est le cœur de Tavrix. Faites glisser le curseur pour décaler un écran du nombre de secondes voulu par rapport au direct, jusqu’à %n seconde. Avec plusieurs écrans, laissez-en un en direct et mettez-en un autre en différé.
+
+Faites votre geste, levez les yeux et regardez-le se rejouer automatiquement.</numerusform>
+            <numerusform>C’est le cœur de Tavrix. Faites glisser le curseur pour décaler un écran du nombre de secondes voulu par rapport au direct, jusqu’à %n secondes. Avec plusieurs écrans, laissez-en un en direct et mettez-en un autre en différé.
+
+Faites votre geste, levez les yeux et regardez-le se rejouer automatiquement.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Zoom and pan</source>
+        <extracomment>Tour title about a screen&apos;s zoom buttons</extracomment>
+        <translation>Zoom et déplacement</translation>
+    </message>
+    <message>
+        <source>Zoom in on the release point or the foot line with + and −. Each screen zooms on its own, and once zoomed you can drag the picture to move around. The house button puts it back.</source>
+        <extracomment>Tour text; &quot;+ and −&quot; are the zoom buttons&apos; symbols and stay as they are; the house button is the reset button</extracomment>
+        <translation>Zoomez sur le point de lâcher ou la position des pieds avec + et −. Chaque écran a son propre zoom&#xa0;; une fois l’image agrandie, faites-la glisser pour vous déplacer. Le bouton maison rétablit la vue.</translation>
+    </message>
+    <message>
+        <source>Rotate and switch camera</source>
+        <extracomment>Tour title about the rotate and camera-switch buttons</extracomment>
+        <translation>Rotation et changement de caméra</translation>
+    </message>
+    <message>
+        <source>Turn a sideways camera upright with the rotate button. If you have more than one camera, the arrows button switches this screen to the other one.</source>
+        <extracomment>Tour text; refers to the rotate button and to the camera-switch button with two arrows</extracomment>
+        <translation>Redressez l’image d’une caméra posée de côté avec le bouton de rotation. Si vous avez plusieurs caméras, le bouton à deux flèches fait passer cet écran sur l’autre caméra.</translation>
+    </message>
+    <message>
+        <source>Change the layout any time</source>
+        <extracomment>Tour title about the panel-count buttons and the layout-cycle button</extracomment>
+        <translation>Changez de disposition à tout moment</translation>
+    </message>
+    <message>
+        <source>Switch between 1 and 4 screens here, and the grid button next to it cycles through the arrangements. The keys 1 to 4 do the same.</source>
+        <extracomment>Tour text; &quot;1 to 4&quot; are the number keys; the grid button cycles through the layouts</extracomment>
+        <translation>Passez de 1 à 4 écrans ici&#xa0;; le bouton grille juste à côté fait défiler les dispositions. Les touches 1 à 4 ont le même effet.</translation>
+    </message>
+    <message>
+        <source>Record a session</source>
+        <extracomment>Tour title about the record button</extracomment>
+        <translation>Enregistrez une séance</translation>
+    </message>
+    <message>
+        <source>Records every screen together into one MP4, with sound from your microphone if one is available. It opens with a title card for the player, coach and session type, and ends with a closing card showing the session length.
+
+When you stop, the video is saved to your Videos folder and a card lets you open it. Press R to start or stop.</source>
+        <extracomment>Tour text; &quot;R&quot; is the record key and must match it; the Videos folder is the user&apos;s system Videos folder</extracomment>
+        <translation>Enregistre tous les écrans ensemble dans un seul fichier MP4, avec le son de votre micro s’il y en a un. La vidéo commence par un carton de titre indiquant le joueur, le coach et le type de séance, et se termine par un carton de fin affichant la durée de la séance.
+
+À l’arrêt, la vidéo est enregistrée dans votre dossier Vidéos et un encart vous permet de l’ouvrir. Appuyez sur R pour démarrer ou arrêter.</translation>
+    </message>
+    <message>
+        <source>Show it on another computer</source>
+        <extracomment>Tour title about the Live Share button</extracomment>
+        <translation>Affichez l’image sur un autre ordinateur</translation>
+    </message>
+    <message>
+        <source>Sends the live picture across your network so OBS, or a browser on another computer, can show it. It only runs while it is switched on, so use it only on a network you trust.</source>
+        <extracomment>Tour text about Live Share; OBS is a streaming program and keeps its name</extracomment>
+        <translation>Envoie l’image en direct sur votre réseau pour qu’OBS, ou un navigateur sur un autre ordinateur, puisse l’afficher. Le partage ne fonctionne que lorsqu’il est activé&#xa0;: utilisez-le uniquement sur un réseau de confiance.</translation>
+    </message>
+    <message>
+        <source>Menu and help</source>
+        <extracomment>Tour title about the session menu button</extracomment>
+        <translation>Menu et aide</translation>
+    </message>
+    <message>
+        <source>Change the quality and how much is kept for replay, open the user guide, or take this tour again from here.
+
+That is everything. Happy training.</source>
+        <extracomment>Tour text of the last card, about the session menu</extracomment>
+        <translation>D’ici, vous pouvez changer la qualité et la durée conservée pour le différé, ouvrir le guide d’utilisation ou refaire cette visite.
+
+C’est tout. Bon entraînement&#xa0;!</translation>
     </message>
 </context>
 </TS>

@@ -2,6 +2,227 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="nl_NL" sourcelanguage="en">
 <context>
+    <name>AliasSheet</name>
+    <message>
+        <source>LEADERBOARD ALIAS</source>
+        <extracomment>Title of the sheet where the user picks a public name for the leaderboard</extracomment>
+        <translation>ALIAS OP DE RANGLIJST</translation>
+    </message>
+    <message>
+        <source>Your alias is the name shown beside your referral count on the public Tavrix leaderboard. Your invite code is not shown — only this name.</source>
+        <extracomment>Introduction of the leaderboard alias sheet</extracomment>
+        <translation>Je alias is de naam die op de openbare ranglijst van Tavrix naast je aantal doorverwijzingen staat. Je uitnodigingscode wordt niet getoond — alleen deze naam.</translation>
+    </message>
+    <message>
+        <source>This becomes public and permanent</source>
+        <extracomment>Heading of the warning that the leaderboard alias is published</extracomment>
+        <translation>Dit wordt openbaar en blijft voorgoed staan</translation>
+    </message>
+    <message>
+        <source>The leaderboard is a page on the open internet. Anyone can read it, search engines will index it, and copies get cached, archived and screenshotted by people and services we do not control.</source>
+        <extracomment>First paragraph of the warning about publishing the alias</extracomment>
+        <translation>De ranglijst is een pagina op het open internet. Iedereen kan hem lezen, zoekmachines nemen hem op en kopieën worden gecachet, gearchiveerd en gescreenshot door mensen en diensten waar wij geen controle over hebben.</translation>
+    </message>
+    <message>
+        <source>That means removing your alias later does not un-publish it. Assume anything you put here is visible to the world forever.</source>
+        <extracomment>Second paragraph of the warning about publishing the alias</extracomment>
+        <translation>Als je je alias later verwijdert, is hij dus niet van internet verdwenen. Ga ervan uit dat alles wat je hier invult voor altijd voor de hele wereld zichtbaar is.</translation>
+    </message>
+    <message>
+        <source>Do not use your real full name, an email address, a phone number, a club that identifies where you are, or anything else you would not want a stranger to find. A nickname is the right kind of answer.</source>
+        <extracomment>Third paragraph of the warning about publishing the alias</extracomment>
+        <translation>Gebruik niet je echte volledige naam, een e-mailadres, een telefoonnummer, een club die verraadt waar je zit, of iets anders waarvan je niet wilt dat een vreemde het vindt. Een bijnaam is precies goed.</translation>
+    </message>
+    <message>
+        <source>YOUR ALIAS</source>
+        <extracomment>Label above the alias field</extracomment>
+        <translation>JE ALIAS</translation>
+    </message>
+    <message>
+        <source>e.g. BackyardBaller</source>
+        <extracomment>Placeholder of the alias field: an example nickname</extracomment>
+        <translation>bijv. Achtertuinkampioen</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n character(s) max. Letters and numbers, with spaces, hyphens or underscores between them.</source>
+        <extracomment>Rules of the alias field; %n is the most characters allowed</extracomment>
+        <translation>
+            <numerusform>Maximaal %n teken. Letters en cijfers, met spaties, koppeltekens of underscores ertussen.</numerusform>
+            <numerusform>Maximaal %n tekens. Letters en cijfers, met spaties, koppeltekens of underscores ertussen.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Locked for another %n day(s) — you can change it from %1.</source>
+        <extracomment>%n is the number of days the alias stays locked, %1 the date it can change</extracomment>
+        <translation>
+            <numerusform>Nog %n dag vergrendeld — je kunt hem vanaf %1 wijzigen.</numerusform>
+            <numerusform>Nog %n dagen vergrendeld — je kunt hem vanaf %1 wijzigen.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Once the leaderboard is live, an alias can only be changed every %n day(s) (about six months), so a name on the board means the same person each time. Choose carefully.</source>
+        <extracomment>%n is the number of days between alias changes once the leaderboard is live</extracomment>
+        <translation>
+            <numerusform>Zodra de ranglijst live is, kun je een alias maar eens per %n dag wijzigen (ongeveer een half jaar), zodat een naam op de lijst altijd dezelfde persoon is. Kies dus zorgvuldig.</numerusform>
+            <numerusform>Zodra de ranglijst live is, kun je een alias maar eens in de %n dagen wijzigen (ongeveer een half jaar), zodat een naam op de lijst altijd dezelfde persoon is. Kies dus zorgvuldig.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>RESPONSIBLE USE</source>
+        <extracomment>Heading of the referral rules box</extracomment>
+        <translation>VERANTWOORD GEBRUIK</translation>
+    </message>
+    <message>
+        <source>Referrals are for inviting real people who genuinely want the app. Faking installs, using bots or emulators, buying or trading codes, spamming, or impersonating someone else on the leaderboard is a breach of the referral rules.</source>
+        <extracomment>First paragraph of the referral rules box</extracomment>
+        <translation>Doorverwijzingen zijn bedoeld om echte mensen uit te nodigen die de app echt willen gebruiken. Installaties faken, bots of emulators gebruiken, codes kopen of ruilen, spammen of je op de ranglijst voordoen als iemand anders is in strijd met de regels voor doorverwijzingen.</translation>
+    </message>
+    <message>
+        <source>If we find that has happened we may remove your alias from the leaderboard and ban the account, and any referrals, bonuses, prizes or rewards you have accrued — earned or pending — are void.</source>
+        <extracomment>Second paragraph of the referral rules box</extracomment>
+        <translation>Als we ontdekken dat dit is gebeurd, kunnen we je alias van de ranglijst halen en het account blokkeren, en vervallen alle doorverwijzingen, bonussen, prijzen en beloningen die je hebt opgebouwd — verdiend of nog in afwachting.</translation>
+    </message>
+    <message>
+        <source>Read the full referral rules</source>
+        <extracomment>Link that opens the referral rules web page</extracomment>
+        <translation>Lees de volledige regels voor doorverwijzingen</translation>
+    </message>
+    <message>
+        <source>The leaderboard is not live yet. Your alias is saved on this device only — nothing is sent anywhere, and nothing is published. While it is off you can change your alias as often as you like; the six-month lock starts once the board goes live.</source>
+        <extracomment>Notice on the alias sheet while the public leaderboard is switched off</extracomment>
+        <translation>De ranglijst is nog niet live. Je alias wordt alleen op dit apparaat opgeslagen — er wordt niets verstuurd en niets gepubliceerd. Zolang de ranglijst uit staat, kun je je alias zo vaak wijzigen als je wilt; de vergrendeling van een half jaar begint pas zodra de lijst live gaat.</translation>
+    </message>
+    <message>
+        <source>I understand my alias will be published publicly, may be searchable and cached permanently, and I agree to the referral rules.</source>
+        <extracomment>Consent sentence beside the check box that allows saving the alias</extracomment>
+        <translation>Ik begrijp dat mijn alias openbaar wordt gepubliceerd en vindbaar kan zijn en voorgoed in caches kan blijven staan, en ik ga akkoord met de regels voor doorverwijzingen.</translation>
+    </message>
+    <message>
+        <source>Saving…</source>
+        <extracomment>Save button of the alias sheet while the alias is being stored</extracomment>
+        <translation>Opslaan…</translation>
+    </message>
+    <message>
+        <source>Change my alias</source>
+        <extracomment>Save button when an alias is already stored</extracomment>
+        <translation>Mijn alias wijzigen</translation>
+    </message>
+    <message>
+        <source>Set my alias</source>
+        <extracomment>Save button when no alias is stored yet</extracomment>
+        <translation>Mijn alias instellen</translation>
+    </message>
+    <message>
+        <source>Remove my alias</source>
+        <extracomment>Removes the stored leaderboard alias</extracomment>
+        <translation>Mijn alias verwijderen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <extracomment>Closes the alias sheet while the alias cannot be changed</extracomment>
+        <translation>Sluiten</translation>
+    </message>
+    <message>
+        <source>Not now</source>
+        <extracomment>Closes the alias sheet without saving</extracomment>
+        <translation>Niet nu</translation>
+    </message>
+</context>
+<context>
+    <name>EngineBridge</name>
+    <message>
+        <source>Version %1 (build: %2)</source>
+        <extracomment>The version line of the start screen; %1 is the version, %2 the build number.</extracomment>
+        <translation>Versie %1 (build: %2)</translation>
+    </message>
+    <message>
+        <source>Sharing is still stopping. Try again in a moment.</source>
+        <extracomment>Toast when Live Share is started again before its last stop has finished</extracomment>
+        <translation>Delen wordt nog gestopt. Probeer het zo meteen opnieuw.</translation>
+    </message>
+</context>
+<context>
+    <name>InviteCodeSheet</name>
+    <message>
+        <source>Got an invite code?</source>
+        <extracomment>Heading of the sheet that asks a new user for the code of whoever invited them</extracomment>
+        <translation>Heb je een uitnodigingscode?</translation>
+    </message>
+    <message>
+        <source>Paste your mate&apos;s code so they get credit.</source>
+        <extracomment>Under the heading of the invite code sheet; a mate is a friend</extracomment>
+        <translation>Plak de code van je vriend, dan krijgt die de eer.</translation>
+    </message>
+    <message>
+        <source>XXXX-XXXX</source>
+        <extracomment>Placeholder of the invite code field: the shape of a code, keep it as it is</extracomment>
+        <translation>XXXX-XXXX</translation>
+    </message>
+    <message>
+        <source>Pasted</source>
+        <extracomment>Paste button after a paste or typing filled the field</extracomment>
+        <translation>Geplakt</translation>
+    </message>
+    <message>
+        <source>Paste code</source>
+        <extracomment>Button that takes an invite code from the clipboard</extracomment>
+        <translation>Code plakken</translation>
+    </message>
+    <message>
+        <source>Nothing that looks like a code on your clipboard. You can type it instead.</source>
+        <extracomment>Shown when the clipboard holds nothing shaped like an invite code</extracomment>
+        <translation>Er staat niets op je klembord dat op een code lijkt. Je kunt hem ook intypen.</translation>
+    </message>
+    <message>
+        <source>Saving…</source>
+        <extracomment>Continue button of the invite code sheet while the code is being stored</extracomment>
+        <translation>Opslaan…</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <extracomment>Button that stores the entered invite code</extracomment>
+        <translation>Doorgaan</translation>
+    </message>
+    <message>
+        <source>I don&apos;t have one</source>
+        <extracomment>Declines the invite code question for good</extracomment>
+        <translation>Ik heb er geen</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageSheet</name>
+    <message>
+        <source>Language</source>
+        <extracomment>Title of the language picker</extracomment>
+        <translation>Taal</translation>
+    </message>
+    <message>
+        <source>APP LANGUAGE</source>
+        <extracomment>Language picker: heading of the interface languages</extracomment>
+        <translation>TAAL VAN DE APP</translation>
+    </message>
+    <message>
+        <source>RECORDING LANGUAGE</source>
+        <extracomment>Language picker: heading of the languages for words printed on recordings</extracomment>
+        <translation>TAAL VAN OPNAMES</translation>
+    </message>
+    <message>
+        <source>The words printed on your recordings: the title card, the closing card and the LIVE badge.</source>
+        <extracomment>Language picker: explains the recording language</extracomment>
+        <translation>De woorden op je opnames: de titelkaart, de slotkaart en het LIVE-label.</translation>
+    </message>
+    <message>
+        <source>Same as the app</source>
+        <extracomment>Language picker: the recording language follows the app language</extracomment>
+        <translation>Zelfde als de app</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <extracomment>Language picker: closes it</extracomment>
+        <translation>Klaar</translation>
+    </message>
+</context>
+<context>
     <name>Layouts</name>
     <message>
         <source>1 Screen</source>
@@ -37,6 +258,651 @@
         <source>4 Screens</source>
         <extracomment>Layout tile name: four screens in a 2 by 2 grid</extracomment>
         <translation>4 schermen</translation>
+    </message>
+</context>
+<context>
+    <name>LiveShareSheet</name>
+    <message>
+        <source>Tavrix live stream
+
+%1
+
+In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. Room code %2.</source>
+        <extracomment>The message copied for someone who sets up OBS. Keep the line breaks: a heading, an empty line, %1 (the stream address), an empty line and the instructions ending with %2 (the room code). &quot;Media Source&quot; and &quot;Local File&quot; are OBS&apos;s own names: use OBS&apos;s wording in this language.</extracomment>
+        <translation>Tavrix-livestream
+
+%1
+
+In OBS: voeg een Mediabron toe, vink &quot;Lokaal bestand&quot; uit en plak die URL. Kamercode %2.</translation>
+    </message>
+    <message>
+        <source>LIVE SHARE</source>
+        <extracomment>Title of the Live Share sheet</extracomment>
+        <translation>LIVE SHARE</translation>
+    </message>
+    <message>
+        <source>Show this computer&apos;s replay on a laptop on the same network — for OBS, a stream, or a big screen in the clubhouse.</source>
+        <extracomment>Live Share: what sharing does, before it is started</extracomment>
+        <translation>Toon het vertraagde beeld van deze computer op een laptop in hetzelfde netwerk — voor OBS, een stream of een groot scherm in het clubhuis.</translation>
+    </message>
+    <message>
+        <source>Anyone on this network who has the room code can watch your camera. This opens a port on whatever network you&apos;re on. Turn sharing off when you&apos;re done.</source>
+        <extracomment>Live Share: the privacy warning shown before sharing starts</extracomment>
+        <translation>Iedereen in dit netwerk die de kamercode heeft, kan je camera bekijken. Hiermee open je een poort op het netwerk waarop je op dat moment zit. Zet delen uit als je klaar bent.</translation>
+    </message>
+    <message>
+        <source>Starting…</source>
+        <extracomment>Live Share: the start button while sharing starts</extracomment>
+        <translation>Starten…</translation>
+    </message>
+    <message>
+        <source>Start sharing</source>
+        <extracomment>Live Share: the button that starts sharing</extracomment>
+        <translation>Delen starten</translation>
+    </message>
+    <message numerus="yes">
+        <source>SHARING · %n watching</source>
+        <extracomment>Live Share status; %n is the number of people watching the stream</extracomment>
+        <translation>
+            <numerusform>DELEN · %n kijker</numerusform>
+            <numerusform>DELEN · %n kijkers</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>ROOM CODE</source>
+        <extracomment>Live Share: label above the room code</extracomment>
+        <translation>KAMERCODE</translation>
+    </message>
+    <message>
+        <source>Not case sensitive, and it stays the same every session — so the address you put into OBS keeps working.</source>
+        <extracomment>Live Share: note under the room code</extracomment>
+        <translation>Niet hoofdlettergevoelig en elke sessie hetzelfde — zo blijft het adres dat je in OBS invult werken.</translation>
+    </message>
+    <message>
+        <source>Change code</source>
+        <extracomment>Live Share: link that makes a new room code</extracomment>
+        <translation>Code wijzigen</translation>
+    </message>
+    <message>
+        <source>ADDRESS FOR OBS</source>
+        <extracomment>Live Share: label above the stream address; OBS is a streaming application</extracomment>
+        <translation>ADRES VOOR OBS</translation>
+    </message>
+    <message>
+        <source>IN OBS</source>
+        <extracomment>Live Share: heading of the OBS steps; OBS is a streaming application</extracomment>
+        <translation>IN OBS</translation>
+    </message>
+    <message>
+        <source>1. Sources → + → Media Source</source>
+        <extracomment>OBS step 1. &quot;Sources&quot; and &quot;Media Source&quot; are OBS&apos;s own names: use OBS&apos;s wording in this language</extracomment>
+        <translation>1. Bronnen → + → Mediabron</translation>
+    </message>
+    <message>
+        <source>2. Untick “Local File”</source>
+        <extracomment>OBS step 2. &quot;Local File&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation>2. Vink “Lokaal bestand” uit</translation>
+    </message>
+    <message>
+        <source>3. Paste the address into Input</source>
+        <extracomment>OBS step 3. &quot;Input&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation>3. Plak het adres bij Invoer</translation>
+    </message>
+    <message>
+        <source>4. Drag Network Buffering down to 0 MB</source>
+        <extracomment>OBS step 4. &quot;Network Buffering&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
+        <translation>4. Sleep Netwerkbuffering omlaag naar 0 MB</translation>
+    </message>
+    <message>
+        <source>Step 4 matters: OBS defaults to a 2 MB buffer, which at this bitrate is several seconds of delay. Video only — add your microphone in OBS as its own source.</source>
+        <extracomment>Live Share: why OBS step 4 matters</extracomment>
+        <translation>Stap 4 is belangrijk: OBS gebruikt standaard een buffer van 2 MB, en dat is bij deze bitrate enkele seconden vertraging. Alleen beeld — voeg je microfoon in OBS toe als aparte bron.</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <extracomment>Live Share: the copy button just after the address was copied</extracomment>
+        <translation>Gekopieerd</translation>
+    </message>
+    <message>
+        <source>Copy address</source>
+        <extracomment>Live Share: button that copies the stream address</extracomment>
+        <translation>Adres kopiëren</translation>
+    </message>
+    <message>
+        <source>Copy a message to send</source>
+        <extracomment>Live Share: button that copies a message with the address and the OBS steps</extracomment>
+        <translation>Bericht kopiëren om te sturen</translation>
+    </message>
+    <message>
+        <source>Stopping…</source>
+        <extracomment>Live Share: the stop button while sharing stops</extracomment>
+        <translation>Stoppen…</translation>
+    </message>
+    <message>
+        <source>Stop sharing</source>
+        <extracomment>Live Share: the button that stops sharing</extracomment>
+        <translation>Delen stoppen</translation>
+    </message>
+    <message>
+        <source>Could not start sharing.</source>
+        <extracomment>Live Share: shown under the button when sharing could not start</extracomment>
+        <translation>Delen kon niet worden gestart.</translation>
+    </message>
+</context>
+<context>
+    <name>Main</name>
+    <message>
+        <source>Tavrix</source>
+        <extracomment>Title of the application window</extracomment>
+        <translation>Tavrix</translation>
+    </message>
+    <message>
+        <source>Looking for cameras…</source>
+        <extracomment>Shown while the program looks for cameras at start-up</extracomment>
+        <translation>Camera&apos;s zoeken…</translation>
+    </message>
+    <message>
+        <source>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</source>
+        <extracomment>Shown when no camera was found; TAVRIX_TEST_SOURCE=1 is a setting, not translated</extracomment>
+        <translation>Geen camera gevonden (TAVRIX_TEST_SOURCE=1 toont een testbeeld)</translation>
+    </message>
+    <message>
+        <source>%1 s delay</source>
+        <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
+        <translation>%1 s vertraging</translation>
+    </message>
+</context>
+<context>
+    <name>MenuDrawer</name>
+    <message>
+        <source>DEFAULT PANEL LAYOUT</source>
+        <extracomment>Menu section caption: how many panels the session shows</extracomment>
+        <translation>STANDAARD SCHERMINDELING</translation>
+    </message>
+    <message>
+        <source>CAPTURE QUALITY</source>
+        <extracomment>Menu section caption: the camera&apos;s capture resolution</extracomment>
+        <translation>BEELDKWALITEIT</translation>
+    </message>
+    <message>
+        <source>Higher resolution looks sharper but costs more memory and CPU per frame.</source>
+        <extracomment>Menu: explains the capture quality buttons</extracomment>
+        <translation>Een hogere resolutie is scherper, maar kost per frame meer geheugen en CPU.</translation>
+    </message>
+    <message>
+        <source>Locked while recording.</source>
+        <extracomment>Menu: added after a description while capture settings cannot change</extracomment>
+        <translation>Vergrendeld tijdens het opnemen.</translation>
+    </message>
+    <message>
+        <source>REPLAY BUFFER</source>
+        <extracomment>Menu section caption: how many seconds of video are kept for replay</extracomment>
+        <translation>HERHALINGSBUFFER</translation>
+    </message>
+    <message>
+        <source>How far back the delay slider can reach. Longer needs more RAM for the ring buffer.</source>
+        <extracomment>Menu: explains the replay buffer buttons</extracomment>
+        <translation>Hoe ver de vertragingsschuif terug kan. Langer vraagt meer RAM voor de ringbuffer.</translation>
+    </message>
+    <message>
+        <source>%1s</source>
+        <extracomment>Menu: a replay buffer length; %1 is a number of seconds</extracomment>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>DUAL CAMERA</source>
+        <extracomment>Menu section caption: using two cameras at once</extracomment>
+        <translation>TWEE CAMERA&apos;S</translation>
+    </message>
+    <message>
+        <source>Run two cameras together, then set each panel&apos;s source with the button on the panel itself. Capture drops to 720p while both are running.</source>
+        <extracomment>Menu: explains the dual camera buttons</extracomment>
+        <translation>Gebruik twee camera&apos;s tegelijk en kies de bron van elk scherm met de knop op dat scherm zelf. Zolang beide draaien, gaat de beeldkwaliteit terug naar 720p.</translation>
+    </message>
+    <message>
+        <source>One camera</source>
+        <extracomment>Menu: dual camera option that uses a single camera</extracomment>
+        <translation>Eén camera</translation>
+    </message>
+    <message>
+        <source>Both</source>
+        <extracomment>Menu: dual camera option that uses both cameras</extracomment>
+        <translation>Beide</translation>
+    </message>
+    <message>
+        <source>LIVE SHARE</source>
+        <extracomment>Menu section caption: streaming the replay on the local network</extracomment>
+        <translation>LIVE SHARE</translation>
+    </message>
+    <message>
+        <source>Show this replay on a computer</source>
+        <extracomment>Menu entry that opens the Live Share sheet</extracomment>
+        <translation>Dit beeld op een computer tonen</translation>
+    </message>
+    <message>
+        <source>MORE</source>
+        <extracomment>Menu section caption: tour, language and web pages</extracomment>
+        <translation>MEER</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <extracomment>Menu entry that opens the language picker</extracomment>
+        <translation>Taal</translation>
+    </message>
+    <message>
+        <source>User guide</source>
+        <extracomment>Menu entry that opens the user guide web page</extracomment>
+        <translation>Handleiding</translation>
+    </message>
+    <message>
+        <source>Privacy</source>
+        <extracomment>Menu entry that opens the privacy web page</extracomment>
+        <translation>Privacy</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <extracomment>Menu entry that opens the product&apos;s web page</extracomment>
+        <translation>Over Tavrix</translation>
+    </message>
+</context>
+<context>
+    <name>ReferralStore</name>
+    <message>
+        <source>That doesn’t look like an invite code. They look like WZ9Z-3WGP.</source>
+        <extracomment>Refusal of an inviter&apos;s code; WZ9Z-3WGP is an example code, keep it as it is</extracomment>
+        <translation>Dat lijkt niet op een uitnodigingscode. Die zien eruit als WZ9Z-3WGP.</translation>
+    </message>
+    <message>
+        <source>That’s your own code. Ask your mate for theirs.</source>
+        <extracomment>Refusal when the user enters their own invite code as the inviter&apos;s</extracomment>
+        <translation>Dat is je eigen code. Vraag je vriend om zijn of haar code.</translation>
+    </message>
+    <message>
+        <source>Aliases need at least %1 characters.</source>
+        <extracomment>Refusal of a leaderboard alias; %1 is the fewest characters allowed</extracomment>
+        <translation>Een alias moet minstens %1 tekens hebben.</translation>
+    </message>
+    <message>
+        <source>Aliases can be at most %1 characters.</source>
+        <extracomment>Refusal of a leaderboard alias; %1 is the most characters allowed</extracomment>
+        <translation>Een alias mag maximaal %1 tekens hebben.</translation>
+    </message>
+    <message>
+        <source>Use letters and numbers only, with single spaces, hyphens or underscores between them.</source>
+        <extracomment>Refusal of a leaderboard alias with characters or separators not allowed</extracomment>
+        <translation>Gebruik alleen letters en cijfers, met losse spaties, koppeltekens of underscores ertussen.</translation>
+    </message>
+    <message>
+        <source>That looks like contact details. Your alias is public — pick something that is not an email, phone number or web address.</source>
+        <extracomment>Refusal of a leaderboard alias that looks like an email, phone number or web address</extracomment>
+        <translation>Dat lijkt op contactgegevens. Je alias is openbaar — kies iets wat geen e-mailadres, telefoonnummer of webadres is.</translation>
+    </message>
+    <message numerus="yes">
+        <source>This alias is locked for another %n day(s).</source>
+        <extracomment>Refusal to change or remove a locked leaderboard alias; %n is the number of days left</extracomment>
+        <translation>
+            <numerusform>Deze alias is nog %n dag vergrendeld.</numerusform>
+            <numerusform>Deze alias is nog %n dagen vergrendeld.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>SavedCard</name>
+    <message>
+        <source>Interrupted — but saved</source>
+        <extracomment>Saved card title when a lost camera cut the recording short but the file was kept</extracomment>
+        <translation>Onderbroken — maar opgeslagen</translation>
+    </message>
+    <message>
+        <source>Successfully saved</source>
+        <extracomment>Saved card title after a recording was written to disk</extracomment>
+        <translation>Opgeslagen</translation>
+    </message>
+    <message>
+        <source>Open folder</source>
+        <extracomment>Saved card button that opens the recordings folder in the file manager</extracomment>
+        <translation>Map openen</translation>
+    </message>
+    <message>
+        <source>Copy path</source>
+        <extracomment>Saved card button that copies the recording&apos;s full file path to the clipboard</extracomment>
+        <translation>Pad kopiëren</translation>
+    </message>
+    <message>
+        <source>Share link</source>
+        <extracomment>Saved card button that copies the Live Share link to the recordings page</extracomment>
+        <translation>Link delen</translation>
+    </message>
+    <message>
+        <source>Turn on Live Share to get a link</source>
+        <extracomment>Saved card button shown while Live Share is off; opens the Live Share sheet</extracomment>
+        <translation>Zet Live Share aan voor een link</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <extracomment>Saved card button that closes the card</extracomment>
+        <translation>Sluiten</translation>
+    </message>
+</context>
+<context>
+    <name>SessionForm</name>
+    <message>
+        <source>Practice</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Training</translation>
+    </message>
+    <message>
+        <source>Assessment</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Beoordeling</translation>
+    </message>
+    <message>
+        <source>Competition</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Wedstrijd</translation>
+    </message>
+    <message>
+        <source>Warm-up</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Warming-up</translation>
+    </message>
+    <message>
+        <source>Technique drill</source>
+        <extracomment>Session type choice on the session form</extracomment>
+        <translation>Techniekoefening</translation>
+    </message>
+    <message>
+        <source>Other</source>
+        <extracomment>Session type choice on the session form (anything else)</extracomment>
+        <translation>Overig</translation>
+    </message>
+    <message>
+        <source>SESSION DETAILS</source>
+        <extracomment>Heading of the form asked before a recording</extracomment>
+        <translation>SESSIEGEGEVENS</translation>
+    </message>
+    <message>
+        <source>Shown on the video for the first 5 seconds, then fades.</source>
+        <extracomment>Explains where the form&apos;s answers appear</extracomment>
+        <translation>Staat de eerste 5 seconden in beeld en vervaagt daarna.</translation>
+    </message>
+    <message>
+        <source>Player / participant</source>
+        <extracomment>Caption of the player name field</extracomment>
+        <translation>Speler / deelnemer</translation>
+    </message>
+    <message>
+        <source>e.g. John Smith</source>
+        <extracomment>Example name shown greyed out in the empty field</extracomment>
+        <translation>bijv. Jan Jansen</translation>
+    </message>
+    <message>
+        <source>Coach (optional)</source>
+        <extracomment>Caption of the coach name field</extracomment>
+        <translation>Coach (optioneel)</translation>
+    </message>
+    <message>
+        <source>e.g. Jane Doe</source>
+        <extracomment>Example name shown greyed out in the empty field</extracomment>
+        <translation>bijv. Sanne de Vries</translation>
+    </message>
+    <message>
+        <source>Session type</source>
+        <extracomment>Caption of the session type buttons</extracomment>
+        <translation>Soort sessie</translation>
+    </message>
+    <message>
+        <source>Custom title (optional)</source>
+        <extracomment>Caption of the custom title field</extracomment>
+        <translation>Eigen titel (optioneel)</translation>
+    </message>
+    <message>
+        <source>e.g. Tuesday doubles practice</source>
+        <extracomment>Example title shown greyed out in the empty field</extracomment>
+        <translation>bijv. Dubbeltraining dinsdag</translation>
+    </message>
+    <message>
+        <source>Notes (optional)</source>
+        <extracomment>Caption of the notes field</extracomment>
+        <translation>Notities (optioneel)</translation>
+    </message>
+    <message>
+        <source>e.g. Working on follow-through and stance</source>
+        <extracomment>Example note shown greyed out in the empty field</extracomment>
+        <translation>bijv. Werken aan uitzwaai en houding</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <extracomment>Closes the form without recording</extracomment>
+        <translation>Annuleren</translation>
+    </message>
+    <message>
+        <source>Start Recording</source>
+        <extracomment>Button that closes the form and starts the recording</extracomment>
+        <translation>Opname starten</translation>
+    </message>
+</context>
+<context>
+    <name>SessionScreen</name>
+    <message>
+        <source>Exit</source>
+        <extracomment>Toolbar button that ends the session and returns to the start screen</extracomment>
+        <translation>Afsluiten</translation>
+    </message>
+    <message>
+        <source>STOP %1</source>
+        <extracomment>Toolbar button label while a recording runs. %1 is the elapsed time, e.g. 0:42</extracomment>
+        <translation>STOP %1</translation>
+    </message>
+    <message>
+        <source>SAVING…</source>
+        <extracomment>Toolbar button label while the finished recording is being written to disk</extracomment>
+        <translation>OPSLAAN…</translation>
+    </message>
+    <message>
+        <source>REC</source>
+        <extracomment>Toolbar button that starts a recording (short for record)</extracomment>
+        <translation>REC</translation>
+    </message>
+    <message>
+        <source>Camera disconnected — waiting for it to come back</source>
+        <extracomment>Banner while a camera of the session delivers nothing and is being reconnected</extracomment>
+        <translation>Camera losgekoppeld — wachten tot hij terug is</translation>
+    </message>
+    <message>
+        <source>Camera feed has stalled</source>
+        <extracomment>Banner while no camera picture has arrived for a while</extracomment>
+        <translation>Camerabeeld is blijven hangen</translation>
+    </message>
+</context>
+<context>
+    <name>StartScreen</name>
+    <message>
+        <source>Take the tour</source>
+        <extracomment>Button that starts the guided tour of the app</extracomment>
+        <translation>Bekijk de rondleiding</translation>
+    </message>
+</context>
+<context>
+    <name>TourSteps</name>
+    <message>
+        <source>Next</source>
+        <extracomment>Tour card button: go on to the next step</extracomment>
+        <translation>Volgende</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <extracomment>Tour card button: go back to the previous step</extracomment>
+        <translation>Terug</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <extracomment>Tour card button on the last step: end the tour</extracomment>
+        <translation>Klaar</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <extracomment>Tour card button that opens a session with the tour; the layout step&apos;s text refers to it as &quot;Start&quot;</extracomment>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Skip tour</source>
+        <extracomment>Tour card link: end the tour now</extracomment>
+        <translation>Rondleiding overslaan</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <extracomment>Tour step counter: %1 is this step&apos;s number, %2 the total number of steps</extracomment>
+        <translation>%1 van %2</translation>
+    </message>
+    <message>
+        <source>Welcome to Tavrix</source>
+        <extracomment>Tour title of the first card</extracomment>
+        <translation>Welkom bij Tavrix</translation>
+    </message>
+    <message>
+        <source>Watch your own technique seconds after you do it. This quick tour shows the main controls and takes about a minute.
+
+You can skip it at any time. To see it again, choose Take the tour on the start screen or in the menu.</source>
+        <extracomment>Tour text of the first card. &quot;Take the tour&quot; must match the button of that name on the start screen and in the menu</extracomment>
+        <translation>Bekijk je eigen techniek een paar seconden nadat je beweegt. Deze korte rondleiding laat de belangrijkste knoppen zien en duurt ongeveer een minuut.
+
+Je kunt hem altijd overslaan. Wil je hem later nog eens zien, kies dan “Bekijk de rondleiding” op het startscherm of in het menu.</translation>
+    </message>
+    <message>
+        <source>Share with a mate</source>
+        <extracomment>Tour title; must match the start screen&apos;s button &quot;Share with a mate&quot;</extracomment>
+        <translation>Tip een vriend</translation>
+    </message>
+    <message>
+        <source>Know someone who would use this? One click copies a ready-to-send invite message with your personal code. Paste it into a message or an email.</source>
+        <extracomment>Tour text about the invite button and the user&apos;s own invite code</extracomment>
+        <translation>Ken je iemand die dit zou gebruiken? Met één klik kopieer je een kant-en-klaar uitnodigingsbericht met je persoonlijke code. Plak het in een bericht of e-mail.</translation>
+    </message>
+    <message>
+        <source>My recordings</source>
+        <extracomment>Tour title; must match the start screen&apos;s button &quot;My recordings&quot;</extracomment>
+        <translation>Mijn opnames</translation>
+    </message>
+    <message>
+        <source>Opens the folder where your saved sessions go.</source>
+        <extracomment>Tour text about the &quot;My recordings&quot; button</extracomment>
+        <translation>Opent de map waarin je opgeslagen sessies terechtkomen.</translation>
+    </message>
+    <message>
+        <source>Pick a camera</source>
+        <extracomment>Tour title about the camera picker and the resolution buttons</extracomment>
+        <translation>Kies een camera</translation>
+    </message>
+    <message>
+        <source>Webcams and other USB cameras all work. If yours is not listed, check that it is plugged in and not already in use by another app.
+
+720p suits most setups. Higher resolutions need a faster USB port, a stronger computer and a camera that supports them.</source>
+        <extracomment>Tour text about the camera picker and the resolution buttons; 720p is a capture resolution</extracomment>
+        <translation>Webcams en andere USB-camera&apos;s werken allemaal. Staat de jouwe er niet bij, controleer dan of hij is aangesloten en niet al door een andere app wordt gebruikt.
+
+720p is voor de meeste opstellingen prima. Hogere resoluties vragen een snellere USB-poort, een krachtigere computer en een camera die ze ondersteunt.</translation>
+    </message>
+    <message>
+        <source>Choose your view</source>
+        <extracomment>Tour title; must match the start screen&apos;s heading &quot;Choose your view&quot;</extracomment>
+        <translation>Kies je weergave</translation>
+    </message>
+    <message>
+        <source>Pick how many screens you want and how they are arranged. Each screen can show the camera live, or a few seconds behind.
+
+Press Start to open a view with the tour, or click any view yourself. The tour carries on inside.</source>
+        <extracomment>Tour text about the layout tiles; &quot;Start&quot; must match the tour card&apos;s Start button</extracomment>
+        <translation>Kies hoeveel schermen je wilt en hoe ze zijn ingedeeld. Elk scherm kan de camera live tonen of een paar seconden later.
+
+Druk op Start om een weergave met de rondleiding te openen, of klik zelf op een weergave. De rondleiding gaat daar verder.</translation>
+    </message>
+    <message>
+        <source>Set the delay</source>
+        <extracomment>Tour title about a screen&apos;s delay slider</extracomment>
+        <translation>Stel de vertraging in</translation>
+    </message>
+    <message numerus="yes">
+        <source>This is the heart of Tavrix. Drag the slider to play a screen that many seconds behind live, up to %n second(s). With more than one screen, leave one live and slide another back.
+
+Do your rep, glance up, and watch it play back automatically.</source>
+        <extracomment>Tour text about the delay slider; %n is the largest delay in seconds that the slider allows</extracomment>
+        <translation>
+            <numerusform>Dit is het hart van Tavrix. Sleep de schuif om een scherm zoveel seconden na live af te spelen, tot maximaal %n seconde. Heb je meer dan één scherm, laat er dan één live en schuif een ander terug.
+
+Doe je oefening, kijk op en zie hem vanzelf terug.</numerusform>
+            <numerusform>Dit is het hart van Tavrix. Sleep de schuif om een scherm zoveel seconden na live af te spelen, tot maximaal %n seconden. Heb je meer dan één scherm, laat er dan één live en schuif een ander terug.
+
+Doe je oefening, kijk op en zie hem vanzelf terug.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Zoom and pan</source>
+        <extracomment>Tour title about a screen&apos;s zoom buttons</extracomment>
+        <translation>Zoomen en verschuiven</translation>
+    </message>
+    <message>
+        <source>Zoom in on the release point or the foot line with + and −. Each screen zooms on its own, and once zoomed you can drag the picture to move around. The house button puts it back.</source>
+        <extracomment>Tour text; &quot;+ and −&quot; are the zoom buttons&apos; symbols and stay as they are; the house button is the reset button</extracomment>
+        <translation>Zoom met + en − in op het loslaatpunt of de voetlijn. Elk scherm zoomt apart, en als je hebt ingezoomd, kun je het beeld slepen om rond te kijken. De huisknop zet alles terug.</translation>
+    </message>
+    <message>
+        <source>Rotate and switch camera</source>
+        <extracomment>Tour title about the rotate and camera-switch buttons</extracomment>
+        <translation>Draaien en van camera wisselen</translation>
+    </message>
+    <message>
+        <source>Turn a sideways camera upright with the rotate button. If you have more than one camera, the arrows button switches this screen to the other one.</source>
+        <extracomment>Tour text; refers to the rotate button and to the camera-switch button with two arrows</extracomment>
+        <translation>Zet een camera die op zijn kant ligt rechtop met de draaiknop. Heb je meer dan één camera, dan zet de knop met de pijlen dit scherm over op de andere.</translation>
+    </message>
+    <message>
+        <source>Change the layout any time</source>
+        <extracomment>Tour title about the panel-count buttons and the layout-cycle button</extracomment>
+        <translation>Wissel op elk moment van indeling</translation>
+    </message>
+    <message>
+        <source>Switch between 1 and 4 screens here, and the grid button next to it cycles through the arrangements. The keys 1 to 4 do the same.</source>
+        <extracomment>Tour text; &quot;1 to 4&quot; are the number keys; the grid button cycles through the layouts</extracomment>
+        <translation>Kies hier tussen 1 en 4 schermen; de rasterknop ernaast wisselt tussen de indelingen. De toetsen 1 tot en met 4 doen hetzelfde.</translation>
+    </message>
+    <message>
+        <source>Record a session</source>
+        <extracomment>Tour title about the record button</extracomment>
+        <translation>Neem een sessie op</translation>
+    </message>
+    <message>
+        <source>Records every screen together into one MP4, with sound from your microphone if one is available. It opens with a title card for the player, coach and session type, and ends with a closing card showing the session length.
+
+When you stop, the video is saved to your Videos folder and a card lets you open it. Press R to start or stop.</source>
+        <extracomment>Tour text; &quot;R&quot; is the record key and must match it; the Videos folder is the user&apos;s system Videos folder</extracomment>
+        <translation>Neemt alle schermen samen op in één MP4, met geluid van je microfoon als je er een hebt. De video begint met een titelkaart met speler, coach en soort sessie, en eindigt met een slotkaart met de duur van de sessie.
+
+Als je stopt, wordt de video opgeslagen in je map Video&apos;s en kun je hem via een kaart openen. Druk op R om te starten of te stoppen.</translation>
+    </message>
+    <message>
+        <source>Show it on another computer</source>
+        <extracomment>Tour title about the Live Share button</extracomment>
+        <translation>Toon het op een andere computer</translation>
+    </message>
+    <message>
+        <source>Sends the live picture across your network so OBS, or a browser on another computer, can show it. It only runs while it is switched on, so use it only on a network you trust.</source>
+        <extracomment>Tour text about Live Share; OBS is a streaming program and keeps its name</extracomment>
+        <translation>Stuurt het livebeeld over je netwerk, zodat OBS of een browser op een andere computer het kan tonen. Het werkt alleen zolang het aanstaat; gebruik het dus alleen op een netwerk dat je vertrouwt.</translation>
+    </message>
+    <message>
+        <source>Menu and help</source>
+        <extracomment>Tour title about the session menu button</extracomment>
+        <translation>Menu en hulp</translation>
+    </message>
+    <message>
+        <source>Change the quality and how much is kept for replay, open the user guide, or take this tour again from here.
+
+That is everything. Happy training.</source>
+        <extracomment>Tour text of the last card, about the session menu</extracomment>
+        <translation>Wijzig hier de kwaliteit en hoeveel er bewaard blijft om terug te kijken, open de handleiding of bekijk deze rondleiding opnieuw.
+
+Dat was het. Veel trainingsplezier!</translation>
     </message>
 </context>
 </TS>

@@ -355,6 +355,36 @@ private slots:
         QTest::qWait(100);
     }
 
+    // Run with QT_SCALE_FACTOR=2: the pan is given in logical pixels and
+    // reaches the engine, which draws in device pixels, doubled; also for a
+    // panel that was completed before it had a window.
+    void panReachesTheEngineInDevicePixels()
+    {
+        if (qgetenv("QT_SCALE_FACTOR") != "2")
+            QSKIP("runs at scale factor 2 only");
+        auto window = createWindow(kOnePanelAt);
+        QVERIFY(window);
+        QCOMPARE(window->effectiveDevicePixelRatio(), 2.0);
+        auto* panel = qobject_cast<PanelItem*>(item(window.get(), "panel"));
+        QVERIFY(panel);
+        lagwell::Engine* engine = m_bridge->engine();
+        panel->setPanX(10.0);
+        panel->setPanY(-4.5);
+        QCOMPARE(engine->panelParams(panel->panelId()).panX, 20.0f);
+        QCOMPARE(engine->panelParams(panel->panelId()).panY, -9.0f);
+        QCOMPARE(panel->panX(), 10.0);
+
+        QQmlComponent component(m_qml.get());
+        component.setData(kBareItem, QUrl(QStringLiteral("file:///Bare.qml")));
+        std::unique_ptr<PanelItem> bare(qobject_cast<PanelItem*>(component.create()));
+        QVERIFY(bare);
+        bare->setPanX(7.0);
+        QCOMPARE(engine->panelParams(bare->panelId()).panX, 7.0f);
+        bare->setParentItem(window->contentItem());
+        QCOMPARE(engine->panelParams(bare->panelId()).panX, 14.0f);
+        bare.reset();
+    }
+
     // Run with QSG_RENDER_LOOP=threaded.
     void fourPanelsChangingEvery50MsThenClose()
     {

@@ -794,10 +794,13 @@ std::string Engine::recordingsDirectory() const
         home = plainHome;
     const std::string videos = home + "/Videos";
     const std::string directory = videos + "/Tavrix";
+    // In the /tmp fallback every user of the machine could read the recordings.
+    const bool inTmp = !(snapHome && *snapHome) && !plainHome;
+    const mode_t mode = inTmp ? 0700 : 0755;
     struct stat info {};
     if (::stat(directory.c_str(), &info) != 0) {
-        ::mkdir(videos.c_str(), 0755);
-        ::mkdir(directory.c_str(), 0755);
+        ::mkdir(videos.c_str(), mode);
+        ::mkdir(directory.c_str(), mode);
     }
     return directory;
 }

@@ -1,5 +1,8 @@
 #include "Log.h"
 
+#include "LogRepeatLimiter.h"
+
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -59,9 +62,7 @@ void writeLine(std::string& line)
     }
 }
 
-}  // namespace
-
-void logLine(LogLevel level, const char* file, int line, const char* format, ...)
+std::string linePrefix(LogLevel level, const char* file, int line)
 {
     timeval now {};
     gettimeofday(&now, nullptr);
@@ -71,11 +72,40 @@ void logLine(LogLevel level, const char* file, int line, const char* format, ...
     char prefix[160];
     std::snprintf(prefix, sizeof prefix, "%02d:%02d:%02d.%03d [%s] %s:%d: ", local.tm_hour, local.tm_min,
                   local.tm_sec, static_cast<int>(now.tv_usec / 1000), levelName(level), baseName(file), line);
-    std::string out(prefix);
+    return prefix;
+}
+
+}  // namespace
+
+void logLine(LogLevel level, const char* file, int line, const char* format, ...)
+{
+    std::string out = linePrefix(level, file, line);
     va_list args;
     va_start(args, format);
     appendFormatted(out, format, args);
     va_end(args);
+    writeLine(out);
+}
+
+void logLineLimited(LogRepeatLimiter& limiter, LogLevel level, const char* file, int line, const char* format, ...)
+{
+    const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    uint64_t heldBack = 0;
+    if (!limiter.admit(nowMs, &heldBack))
+        return;
+    std::string out = linePrefix(level, file, line);
+    va_list args;
+    va_start(args, format);
+    appendFormatted(out, format, args);
+    va_end(args);
+    if (heldBack > 0) {
+        char count[64];
+        std::snprintf(count, sizeof count, " (%llu more like this since the last)",
+                      static_cast<unsigned long long>(heldBack));
+        out += count;
+    }
     writeLine(out);
 }
 

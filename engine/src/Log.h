@@ -7,6 +7,8 @@
 
 namespace lagwell {
 
+class LogRepeatLimiter;
+
 enum class LogLevel { Info, Warn, Error };
 
 void logLine(LogLevel level, const char* file, int line, const char* format, ...)
@@ -15,8 +17,16 @@ void logLine(LogLevel level, const char* file, int line, const char* format, ...
 // A line without the prefix, for the few plain render and engine notices.
 void logPlain(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// logLine for messages that can repeat with every frame: written only when
+// `limiter` admits it (at most about once a second), and then followed by
+// " (N more like this since the last)" when N lines were held back.
+void logLineLimited(LogRepeatLimiter& limiter, LogLevel level, const char* file, int line, const char* format, ...)
+    __attribute__((format(printf, 5, 6)));
+
 }  // namespace lagwell
 
 #define LW_LOG_INFO(...) ::lagwell::logLine(::lagwell::LogLevel::Info, __FILE__, __LINE__, __VA_ARGS__)
 #define LW_LOG_WARN(...) ::lagwell::logLine(::lagwell::LogLevel::Warn, __FILE__, __LINE__, __VA_ARGS__)
 #define LW_LOG_ERROR(...) ::lagwell::logLine(::lagwell::LogLevel::Error, __FILE__, __LINE__, __VA_ARGS__)
+#define LW_LOG_WARN_LIMITED(limiter, ...) \
+    ::lagwell::logLineLimited((limiter), ::lagwell::LogLevel::Warn, __FILE__, __LINE__, __VA_ARGS__)

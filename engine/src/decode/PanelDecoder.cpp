@@ -196,6 +196,7 @@ void PanelDecoder::decodeLoop()
             m_seekDelayMs = kNoSeek;
             m_parameterSets.clear();
             m_sizeRefusalLogged = false;
+            m_streamHasBPictures = false;
         }
         if (!ring || ring->count() == 0) {
             waitFor(kIdleWaitMs);
@@ -230,8 +231,6 @@ int PanelDecoder::decodePass(const FrameRing& ring)
     if (oldestMs != 0 && targetMs < oldestMs)
         targetMs = oldestMs;
     const bool isH264 = ring.fourcc() == kFourccH264;
-    m_streamWidth = ring.width();
-    m_streamHeight = ring.height();
 
     if (isH264) {
         std::vector<uint8_t> config = ring.codecConfig();
@@ -265,6 +264,10 @@ int PanelDecoder::decodePass(const FrameRing& ring)
         const auto info = ring.infoBySequence(seq);
         if (!info || info->wallMs > targetMs)
             break;
+        if (isH264 && m_awaitingKeyframe && !info->keyframe) {
+            ++m_nextSeq;  // refers to data the decoder lost; not even copied
+            continue;
+        }
         if (!ring.copyBySequence(seq, m_frame))
             break;  // evicted since the look-up; the next pass resynchronises
         const bool ok = isH264 ? decodeH264Frame(m_frame) : decodeMjpegFrame(m_frame);
@@ -277,29 +280,40 @@ int PanelDecoder::decodePass(const FrameRing& ring)
 
 void PanelDecoder::releaseDecoders()
 {
-    m_avFrame.reset();
-    m_downloadFrame.reset();
-    m_codec.reset();
-    m_hwPixelFormat = -1;
+    releaseH264Decoder();
+    m_awaitingKeyframe = false;
     m_scaler.reset();
     m_scalerFormat = -1;
     m_jpeg.reset();
     m_nativeY = {};
     m_nativeU = {};
     m_nativeV = {};
+}
+
+void PanelDecoder::releaseH264Decoder()
+{
+    m_avFrame.reset();
+    m_downloadFrame.reset();
+    m_codec.reset();
+    m_hwPixelFormat = -1;
+    m_declaredReorder = -1;
     m_pending.clear();
+}
+
+void PanelDecoder::dropH264AfterError()
+{
+    releaseH264Decoder();
+    m_awaitingKeyframe = true;
 }
 
 bool PanelDecoder::pictureSizeAllowed(int64_t width, int64_t height)
 {
-    bool allowed = width <= kMaxPictureDimension && height <= kMaxPictureDimension;
-    if (allowed && m_streamWidth > 0 && m_streamHeight > 0)
-        allowed = width <= m_streamWidth && height <= m_streamHeight;
+    const bool allowed = width <= kMaxPictureDimension && height <= kMaxPictureDimension;
     if (!allowed && !m_sizeRefusalLogged) {
         m_sizeRefusalLogged = true;
-        LW_LOG_WARN("PanelDecoder: refusing a %lldx%lld picture (stream %dx%d, limit %dx%d); such frames are skipped",
-                    static_cast<long long>(width), static_cast<long long>(height), m_streamWidth, m_streamHeight,
-                    kMaxPictureDimension, kMaxPictureDimension);
+        LW_LOG_WARN("PanelDecoder: refusing a %lldx%lld picture (limit %dx%d); such frames are skipped",
+                    static_cast<long long>(width), static_cast<long long>(height), kMaxPictureDimension,
+                    kMaxPictureDimension);
     }
     return allowed;
 }
@@ -328,12 +342,17 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
     int height = 0;
     int subsampling = 0;
     int colorspace = 0;
+    // A header that fails part-way leaves the decompressor inside it, and
+    // every later frame would fail the same way: the next frame gets a new one.
     if (tjDecompressHeader3(handle, data, size, &width, &height, &subsampling, &colorspace) != 0) {
-        LW_LOG_WARN("PanelDecoder: tjDecompressHeader3 failed: %s", tjGetErrorStr2(handle));
+        LW_LOG_WARN_LIMITED(m_headerWarnings, "PanelDecoder: tjDecompressHeader3 failed: %s", tjGetErrorStr2(handle));
+        m_jpeg.reset();
         return false;
     }
-    if (width < 1 || height < 1)
+    if (width < 1 || height < 1) {
+        m_jpeg.reset();
         return false;
+    }
     if (!pictureSizeAllowed(width, height))
         return false;
 
@@ -373,7 +392,9 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
         unsigned char* out[3] = {lumaOut, planes[1].data(), planes[2].data()};
         int strides[3] = {lumaStride, picture.strides[1], picture.strides[2]};
         if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
-            LW_LOG_WARN("PanelDecoder: tjDecompressToYUVPlanes failed: %s", tjGetErrorStr2(handle));
+            LW_LOG_WARN_LIMITED(m_jpegDecodeWarnings, "PanelDecoder: tjDecompressToYUVPlanes failed: %s",
+                                tjGetErrorStr2(handle));
+            m_jpeg.reset();
             return false;
         }
         if (subsampling == TJSAMP_GRAY) {
@@ -391,7 +412,10 @@ bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
         unsigned char* out[3] = {lumaOut, m_nativeU.data(), m_nativeV.data()};
         int strides[3] = {lumaStride, planeWidth, planeWidth};
         if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
-            LW_LOG_WARN("PanelDecoder: tjDecompressToYUVPlanes (native subsamp) failed: %s", tjGetErrorStr2(handle));
+            LW_LOG_WARN_LIMITED(m_jpegDecodeWarnings,
+                                "PanelDecoder: tjDecompressToYUVPlanes (native subsamp) failed: %s",
+                                tjGetErrorStr2(handle));
+            m_jpeg.reset();
             return false;
         }
         const int stepX = tjMCUWidth[subsampling] / 8;
@@ -507,7 +531,7 @@ bool PanelDecoder::ensureH264Decoder()
     return true;
 }
 
-PanelDecoder::PendingTimes PanelDecoder::takePendingTimes(int64_t pts, const EncodedFrame& sent)
+std::optional<PanelDecoder::PendingTimes> PanelDecoder::takePendingTimes(int64_t pts, const EncodedFrame* sent)
 {
     // Packets carry their ring number as pts, so a picture finds its own
     // times even when the decoder swallowed packets without a picture.
@@ -520,28 +544,55 @@ PanelDecoder::PendingTimes PanelDecoder::takePendingTimes(int64_t pts, const Enc
             }
         }
     }
-    if (m_pending.empty())
-        return PendingTimes {sent.wallMs, sent.seq};
+    if (m_pending.empty()) {
+        if (!sent)
+            return std::nullopt;
+        return PendingTimes {sent->wallMs, sent->seq};
+    }
     const PendingTimes times = m_pending.front();
     m_pending.pop_front();
     return times;
 }
 
+bool PanelDecoder::h264HoldsBackTooMuch() const
+{
+    // Without B pictures nothing needs reordering; only a depth the SPS
+    // itself declares is kept.
+    return m_codec && !m_streamHasBPictures && m_codec->has_b_frames > std::max(m_declaredReorder, 0);
+}
+
 bool PanelDecoder::decodeH264Frame(const EncodedFrame& frame)
 {
+    // After a decode error a picture that refers to the lost data would show
+    // the wrong content: nothing goes in until the next keyframe.
+    if (m_awaitingKeyframe && !frame.keyframe)
+        return false;
+    int published = 0;
+    // libavcodec guesses the reorder depth of a stream whose SPS does not
+    // state it and only ever raises the guess within a context; pictures
+    // that claim a wrong place raise it for good. A stream without B
+    // pictures needs none: a fresh context at the keyframe drops the guess.
+    if (frame.keyframe && h264HoldsBackTooMuch())
+        published += drainH264Decoder();
     if (!ensureH264Decoder())
-        return false;
-    // An empty packet would put the decoder into draining mode for good.
-    if (frame.data.empty())
-        return false;
+        return published > 0;
+    // An empty packet would put the decoder into draining mode for good; a
+    // frame lost this way breaks the pictures that refer to it.
+    if (frame.data.empty()) {
+        LW_LOG_WARN_LIMITED(m_emptyWarnings, "PanelDecoder: empty H264 frame %llu; waiting for the next keyframe",
+                            static_cast<unsigned long long>(frame.seq));
+        dropH264AfterError();
+        return published > 0;
+    }
     const bool withParameterSets = frame.keyframe && !m_parameterSets.empty();
     const size_t prefixBytes = withParameterSets ? m_parameterSets.size() : 0;
     const size_t packetBytes = prefixBytes + frame.data.size();
-    if (packetBytes > static_cast<size_t>(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
-        return false;
     AvPacketPtr packet(av_packet_alloc());
-    if (!packet || av_new_packet(packet.get(), static_cast<int>(packetBytes)) < 0)
-        return false;
+    if (packetBytes > static_cast<size_t>(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE) || !packet ||
+        av_new_packet(packet.get(), static_cast<int>(packetBytes)) < 0) {
+        dropH264AfterError();
+        return published > 0;
+    }
     if (withParameterSets)
         std::memcpy(packet->data, m_parameterSets.data(), prefixBytes);
     std::memcpy(packet->data + prefixBytes, frame.data.data(), frame.data.size());
@@ -554,31 +605,66 @@ bool PanelDecoder::decodeH264Frame(const EncodedFrame& frame)
         m_pending.pop_front();
     const int sent = avcodec_send_packet(m_codec.get(), packet.get());
     if (sent < 0) {
-        m_pending.pop_back();
-        LW_LOG_WARN("PanelDecoder: H264 decode send failed (%d)", sent);
-        return false;
+        LW_LOG_WARN_LIMITED(m_sendWarnings, "PanelDecoder: H264 decode send failed (%d)", sent);
+        dropH264AfterError();
+        return published > 0;
     }
+    m_awaitingKeyframe = false;
+    if (m_declaredReorder < 0)
+        m_declaredReorder = m_codec->has_b_frames;
 
-    bool published = false;
+    bool damaged = false;
+    published += receiveH264Pictures(&frame, &damaged);
+    if (damaged) {
+        LW_LOG_WARN_LIMITED(m_damagedWarnings,
+                            "PanelDecoder: H264 picture with decode errors dropped (frame %llu); waiting for the next "
+                            "keyframe",
+                            static_cast<unsigned long long>(frame.seq));
+        dropH264AfterError();
+    }
+    return published > 0;
+}
+
+int PanelDecoder::receiveH264Pictures(const EncodedFrame* sent, bool* damaged)
+{
+    int published = 0;
     AVFrame* decoded = m_avFrame.get();
     AVFrame* download = m_downloadFrame.get();
     while (avcodec_receive_frame(m_codec.get(), decoded) == 0) {
-        const PendingTimes times = takePendingTimes(decoded->pts, frame);
-        const AVFrame* picture = decoded;
-        if (m_hwPixelFormat >= 0 && decoded->format == m_hwPixelFormat) {
-            if (av_hwframe_transfer_data(download, decoded, 0) < 0) {
-                LW_LOG_WARN("PanelDecoder: av_hwframe_transfer_data failed");
-                av_frame_unref(decoded);
-                av_frame_unref(download);
-                continue;
-            }
-            picture = download;
+        // Once one picture is damaged, later ones may refer to it.
+        if (*damaged || decoded->decode_error_flags != 0 || (decoded->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+            *damaged = true;
+            av_frame_unref(decoded);
+            continue;
         }
-        if (publishAvFrame(picture, times.wallMs, times.seq))
-            published = true;
+        if (decoded->pict_type == AV_PICTURE_TYPE_B)
+            m_streamHasBPictures = true;
+        const std::optional<PendingTimes> times = takePendingTimes(decoded->pts, sent);
+        const AVFrame* picture = decoded;
+        if (times && m_hwPixelFormat >= 0 && decoded->format == m_hwPixelFormat) {
+            if (av_hwframe_transfer_data(download, decoded, 0) < 0) {
+                LW_LOG_WARN_LIMITED(m_transferWarnings, "PanelDecoder: av_hwframe_transfer_data failed");
+                picture = nullptr;
+            } else {
+                picture = download;
+            }
+        }
+        if (times && picture && publishAvFrame(picture, times->wallMs, times->seq))
+            ++published;
         av_frame_unref(decoded);
         av_frame_unref(download);
     }
+    return published;
+}
+
+int PanelDecoder::drainH264Decoder()
+{
+    int published = 0;
+    if (m_codec && avcodec_send_packet(m_codec.get(), nullptr) == 0) {
+        bool damaged = false;
+        published = receiveH264Pictures(nullptr, &damaged);
+    }
+    releaseH264Decoder();
     return published;
 }
 
@@ -588,7 +674,7 @@ bool PanelDecoder::publishAvFrame(const AVFrame* source, int64_t wallMs, uint64_
     const int height = source->height;
     if (width < 1 || height < 1)
         return false;
-    if (width > kMaxPictureDimension || height > kMaxPictureDimension)
+    if (!pictureSizeAllowed(width, height))
         return false;
     const size_t chromaWidth = (static_cast<size_t>(width) + 1) / 2;
     const int chromaHeight = (height + 1) / 2;

@@ -12,6 +12,7 @@
 #include "CHandles.h"
 #include "DecodedFrame.h"
 #include "FrameRing.h"
+#include "LogRepeatLimiter.h"
 #include "PicturePool.h"
 #include "TripleBuffer.h"
 
@@ -23,6 +24,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,7 +41,9 @@ public:
     static constexpr int kMaxDecodesPerPass = 8;
     static constexpr int64_t kSeekThresholdMs = 250;  // a delay change beyond this restarts from a keyframe
     static constexpr int64_t kMeterWindowNs = 999'999'999;
-    // Pictures wider or taller than this are refused as bad frames.
+    // Pictures wider or taller than this are refused as bad frames, for both
+    // codecs. Below it any size is shown, also one larger than the ring's
+    // stream size: that size is what was negotiated, not a promise.
     static constexpr int32_t kMaxPictureDimension = 8192;
     // Bound on the times of packets sent to the H.264 decoder without a
     // picture yet; beyond it the oldest entry is dropped.
@@ -87,6 +91,10 @@ private:
     // Waits up to `ms`; a setter or stop() ends the wait early.
     void waitFor(int ms);
     void releaseDecoders();
+    void releaseH264Decoder();
+    // After an H.264 decode error: the context and the pending times go, and
+    // nothing is sent again until a keyframe, which gets a fresh context.
+    void dropH264AfterError();
     // An H.264 decoder ready for packets: the named hardware one while it has
     // not failed, else software. False when none can be opened (next frame retries).
     bool ensureH264Decoder();
@@ -98,12 +106,23 @@ private:
     // logs and returns false.
     bool decodeH264Frame(const EncodedFrame& frame);
     bool decodeMjpegFrame(const EncodedFrame& frame);
+    // Receives every picture the H.264 decoder has ready and publishes the
+    // clean ones; `sent` is the frame just sent (null while draining). Sets
+    // *damaged and drops the rest when a picture carries decode errors.
+    // Returns the number published.
+    int receiveH264Pictures(const EncodedFrame* sent, bool* damaged);
+    // Publishes the pictures the H.264 decoder still holds for reordering,
+    // then releases it. Returns the number published.
+    int drainH264Decoder();
+    // True when the decoder holds pictures back for reordering in a stream
+    // that has shown no B pictures, beyond what its SPS declares.
+    bool h264HoldsBackTooMuch() const;
     bool publishAvFrame(const AVFrame* picture, int64_t wallMs, uint64_t seq);
     // The times of the packet a decoded picture came from: the entry whose
-    // seq equals the picture's pts, else the oldest entry, else `sent`'s.
-    PendingTimes takePendingTimes(int64_t pts, const EncodedFrame& sent);
-    // Within kMaxPictureDimension and, when the ring gives one, the stream
-    // size; the first refusal per ring is logged.
+    // seq equals the picture's pts, else the oldest entry, else `sent`'s;
+    // empty when there is none.
+    std::optional<PendingTimes> takePendingTimes(int64_t pts, const EncodedFrame* sent);
+    // Within kMaxPictureDimension; the first refusal per ring is logged.
     bool pictureSizeAllowed(int64_t width, int64_t height);
     void publishPicture(int64_t wallMs, uint64_t seq);
 
@@ -130,8 +149,6 @@ private:
     int64_t m_seekDelayMs = kNoSeek;  // delay in force at the last seek
     std::vector<uint8_t> m_parameterSets;  // SPS and PPS with start codes, from the ring
     EncodedFrame m_frame;  // the frame being decoded, copied from the ring into reused storage
-    int32_t m_streamWidth = 0;   // the ring's stream size this pass; 0 = not known
-    int32_t m_streamHeight = 0;
     bool m_sizeRefusalLogged = false;
     bool m_jpegWarningLogged = false;
     TjHandlePtr m_jpeg;
@@ -144,12 +161,23 @@ private:
     AvFramePtr m_avFrame;
     AvFramePtr m_downloadFrame;
     int m_hwPixelFormat = -1;  // AVPixelFormat; -1 = none
+    bool m_awaitingKeyframe = false;  // an H.264 decode error happened: skip until a keyframe
+    int m_declaredReorder = -1;  // the context's has_b_frames after its first packet (the SPS's); -1 = none sent
+    bool m_streamHasBPictures = false;  // a B picture came out since the ring was set
     std::deque<PendingTimes> m_pending;  // sending order; overflow: drop the oldest
     SwsContextPtr m_scaler;
     int m_scalerWidth = 0;
     int m_scalerHeight = 0;
     int m_scalerFormat = -1;  // -1 = none
     PicturePool m_pictures;  // every picture is decoded or copied into one, then published as is
+    // One per repeating warning, so a stream of bad frames writes about a
+    // line a second per kind.
+    LogRepeatLimiter m_headerWarnings;
+    LogRepeatLimiter m_jpegDecodeWarnings;
+    LogRepeatLimiter m_emptyWarnings;
+    LogRepeatLimiter m_sendWarnings;
+    LogRepeatLimiter m_damagedWarnings;
+    LogRepeatLimiter m_transferWarnings;
     std::atomic<double> m_decodesPerSecond {0.0};
 };
 

@@ -47,12 +47,24 @@ CodeThrottle::Verdict CodeThrottle::checkCode(const std::string& peerIp, const s
     std::lock_guard<std::mutex> lock(m_mutex);
     if (isThrottledLocked(peerIp))
         return Verdict::Throttled;
+    const std::string room = upperCased(roomCode);
+    const auto admitted = m_admitted.find(peerIp);
+    const bool exempt = admitted != m_admitted.end() && !room.empty() && admitted->second == room;
+    if (!exempt && isLockedOutLocked(nowMs()))
+        return Verdict::Throttled;
     if (!roomCode.empty() && codesMatch(sentCode, roomCode)) {
         m_attempts.erase(peerIp);
+        m_admitted[peerIp] = room;
         return Verdict::Right;
     }
     noteFailureLocked(peerIp, sentCode);
     return Verdict::Wrong;
+}
+
+bool CodeThrottle::isLockedOutLocked(int64_t now) const
+{
+    // One more code would pass the burst of kThrottleAtCodes.
+    return m_globalDueMs - now > kWindowMs - kGlobalIntervalMs;
 }
 
 void CodeThrottle::noteFailure(const std::string& peerIp, const std::string& wrongCode)
@@ -75,8 +87,11 @@ void CodeThrottle::noteFailureLocked(const std::string& peerIp, const std::strin
     }
     if (record.wrongCodes.size() >= kMaxCodesKept)
         return;
-    if (std::find(record.wrongCodes.begin(), record.wrongCodes.end(), code) == record.wrongCodes.end())
-        record.wrongCodes.push_back(code);
+    if (std::find(record.wrongCodes.begin(), record.wrongCodes.end(), code) != record.wrongCodes.end())
+        return;
+    record.wrongCodes.push_back(code);
+    // Only a new guess of this peer counts across addresses too.
+    m_globalDueMs = std::max(m_globalDueMs, now) + kGlobalIntervalMs;
 }
 
 bool CodeThrottle::isThrottled(const std::string& peerIp)
@@ -107,6 +122,8 @@ void CodeThrottle::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_attempts.clear();
+    m_globalDueMs = 0;
+    m_admitted.clear();
 }
 
 }  // namespace lagwell

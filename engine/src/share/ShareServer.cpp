@@ -1,6 +1,7 @@
 #include "ShareServer.h"
 
 #include "Log.h"
+#include "RequestReader.h"
 #include "RoomCode.h"
 #include "SharePages.h"
 #include "UniqueFd.h"
@@ -77,45 +78,33 @@ void setTimeouts(int fd, int seconds)
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
 }
 
-// Reads one line a byte at a time: ends at a line feed, a failed or closed
-// read, the deadline, or when `kMaxLineChars` characters were collected.
-// Carriage returns are dropped. False when nothing more can be read.
-bool readLine(int fd, SteadyClock::time_point deadline, std::string& line)
+// Ends the connection's sending side and reads away what the client still
+// sends, until it closes, kLingerMs pass or kLingerMaxBytes were read. A
+// close with unread input would answer with a reset, which discards the
+// response's bytes still queued in the kernel.
+void lingerBeforeClose(int fd)
 {
-    line.clear();
-    while (line.size() < ShareServer::kMaxLineChars) {
+    ::shutdown(fd, SHUT_WR);
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ShareServer::kLingerMs);
+    char scratch[16384];
+    size_t drained = 0;
+    while (drained < ShareServer::kLingerMaxBytes) {
         const auto remainingMs =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
         if (remainingMs <= 0)
-            return false;
+            return;
         pollfd waitFor {fd, POLLIN, 0};
-        const int ready = ::poll(&waitFor, 1,
-                                 static_cast<int>(std::min<int64_t>(remainingMs,
-                                                                    ShareServer::kSocketTimeoutSeconds * 1000)));
+        const int ready = ::poll(&waitFor, 1, static_cast<int>(remainingMs));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
-            return false;
-        char c = 0;
-        const ssize_t n = ::recv(fd, &c, 1, 0);
-        if (n < 0 && errno == EINTR)
+            return;
+        const ssize_t n = ::recv(fd, scratch, sizeof(scratch), MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n <= 0)
-            return false;
-        if (c == '\n')
-            return true;
-        if (c != '\r')
-            line.push_back(c);
-    }
-    return true;
-}
-
-void drainHeadersUntil(int fd, SteadyClock::time_point deadline)
-{
-    std::string line;
-    for (int i = 0; i < ShareServer::kMaxHeaderLines; ++i) {
-        if (!readLine(fd, deadline, line) || line.empty())
-            return;
+            return;  // the client closed (or the socket was shut down)
+        drained += static_cast<size_t>(n);
     }
 }
 
@@ -387,6 +376,7 @@ void ShareServer::acceptLoop()
         if (!::inet_ntop(AF_INET, &peer.sin_addr, peerText, sizeof(peerText)))
             peerText[0] = '\0';
 
+        std::string peerIp = peerText;
         bool busy = false;
         {
             std::lock_guard<std::mutex> lock(m_connectionsMutex);
@@ -394,11 +384,14 @@ void ShareServer::acceptLoop()
                 ::close(fd);
                 continue;
             }
-            if (m_inFlight >= kMaxConnections) {
+            const auto peer = m_peerConnections.find(peerIp);
+            if (m_inFlight >= kMaxConnections
+                || (peer != m_peerConnections.end() && peer->second >= kMaxConnectionsPerPeer)) {
                 busy = true;
             } else {
                 m_connectionFds.insert(fd);
                 ++m_inFlight;
+                ++m_peerConnections[peerIp];
             }
         }
         if (busy) {
@@ -407,18 +400,24 @@ void ShareServer::acceptLoop()
         }
 
         try {
-            std::thread([this, fd, peerIp = std::string(peerText), generation] {
-                connectionMain(fd, peerIp, generation);
-            }).detach();
+            std::thread([this, fd, peerIp, generation] { connectionMain(fd, peerIp, generation); }).detach();
         } catch (const std::system_error& e) {
             LW_LOG_WARN("ShareServer: could not start a connection thread (%s)", e.what());
             std::lock_guard<std::mutex> lock(m_connectionsMutex);
-            m_connectionFds.erase(fd);
             ::close(fd);
-            if (--m_inFlight == 0)
-                m_connectionsIdle.notify_all();
+            releaseSlotLocked(fd, peerIp);
         }
     }
+}
+
+void ShareServer::releaseSlotLocked(int fd, const std::string& peerIp)
+{
+    m_connectionFds.erase(fd);
+    const auto peer = m_peerConnections.find(peerIp);
+    if (peer != m_peerConnections.end() && --peer->second <= 0)
+        m_peerConnections.erase(peer);
+    if (--m_inFlight == 0)
+        m_connectionsIdle.notify_all();
 }
 
 void ShareServer::rejectBusy(int fd)
@@ -441,14 +440,14 @@ void ShareServer::connectionMain(int fd, std::string peerIp, uint64_t generation
 {
     pthread_setname_np(pthread_self(), "tvx-http");
     handleClient(fd, peerIp, generation);
+    // Still listed, so stop's sweep ends the wait at once.
+    lingerBeforeClose(fd);
     // The slot is released under the lock, so the stop sweep never shuts
     // down a descriptor number that was closed and reused, and the object
     // is not touched after the notify.
     std::lock_guard<std::mutex> lock(m_connectionsMutex);
-    m_connectionFds.erase(fd);
     ::close(fd);
-    if (--m_inFlight == 0)
-        m_connectionsIdle.notify_all();
+    releaseSlotLocked(fd, peerIp);
 }
 
 void ShareServer::handleClient(int fd, const std::string& peerIp, uint64_t generation)
@@ -456,12 +455,13 @@ void ShareServer::handleClient(int fd, const std::string& peerIp, uint64_t gener
     setTimeouts(fd, kSocketTimeoutSeconds);
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kRequestDeadlineMs);
 
+    RequestReader reader(fd, deadline, kSocketTimeoutSeconds * 1000);
     std::string requestLine;
-    readLine(fd, deadline, requestLine);
+    reader.readLine(requestLine);
     if (requestLine.empty())
         return;
     const std::string target = requestTarget(requestLine);
-    drainHeadersUntil(fd, deadline);
+    reader.drainHeaders();
 
     if (!isServing(generation))
         return;
@@ -722,7 +722,8 @@ void ShareServer::respondText(int fd, int status, const std::string& contentType
 
 void ShareServer::drainHeaders(int fd)
 {
-    drainHeadersUntil(fd, SteadyClock::now() + std::chrono::milliseconds(kRequestDeadlineMs));
+    RequestReader(fd, SteadyClock::now() + std::chrono::milliseconds(kRequestDeadlineMs), kSocketTimeoutSeconds * 1000)
+        .drainHeaders();
 }
 
 std::string ShareServer::requestTarget(const std::string& requestLine)

@@ -4,8 +4,11 @@
 // from 8080 to 8091 on all IPv4 interfaces, accepts on a thread of its own
 // ("tvx-share-acc") and serves each connection on a detached thread
 // ("tvx-http"): the live stream for viewers with the room code, a connect
-// page, a recordings page and downloads, all behind a per-peer throttle of
-// wrong room codes. Every response carries "Connection: close".
+// page, a recordings page and downloads, all behind a throttle of wrong room
+// codes (CodeThrottle). Every response carries "Connection: close"; the
+// server then ends its side and reads away what the client still sends
+// before it closes, so the response's end is never lost to a reset. One peer
+// address holds at most kMaxConnectionsPerPeer of the kMaxConnections slots.
 //
 // Viewers of "/live.ts" get the transport stream from their first keyframe
 // on; the broadcast sends without waiting (see ShareViewer), so a slow viewer
@@ -35,8 +38,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include <sys/socket.h>
 
 namespace lagwell {
 
@@ -44,17 +50,25 @@ class ShareServer {
 public:
     static constexpr int kFirstPort = 8080;
     static constexpr int kLastPort = 8091;
-    static constexpr int kListenBacklog = 16;
+    // The system's usual listen queue (the kernel caps it at somaxconn).
+    static constexpr int kListenBacklog = SOMAXCONN;
     // Connections served at once; past this a new one gets 503 and is closed,
     // so a flood cannot exhaust threads.
     static constexpr int kMaxConnections = 64;
+    // Connections of one peer address served at once (a browser's parallel
+    // requests and a player); past this that peer's new ones get 503, so one
+    // peer cannot take every slot.
+    static constexpr int kMaxConnectionsPerPeer = 8;
     // Per read and per write on a connection.
     static constexpr int kSocketTimeoutSeconds = 8;
     // The whole request (line and headers) must arrive within this time, so a
     // client trickling bytes cannot hold a connection slot for long.
     static constexpr int kRequestDeadlineMs = 20000;
-    static constexpr size_t kMaxLineChars = 8192;
-    static constexpr int kMaxHeaderLines = 200;
+    // After the response: how long, and how many bytes, the server reads
+    // away what the client still sends before closing, so that the close
+    // does not reset the connection and cut off the response's end.
+    static constexpr int kLingerMs = 2000;
+    static constexpr size_t kLingerMaxBytes = 1u << 20;
     // How long stop() waits for connection threads.
     static constexpr int kStopWaitMs = 3000;
 
@@ -103,7 +117,8 @@ public:
 
     // Writes a whole HTTP/1.0 text response with "Connection: close".
     static void respondText(int fd, int status, const std::string& contentType, const std::string& body);
-    // Reads and ignores header lines up to the empty line (at most 200).
+    // Reads and ignores header lines up to the empty line (at most 200);
+    // bytes read past them are dropped too.
     static void drainHeaders(int fd);
     // The LAN IPv4 address offered to viewers, or empty when there is none.
     static std::string localAddress();
@@ -131,6 +146,8 @@ private:
     // Runs one connection on its own thread and then releases its slot; the
     // only place a connection's socket is closed.
     void connectionMain(int fd, std::string peerIp, uint64_t generation);
+    // Forgets a connection's socket and counts; m_connectionsMutex held.
+    void releaseSlotLocked(int fd, const std::string& peerIp);
     void rejectBusy(int fd);
     void handleClient(int fd, const std::string& peerIp, uint64_t generation);
     // The handlers below leave the connection's socket open; connectionMain
@@ -167,10 +184,11 @@ private:
     std::string m_code;
 
     std::mutex m_connectionsMutex;
-    // guards: m_connectionFds, m_inFlight, m_refusing; m_connectionsIdle waits on it
+    // guards: m_connectionFds, m_inFlight, m_peerConnections, m_refusing; m_connectionsIdle waits on it
     std::condition_variable m_connectionsIdle;
     std::unordered_set<int> m_connectionFds;  // open connection sockets, shut down by stop
     int m_inFlight = 0;                       // connections accepted and not yet finished
+    std::unordered_map<std::string, int> m_peerConnections;  // m_inFlight per peer address; no zero entries
     bool m_refusing = false;                  // from stop's sweep to the next start
 
     std::mutex m_clientsMutex;

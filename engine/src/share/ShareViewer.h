@@ -16,10 +16,15 @@ namespace lagwell {
 //
 // Sending never waits: the broadcast (encoder worker) and the viewer's own
 // thread write with MSG_DONTWAIT under the viewer's lock; bytes the socket
-// cannot take are kept in a backlog in order. A viewer whose backlog has not
-// moved for kStallMs, or has grown past kMaxBacklogBytes, must go: one slow
-// or stalled viewer costs the others and the encoder nothing but a few
-// syscalls per access unit.
+// cannot take are kept in a backlog in order. A viewer that has taken nothing
+// for kStallMs while bytes were waiting for it, or whose backlog has grown
+// past kMaxBacklogBytes, must go: one slow or stalled viewer costs the others
+// and the encoder nothing but a few syscalls per access unit.
+//
+// "Taken" means taken by the peer: the socket's send queue (bytes not yet
+// acknowledged) shrank. Bytes the kernel merely accepted into its send
+// buffer, which can grow to megabytes, do not count, so a dead viewer is
+// noticed kStallMs after it stopped, however large that buffer.
 class ShareViewer {
 public:
     // A viewer that can take nothing for this long is dropped.
@@ -62,6 +67,11 @@ private:
     int64_t nowMs() const;
     // Sends from the backlog without waiting; false on a failed send or a stall.
     bool flushLocked(int64_t nowMs);
+    // Counts the peer's progress since our last send (see the class comment).
+    void notePeerProgressLocked(int64_t nowMs);
+    // Bytes in the socket's send queue that the peer has not taken; -1 when
+    // the socket cannot tell.
+    int queuedInSocket() const;
 
     const int m_fd;
     const std::string m_peerIp;
@@ -70,11 +80,12 @@ private:
     std::atomic<bool> m_started {false};  // set at the first keyframe after joining
 
     std::mutex m_mutex;
-    // guards: m_closed, m_backlog, m_backlogOffset, m_lastProgressMs; sends on m_fd happen under it
+    // guards: m_closed, m_backlog, m_backlogOffset, m_lastProgressMs, m_lastQueued; sends on m_fd happen under it
     bool m_closed = false;            // the owning thread is about to close m_fd
     std::vector<uint8_t> m_backlog;   // bytes not yet taken by the socket; overflow drops the viewer
     size_t m_backlogOffset = 0;       // first unsent byte of m_backlog
-    int64_t m_lastProgressMs = 0;     // when the socket last took a byte or the backlog was empty
+    int64_t m_lastProgressMs = 0;     // when the peer last took a byte, or nothing was waiting for it
+    int m_lastQueued = 0;             // queuedInSocket() after our last send; -1 = the socket cannot tell
 };
 
 }  // namespace lagwell

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <thread>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,6 +98,33 @@ TEST_F(EngineSharingTest, recordingsDirectoryFollowsTheHomeVariables)
     ::unsetenv("HOME");
     EXPECT_EQ(engine.recordingsDirectory(), "/tmp/Videos/Tavrix");
     ::setenv("HOME", m_home.c_str(), 1);
+}
+
+TEST_F(EngineSharingTest, recordingsFolderOfTheTmpFallbackIsPrivate)
+{
+    Engine engine;
+    ::unsetenv("HOME");
+    // In a fresh /tmp seen only by this thread (a mount namespace of its
+    // own), so the machine's /tmp is left alone.
+    std::string failure;
+    std::string directory;
+    struct stat videos {};
+    struct stat tavrix {};
+    std::thread([&] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+            failure = "no private /tmp";
+            return;
+        }
+        directory = engine.recordingsDirectory();
+        if (::stat("/tmp/Videos", &videos) != 0 || ::stat(directory.c_str(), &tavrix) != 0)
+            failure = "folders not made";
+    }).join();
+    ::setenv("HOME", m_home.c_str(), 1);
+    ASSERT_EQ(failure, "");
+    EXPECT_EQ(directory, "/tmp/Videos/Tavrix");
+    EXPECT_EQ(videos.st_mode & 07777, 0700u);
+    EXPECT_EQ(tavrix.st_mode & 07777, 0700u);
 }
 
 TEST_F(EngineSharingTest, liveStreamOfTheCompositeDecodesWithFfmpeg)

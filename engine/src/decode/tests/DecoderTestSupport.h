@@ -72,15 +72,38 @@ struct H264Options {
     int gop = 15;
     bool globalHeader = false;  // parameter sets out of band (returned in extradata)
     bool yuv444 = false;
+    int bFrames = 0;  // consecutive B frames (no pyramid); 0 = no reordering at all
+    // Interlaced coding (no B frames only): picture order counts are then
+    // written in every slice header, as shiftPictureOrder needs.
+    bool interlaced = false;
 };
 
 struct H264Stream {
-    std::vector<lagwell::EncodedFrame> frames;  // wallMs and seq left 0
+    std::vector<lagwell::EncodedFrame> frames;  // sending order; wallMs and seq left 0
+    std::vector<int> displayIndex;              // per frame: the picture index it carries (its luma)
     std::vector<uint8_t> extradata;             // Annex-B SPS and PPS when globalHeader
 };
 
-// Frame i is flat with luma lumaForIndex(i) (chroma 90 and 170).
+// Picture i is flat with luma lumaForIndex(i) (chroma 90 and 170). With B
+// frames the frames come in sending order, which is not picture order.
 H264Stream encodeH264(const H264Options& options);
+
+// The access unit with every SPS rewritten without the VUI's bitstream
+// restriction, so the stream no longer states its reorder depth and
+// libavcodec has to guess it (as for many camera streams). Throws on an SPS
+// it cannot rewrite (scaling lists, HRD parameters, no VUI).
+std::vector<uint8_t> withoutReorderLimit(const std::vector<uint8_t>& accessUnit);
+
+// Moves the picture order count in the slice headers of a non-IDR frame by
+// `delta` (modulo the field's width), so the picture claims another place in
+// display order and still decodes cleanly. `spsAccessUnit` holds the stream's
+// SPS, which must write the counts in slice headers (type 0). False, the frame
+// untouched, when it has no non-IDR slice.
+bool shiftPictureOrder(std::vector<uint8_t>& accessUnit, const std::vector<uint8_t>& spsAccessUnit, int delta);
+
+// For each frame k: the frame (by index in sending order) whose picture a
+// fresh libavcodec decoder shows last after frames 0..k; -1 before any.
+std::vector<int> referenceLatestPictures(const H264Stream& stream);
 uint8_t lumaForIndex(int index);
 // The index (modulo the cycle of lumaForIndex) a decoded luma value stands for.
 int indexForLuma(int luma);

@@ -101,6 +101,65 @@ TEST_F(CodeThrottleTest, parallelWrongCodesOfOnePeerAreNeverComparedPastTheLimit
     EXPECT_EQ(throttledCount.load(), kThreads - 8);
 }
 
+TEST_F(CodeThrottleTest, manyAddressesGuessNoFasterThanOne)
+{
+    using Verdict = CodeThrottle::Verdict;
+    // An hour of guessing, one distinct code a second: from one address,
+    // then from a /24 taking turns, each address with its own throttle.
+    const auto guessForAnHour = [this](int addresses) {
+        CodeThrottle throttle([this] { return m_nowMs.load(); });
+        int compared = 0;
+        for (int second = 0; second < 3600; ++second) {
+            m_nowMs += 1000;
+            const std::string peer = "10.4.0." + std::to_string(1 + second % addresses);
+            compared += throttle.checkCode(peer, "C" + std::to_string(second), "K7Q") == Verdict::Wrong;
+        }
+        return compared;
+    };
+    const int fromOne = guessForAnHour(1);
+    const int fromMany = guessForAnHour(254);
+    EXPECT_GE(fromOne, 90);
+    EXPECT_LE(fromMany, fromOne + int(CodeThrottle::kThrottleAtCodes));
+}
+
+TEST_F(CodeThrottleTest, lockOutIsShortAndSparesPeersThatSentTheCurrentCode)
+{
+    using Verdict = CodeThrottle::Verdict;
+    EXPECT_EQ(m_throttle.checkCode("10.5.0.1", "k7q", "K7Q"), Verdict::Right);
+    for (int i = 0; i < int(CodeThrottle::kThrottleAtCodes); ++i)
+        EXPECT_EQ(m_throttle.checkCode("10.5.1." + std::to_string(i), "BAD", "K7Q"), Verdict::Wrong);
+
+    struct Case {
+        const char* name;
+        std::string peer;
+        std::string sent;
+        std::string roomCode;
+        Verdict verdict;
+    };
+    const std::vector<Case> locked = {
+        {"a new peer's right code is not compared", "10.5.2.1", "K7Q", "K7Q", Verdict::Throttled},
+        {"a new peer's wrong code is not counted", "10.5.2.2", "ABC", "K7Q", Verdict::Throttled},
+        {"the admitted peer is served", "10.5.0.1", "K7Q", "K7Q", Verdict::Right},
+        {"the admitted peer's wrong code is compared", "10.5.0.1", "XYZ", "K7Q", Verdict::Wrong},
+        {"admitted with a code since replaced", "10.5.0.1", "M4P", "M4P", Verdict::Throttled},
+    };
+    for (const Case& c : locked) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(m_throttle.checkCode(c.peer, c.sent, c.roomCode), c.verdict);
+    }
+    // Only the codes themselves are held back: no peer is refused its pages.
+    EXPECT_FALSE(m_throttle.isThrottled("10.5.2.1"));
+
+    // The admitted peer's wrong code above cost one more interval.
+    m_nowMs += 2 * CodeThrottle::kGlobalIntervalMs - 1;
+    EXPECT_EQ(m_throttle.checkCode("10.5.2.1", "K7Q", "K7Q"), Verdict::Throttled);
+    m_nowMs += 1;
+    EXPECT_EQ(m_throttle.checkCode("10.5.2.1", "K7Q", "K7Q"), Verdict::Right);
+    m_throttle.clear();
+    for (int i = 0; i < int(CodeThrottle::kThrottleAtCodes); ++i)
+        EXPECT_EQ(m_throttle.checkCode("10.5.3." + std::to_string(i), "BAD", "K7Q"), Verdict::Wrong);
+}
+
 TEST_F(CodeThrottleTest, clearForgetsEveryPeer)
 {
     for (const char* code : {"A", "B", "C", "D", "E", "F", "G", "H"}) {

@@ -314,4 +314,73 @@ TEST(SharePagesHelpers, connectPageHasItsTextsAndTheAddressParts)
     EXPECT_TRUE(contains(SharePages::connectPageHtml("</script>\"", 1), "var host = \"\\u003c/script\\u003e\\u0022\";"));
 }
 
+// Reads everything a download sends, a little at a time (so the server's last
+// chunk is still queued when it is done writing); `reset` tells whether the
+// connection ended with a reset instead of an orderly close.
+std::string readSlowly(int fd, bool* reset)
+{
+    std::string data;
+    *reset = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    char buffer[32768];
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd waitFor {fd, POLLIN, 0};
+        if (::poll(&waitFor, 1, 1000) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n <= 0) {
+            *reset = n < 0;
+            break;
+        }
+        data.append(buffer, static_cast<size_t>(n));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return data;
+}
+
+TEST_F(RecordingsTest, downloadArrivesWholeWhenTheClientSendsMoreAfterItsRequest)
+{
+    std::string content(6u << 20, '\0');
+    uint32_t seed = 99;
+    for (char& byte : content) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    write("long.mp4", content);
+    const int fdsBefore = net::openFdCount();
+    const int threadsBefore = net::threadCount();
+
+    struct Case {
+        const char* name;
+        std::string request;
+        std::string more;  // sent once the response has begun
+    };
+    const std::string get = "GET /recordings/long.mp4?k=K7Q HTTP/1.1\r\nHost: 10.200.0.1\r\n";
+    const std::vector<Case> cases = {
+        {"keep-alive head with a body", get + "Connection: keep-alive\r\nContent-Length: 5\r\n\r\n", "hello"},
+        {"pipelined second request", get + "\r\n", "GET /recordings?k=K7Q HTTP/1.1\r\nHost: 10.200.0.1\r\n\r\n"},
+        {"stray line end", get + "\r\n", "\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UniqueFd client = net::connectTo(kLan, m_port);
+        ASSERT_TRUE(client);
+        ASSERT_EQ(::send(client.get(), c.request.data(), c.request.size(), MSG_NOSIGNAL), ssize_t(c.request.size()));
+        pollfd waitFor {client.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&waitFor, 1, 10000), 1);
+        ASSERT_EQ(::send(client.get(), c.more.data(), c.more.size(), MSG_NOSIGNAL), ssize_t(c.more.size()));
+
+        bool reset = false;
+        const std::string data = readSlowly(client.get(), &reset);
+        EXPECT_FALSE(reset);
+        const size_t headEnd = data.find("\r\n\r\n");
+        ASSERT_NE(headEnd, std::string::npos);
+        EXPECT_EQ(data.compare(0, 15, "HTTP/1.0 200 OK"), 0);
+        const std::string body = data.substr(headEnd + 4);
+        EXPECT_EQ(body.size(), content.size());
+        EXPECT_TRUE(body == content);
+    }
+    EXPECT_TRUE(net::returnsToCounts(fdsBefore, threadsBefore));
+}
+
 }  // namespace

@@ -40,6 +40,19 @@ inline std::string readFile(const std::string& path)
     return text.str();
 }
 
+// Waits until this process has `fds` descriptors and `threads` threads again:
+// a connection's thread ends shortly after its socket is closed.
+inline bool returnsToCounts(int fds, int threads, int timeoutMs = 15000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (openFdCount() != fds || threadCount() != threads) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 // Each test runs in a network namespace of its own (so it has its own ports
 // 8080 to 8091) with a private configuration directory.
 class NamespaceTest : public ::testing::Test {

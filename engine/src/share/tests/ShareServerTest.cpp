@@ -1,5 +1,6 @@
 #include "ShareServer.h"
 
+#include "CodeThrottle.h"
 #include "ShareServerFixture.h"
 #include "TestNetwork.h"
 
@@ -243,7 +244,13 @@ TEST_F(ShareServerTest, parallelWrongCodesCannotTryMoreThanTheThrottleAdmits)
     std::vector<std::thread> threads;
     for (int i = 0; i < kRequests; ++i) {
         threads.emplace_back([&, i] {
-            const int status = net::get(kLan, port, "/live.ts?k=W" + std::to_string(i)).status;
+            // Past the peer's share of connections a request gets 503: retry.
+            int status = 503;
+            for (int attempt = 0; attempt < 200 && status == 503; ++attempt) {
+                status = net::get(kLan, port, "/live.ts?k=W" + std::to_string(i)).status;
+                if (status == 503)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
             (status == 403 ? forbidden : status == 429 ? throttled : other)++;
         });
     }
@@ -254,12 +261,63 @@ TEST_F(ShareServerTest, parallelWrongCodesCannotTryMoreThanTheThrottleAdmits)
     EXPECT_EQ(other.load(), 0);
 }
 
+TEST_F(ShareServerTest, guessesFromManyAddressesShareOneBudgetWhileAdmittedAddressesStayServed)
+{
+    const int port = startServer();
+    const int fdsBefore = net::openFdCount();
+    const int threadsBefore = net::threadCount();
+    const std::string server = "127.0.0.1";
+    const std::string admitted = "127.0.0.5";
+    EXPECT_EQ(net::getFrom(admitted, server, port, "/recordings?k=K7Q").status, 200);
+
+    // Forty addresses guess in parallel, two codes each: together they get
+    // no more wrong answers than one address.
+    constexpr int kAddresses = 40;
+    std::atomic<int> wrong {0};
+    std::atomic<int> refused {0};
+    std::atomic<int> other {0};
+    std::vector<std::thread> guessers;
+    for (int i = 0; i < kAddresses; ++i) {
+        guessers.emplace_back([&, i] {
+            const std::string source = "127.0.2." + std::to_string(10 + i);
+            for (int guess = 0; guess < 2; ++guess) {
+                const int status =
+                    net::getFrom(source, server, port, "/live.ts?k=G" + std::to_string(i) + char('A' + guess)).status;
+                (status == 403 ? wrong : status == 429 ? refused : other)++;
+            }
+        });
+    }
+    for (auto& thread : guessers)
+        thread.join();
+    EXPECT_EQ(wrong.load(), int(lagwell::CodeThrottle::kThrottleAtCodes));
+    EXPECT_EQ(refused.load(), 2 * kAddresses - int(lagwell::CodeThrottle::kThrottleAtCodes));
+    EXPECT_EQ(other.load(), 0);
+
+    // Locked out: the right code from a new address is not even compared,
+    // while the admitted address keeps its pages and the stream, and the
+    // connect page stays open to all.
+    EXPECT_EQ(net::getFrom("127.0.0.6", server, port, "/live.ts?k=K7Q").status, 429);
+    EXPECT_EQ(net::getFrom("127.0.0.6", server, port, "/").status, 200);
+    EXPECT_EQ(net::getFrom(admitted, server, port, "/recordings?k=K7Q").status, 200);
+    EXPECT_EQ(net::getFrom(admitted, server, port, "/live.ts?k=K7Q", 1000).statusLine, "HTTP/1.0 200 OK");
+
+    // One interval later one more code is compared, then the lock-out holds again.
+    m_nowMs += lagwell::CodeThrottle::kGlobalIntervalMs;
+    EXPECT_EQ(net::getFrom("127.0.0.7", server, port, "/live.ts?k=ZZZ").status, 403);
+    EXPECT_EQ(net::getFrom("127.0.0.8", server, port, "/live.ts?k=K7Q").status, 429);
+    m_nowMs += lagwell::CodeThrottle::kGlobalIntervalMs;
+    EXPECT_EQ(net::getFrom("127.0.0.8", server, port, "/live.ts?k=K7Q", 1000).statusLine, "HTTP/1.0 200 OK");
+    EXPECT_TRUE(net::returnsToCounts(fdsBefore, threadsBefore));
+}
+
 TEST_F(ShareServerTest, connectionsPastTheCapGetServiceUnavailable)
 {
     const int port = startServer();
+    // Each address within its own share, together every slot.
     std::vector<UniqueFd> idle;
     for (int i = 0; i < ShareServer::kMaxConnections; ++i) {
-        idle.push_back(net::connectTo(kLan, port));
+        const std::string source = "127.0.1." + std::to_string(1 + i / ShareServer::kMaxConnectionsPerPeer);
+        idle.push_back(net::connectTo("127.0.0.1", port, source));
         ASSERT_TRUE(idle.back());
     }
     UniqueFd extra = net::connectTo(kLan, port);
@@ -278,6 +336,45 @@ TEST_F(ShareServerTest, connectionsPastTheCapGetServiceUnavailable)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_EQ(status, 200);
+}
+
+TEST_F(ShareServerTest, megabyteOfJunkIsReadInBlocksAndAnsweredAsAnyRequest)
+{
+    const int port = startServer();
+    const int fdsBefore = net::openFdCount();
+    const int threadsBefore = net::threadCount();
+    struct Case {
+        const char* name;
+        std::string request;
+        std::string marker;  // of the page served
+    };
+    const std::string connect = "Tavrix \u2014 live";
+    const std::string recordings = "Tavrix \u2014 recordings";
+    std::string shortLines = "GET /recordings?k=K7Q HTTP/1.0\r\n";
+    while (shortLines.size() < 1000000)
+        shortLines += "X: junk\r\n";
+    const std::vector<Case> cases = {
+        // Cut into 8192-character lines; the first has no space, so "/".
+        {"no line feed", std::string(1000000, 'A') + "\r\n\r\n", connect},
+        // Carriage returns count as no character: reading stops after a bound.
+        {"carriage returns only", "GET /recordings?k=K7Q HTTP/1.0" + std::string(1000000, '\r') + "\n\n", recordings},
+        // Answered after two hundred header lines; the rest is read away.
+        {"short lines", shortLines + "\r\n", recordings},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        timespec before {};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+        const auto response = net::exchange(kLan, port, c.request, 20000);
+        timespec after {};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+        expectTextResponse(response, 200, "text/html; charset=utf-8");
+        EXPECT_TRUE(contains(response.body, c.marker));
+        // Read a byte per call, a megabyte took over a second of CPU.
+        const double cpuSeconds = double(after.tv_sec - before.tv_sec) + double(after.tv_nsec - before.tv_nsec) / 1e9;
+        EXPECT_LT(cpuSeconds, 0.3);
+    }
+    EXPECT_TRUE(net::returnsToCounts(fdsBefore, threadsBefore));
 }
 
 TEST_F(ShareServerTest, failingAcceptBacksOffInsteadOfSpinningAndRecovers)

@@ -122,6 +122,27 @@ TEST_F(ShareViewerTest, viewerThatTakesNothingForTwoSecondsMustGo)
     EXPECT_FALSE(viewer.deliver(pattern(100, 3), false));
 }
 
+TEST_F(ShareViewerTest, bytesTheKernelAcceptedButThePeerNeverTookCountAsAStall)
+{
+    // Every byte fits the socket's buffer, so nothing waits in the backlog:
+    // only the peer's reading tells a live viewer from a dead one.
+    Pair live;
+    Pair dead;
+    ShareViewer reading(live.a.get(), "10.0.0.2", clock());
+    ShareViewer stalled(dead.a.get(), "10.0.0.3", clock());
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(reading.deliver(pattern(1000, 1), i == 0));
+        ASSERT_TRUE(stalled.deliver(pattern(1000, 1), i == 0));
+        EXPECT_EQ(stalled.backlogBytes(), 0u);
+        EXPECT_EQ(drain(live.b.get()).size(), 1000u);
+        m_nowMs += ShareViewer::kStallMs / 4;
+        EXPECT_TRUE(reading.flush());
+    }
+    EXPECT_FALSE(stalled.flush());
+    m_nowMs += ShareViewer::kStallMs;
+    EXPECT_TRUE(reading.flush());  // nothing waiting for it
+}
+
 TEST_F(ShareViewerTest, backlogPastItsLimitMustGo)
 {
     Pair pair;

@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
@@ -329,6 +330,109 @@ TEST_F(ShareViewersTest, stalledViewerDelaysNeitherTheOthersNorInfoAndIsDropped)
     while (net::openFdCount() != fdsWithTwoViewers - 1 && Clock::now() < closeDeadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(net::openFdCount(), fdsWithTwoViewers - 1);
+}
+
+TEST_F(ShareViewersTest, viewerThatStopsReadingIsDroppedByTheStallRuleWhateverTheBuffers)
+{
+    // The system's own socket buffers: the server's send buffer may grow to
+    // megabytes, which must not hide the stall.
+    const int fdsBefore = net::openFdCount();
+    const int threadsBefore = net::threadCount();
+    const int port = startStreaming(640, 360, FrameFeeder::Motion::Busy);
+    LiveClient reader;
+    ASSERT_TRUE(reader.open(port));
+    EXPECT_EQ(reader.readHead(), kHead);
+    reader.startReading();
+    LiveClient stalled;
+    ASSERT_TRUE(stalled.open(port));
+    EXPECT_EQ(stalled.readHead(), kHead);
+    // The stalled viewer reads for a while like a player, then stops.
+    stalled.startReading();
+    ASSERT_TRUE(stalled.waitForBytes(200 * 1024));
+    stalled.stopReading();
+    const auto stoppedAt = Clock::now();
+
+    // The client's kernel takes bytes until its receive buffer is full; from
+    // then on the viewer takes nothing, and the stall rule counts from there.
+    int viewers = 2;
+    int queued = 0;
+    Clock::time_point lastTaken = stoppedAt;
+    const auto deadline = stoppedAt + std::chrono::seconds(60);
+    while (viewers == 2 && Clock::now() < deadline) {
+        int nowQueued = 0;
+        ASSERT_EQ(::ioctl(stalled.fd(), FIONREAD, &nowQueued), 0);
+        if (nowQueued > queued) {
+            queued = nowQueued;
+            lastTaken = Clock::now();
+        }
+        const auto info = m_server->info();
+        ASSERT_TRUE(info);
+        viewers = info->viewers;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(viewers, 1);
+    EXPECT_LT(Clock::now() - lastTaken, std::chrono::milliseconds(lagwell::ShareViewer::kStallMs + 1500));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const auto longestGap = reader.longestGapSince(stoppedAt);
+    reader.stopReading();
+    EXPECT_LT(longestGap, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(reader.closed());
+
+    m_feeder.stop();
+    m_server->stop();
+    reader.close();
+    stalled.close();
+    EXPECT_TRUE(net::returnsToCounts(fdsBefore, threadsBefore));
+}
+
+TEST_F(ShareViewersTest, floodOfConnectionsFromOneAddressLeavesAnotherAddressServed)
+{
+    const int fdsBefore = net::openFdCount();
+    const int threadsBefore = net::threadCount();
+    const int port = startStreaming(320, 180);
+    // Three times every slot, from one address: idle connections and
+    // half-sent requests that would each hold a slot for seconds.
+    const std::string flooder = "127.0.0.2";
+    std::vector<UniqueFd> flood;
+    for (int i = 0; i < 3 * lagwell::ShareServer::kMaxConnections; ++i) {
+        flood.push_back(net::connectTo("127.0.0.1", port, flooder));
+        ASSERT_TRUE(flood.back()) << i;
+        const std::string partial = "GET /live.ts?k=K7Q HTTP/1.0\r\nX-Slow: 1\r\n";
+        if (i % 2 == 1)
+            ::send(flood.back().get(), partial.data(), partial.size(), MSG_NOSIGNAL);
+    }
+
+    // Another address (the LAN one) gets the page and the live stream.
+    EXPECT_EQ(net::get(kLan, port, "/").status, 200);
+    LiveClient viewer;
+    ASSERT_TRUE(viewer.open(port));
+    EXPECT_EQ(viewer.readHead(), kHead);
+    viewer.startReading();
+    EXPECT_TRUE(viewer.waitForBytes(20 * 188));
+    viewer.stopReading();
+    EXPECT_EQ(net::get("127.0.0.3", port, "/").status, 200);
+
+    // The flooder's connections past its share were answered 503 at once.
+    const int beyondShare = int(flood.size()) - lagwell::ShareServer::kMaxConnectionsPerPeer;
+    std::vector<pollfd> waits;
+    for (const auto& fd : flood)
+        waits.push_back({fd.get(), POLLIN, 0});
+    int answered = 0;
+    const auto answerDeadline = Clock::now() + std::chrono::seconds(5);
+    while (answered < beyondShare && Clock::now() < answerDeadline) {
+        ::poll(waits.data(), waits.size(), 100);
+        answered = int(std::count_if(waits.begin(), waits.end(), [](const pollfd& w) { return w.revents != 0; }));
+    }
+    int refused = 0;
+    for (const pollfd& wait : waits)
+        refused += wait.revents != 0 && net::readResponse(wait.fd, 5000).status == 503;
+    EXPECT_EQ(refused, beyondShare);
+
+    m_feeder.stop();
+    m_server->stop();
+    flood.clear();
+    viewer.close();
+    EXPECT_TRUE(net::returnsToCounts(fdsBefore, threadsBefore));
 }
 
 // Collects the counts the viewer handler receives.

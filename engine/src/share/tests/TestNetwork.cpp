@@ -63,11 +63,18 @@ UniqueFd listenOn(int port)
     return fd;
 }
 
-UniqueFd connectTo(const std::string& address, int port)
+UniqueFd connectTo(const std::string& address, int port, const std::string& source)
 {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd)
         return fd;
+    if (!source.empty()) {
+        sockaddr_in local {};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, source.c_str(), &local.sin_addr) != 1
+            || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0)
+            return UniqueFd();
+    }
     sockaddr_in target {};
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<uint16_t>(port));
@@ -129,9 +136,10 @@ HttpResponse readResponse(int fd, int timeoutMs)
     return response;
 }
 
-HttpResponse exchange(const std::string& address, int port, const std::string& raw, int timeoutMs)
+namespace {
+
+HttpResponse exchangeOn(UniqueFd fd, const std::string& raw, int timeoutMs)
 {
-    UniqueFd fd = connectTo(address, port);
     if (!fd)
         return {};
     size_t sent = 0;
@@ -144,9 +152,22 @@ HttpResponse exchange(const std::string& address, int port, const std::string& r
     return readResponse(fd.get(), timeoutMs);
 }
 
+}  // namespace
+
+HttpResponse exchange(const std::string& address, int port, const std::string& raw, int timeoutMs)
+{
+    return exchangeOn(connectTo(address, port), raw, timeoutMs);
+}
+
 HttpResponse get(const std::string& address, int port, const std::string& target)
 {
     return exchange(address, port, "GET " + target + " HTTP/1.0\r\nHost: " + address + "\r\n\r\n");
+}
+
+HttpResponse getFrom(const std::string& source, const std::string& address, int port, const std::string& target,
+                     int timeoutMs)
+{
+    return exchangeOn(connectTo(address, port, source), "GET " + target + " HTTP/1.0\r\n\r\n", timeoutMs);
 }
 
 int threadCount()

@@ -22,7 +22,9 @@ bool addInterface(const std::string& name, const std::string& cidr, std::string*
 
 // A listening TCP socket on the wildcard address, or an invalid fd.
 UniqueFd listenOn(int port);
-UniqueFd connectTo(const std::string& address, int port);
+// Connects to `address`; from the local address `source` when not empty
+// (any 127.0.0.0/8 address, or one of the namespace's own).
+UniqueFd connectTo(const std::string& address, int port, const std::string& source = {});
 
 struct HttpResponse {
     bool complete = false;  // a whole head was read
@@ -39,6 +41,9 @@ HttpResponse readResponse(int fd, int timeoutMs = 15000);
 // Connects, sends `raw` as it stands and reads the response.
 HttpResponse exchange(const std::string& address, int port, const std::string& raw, int timeoutMs = 15000);
 HttpResponse get(const std::string& address, int port, const std::string& target);
+// A GET of `target` from the local address `source`.
+HttpResponse getFrom(const std::string& source, const std::string& address, int port, const std::string& target,
+                     int timeoutMs = 15000);
 
 // Threads of this process, from /proc/self/task.
 int threadCount();
