@@ -503,7 +503,10 @@ void EngineBridge::handleEngineEvent(const lagwell::EngineEvent& event)
         emit cameraRecovered();
         break;
     case Kind::RecordingStarted:
-        setRecordingUiState(Recording);
+        // Queued behind whatever happened since the start: a stop (or an
+        // outcome) already moved the state on and must not be undone.
+        if (m_recordingState == Starting)
+            setRecordingUiState(Recording);
         break;
     case Kind::RecordingSaved:
         setRecordingUiState(Idle);

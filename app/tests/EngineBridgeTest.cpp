@@ -207,6 +207,7 @@ private slots:
 
     void recordingOutcomeEventsEndInIdleBeforeTheirSignal()
     {
+        QTemporaryDir directory;
         EngineBridge bridge;
         SignalLog log(&bridge);
         EngineBridge::RecordingUiState seen = EngineBridge::Recording;
@@ -214,6 +215,10 @@ private slots:
         connect(&bridge, &EngineBridge::recordingFailed, this, [&](const QString&) { seen = bridge.recordingState(); });
         using Kind = lagwell::EngineEvent::Kind;
 
+        // A real start puts the interface in Starting; the engine's own events
+        // stay queued while the test hands the bridge these.
+        QVERIFY(bridge.startRecording(directory.filePath(QStringLiteral("take.mp4")), {}));
+        log.names.clear();
         bridge.handleEngineEvent(engineEvent(Kind::RecordingStarted));
         QCOMPARE(bridge.recordingState(), EngineBridge::Recording);
         bridge.handleEngineEvent(engineEvent(Kind::RecordingStarted));
@@ -226,10 +231,31 @@ private slots:
 
         log.names.clear();
         seen = EngineBridge::Recording;
-        bridge.handleEngineEvent(engineEvent(Kind::RecordingStarted));
+        bridge.pollRecordingState();  // the engine still records
+        QCOMPARE(bridge.recordingState(), EngineBridge::Recording);
         bridge.handleEngineEvent(engineEvent(Kind::RecordingFailed, "disk full"));
         QCOMPARE(seen, EngineBridge::Idle);
         QCOMPARE(log.names, (QStringList {"recordingStateChanged", "recordingStateChanged", "recordingFailed"}));
+    }
+
+    void aStopWhileStartingIsNotUndoneByTheQueuedStartEvent()
+    {
+        QTemporaryDir directory;
+        EngineBridge bridge;
+        QList<int> states;
+        connect(&bridge, &EngineBridge::recordingStateChanged, this,
+                [&] { states.append(static_cast<int>(bridge.recordingState())); });
+        QSignalSpy saved(&bridge, &EngineBridge::recordingSaved);
+        QSignalSpy failed(&bridge, &EngineBridge::recordingFailed);
+
+        QVERIFY(bridge.startRecording(directory.filePath(QStringLiteral("take.mp4")), {}));
+        // The engine's RecordingStarted waits in the event queue; a stop comes
+        // first, as when a camera is lost at that moment.
+        bridge.stopRecording();
+        QCOMPARE(bridge.recordingState(), EngineBridge::Stopping);
+        // No picture is ever composited here: the recording ends without a file.
+        QTRY_COMPARE_WITH_TIMEOUT(saved.size() + failed.size(), 1, 30000);
+        QCOMPARE(states, (QList<int> {EngineBridge::Starting, EngineBridge::Stopping, EngineBridge::Idle}));
     }
 
     void eventsBecomeSignalsOrNothing_data()
@@ -241,6 +267,7 @@ private slots:
         QTest::newRow("session stopped") << 1 << "" << QStringList {};
         QTest::newRow("camera lost") << 2 << "test" << QStringList {"cameraLost"};
         QTest::newRow("camera recovered") << 3 << "test" << QStringList {"cameraRecovered"};
+        QTest::newRow("recording started while idle") << 4 << "" << QStringList {};
         QTest::newRow("viewers while not sharing") << 7 << "3" << QStringList {};
         QTest::newRow("viewers not a number") << 7 << "x" << QStringList {};
         QTest::newRow("error") << 8 << "boom" << QStringList {"error"};

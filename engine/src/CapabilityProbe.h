@@ -39,7 +39,8 @@ public:
 
     // The measurements, each on its own.
     // First H.264 encoder that opens with the picture format the transcoder
-    // gives it; empty when none (libx264 is used then).
+    // gives it; empty when none (libx264 is used then). This and
+    // findHwDecoder keep FFmpeg's log quiet while they try the hardware.
     static std::string findEncoder(bool* vaapiDeviceCreated);
     static bool probeEncoderOpens(const std::string& name);
     static std::string findHwDecoder(bool vaapiDeviceCreated);

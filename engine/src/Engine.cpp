@@ -1,5 +1,6 @@
 #include "Engine.h"
 
+#include "CameraSlot.h"
 #include "CapabilityProbe.h"
 #include "CompositeRecorder.h"
 #include "CompositeSize.h"
@@ -10,10 +11,7 @@
 #include "PanelDraw.h"
 #include "RenderEngine.h"
 #include "ShareServer.h"
-#include "TestPatternSource.h"
-#include "Transcoder.h"
 #include "TripleBuffer.h"
-#include "UvcCapture.h"
 
 #include <array>
 #include <atomic>
@@ -29,8 +27,9 @@
 #include <thread>
 
 // Lock order: the session lock, then the panel lock, then a triple buffer's
-// lock. The overlay lock and the event
-// lock are innermost; no handler runs under the event lock.
+// lock. The capabilities, overlay and event locks are innermost. No event
+// handler runs under an engine lock, and no engine lock is held while a
+// thread that may raise events (capture, recovery) is joined.
 
 namespace lagwell {
 namespace {
@@ -40,18 +39,15 @@ constexpr int64_t kDefaultWindowMs = 60000;
 constexpr int64_t kHealthyWithinMs = 1500;
 constexpr int kCaptureFps = 30;
 
-CaptureRequest defaultRequest()
+int64_t windowMsFor(int32_t bufferSeconds)
 {
-    CaptureRequest request;
-    request.width = 1280;
-    request.height = 720;
-    request.fps = kCaptureFps;
-    return request;
+    return bufferSeconds < 1 ? kDefaultWindowMs : int64_t {bufferSeconds} * 1000;
 }
 
-bool isTestPatternId(const std::string& id)
+// The camera slot a panel's `source` reads while `cameras` are active.
+int slotForSource(int32_t source, int cameras)
 {
-    return id == "test" || id.rfind("test:", 0) == 0;
+    return source >= 0 && source < cameras ? source : 0;
 }
 
 int64_t systemNowMs()
@@ -73,16 +69,6 @@ int64_t steadyNowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-std::string fourccText(uint32_t fourcc)
-{
-    std::string text;
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((fourcc >> (8 * i)) & 0xFF);
-        text.push_back(c >= 32 && c < 127 ? c : '?');
-    }
-    return text;
 }
 
 // Opened once a recording's RecordingStarted has been raised; its completion
@@ -120,6 +106,9 @@ struct PanelState {
 
 struct Engine::Impl {
     V4l2Io* v4l2 = nullptr;  // null: the kernel's interface
+
+    mutable std::mutex capabilitiesMutex;
+    // guards: capabilities, probed
     Capabilities capabilities;
     bool probed = false;
 
@@ -130,14 +119,12 @@ struct Engine::Impl {
     std::atomic<bool> running {false};  // written under sessionMutex
 
     mutable std::mutex sessionMutex;
-    // guards: activeCameras, config, the slot arrays
+    // guards: activeCameras, config, slots. Only the controlling thread and
+    // the recovery thread (which it joins before touching a slot) replace a
+    // slot's parts, so either may use them outside the lock.
     int activeCameras = 0;
     SessionConfig config;
-    std::array<std::unique_ptr<CaptureSource>, kMaxCameras> sources;
-    std::array<std::unique_ptr<Transcoder>, kMaxCameras> transcoders;
-    std::array<std::shared_ptr<FrameRing>, kMaxCameras> rings;
-    std::array<CaptureRequest, kMaxCameras> requests {defaultRequest(), defaultRequest()};
-    std::array<std::function<void(EncodedFrame&&)>, kMaxCameras> frameCallbacks;
+    std::array<CameraSlot, kMaxCameras> slots;
 
     std::atomic<bool> recoveryRunning {false};
     std::thread recoveryThread;  // GUI thread starts and joins it
@@ -161,11 +148,13 @@ struct Engine::Impl {
     CompositeRecorder recorder;
 
     void emit(EngineEvent::Kind kind, std::string text);
-    bool startCamera(int slot, const CaptureRequest& request, std::string* error);
-    void stopCamera(int slot);
+    Capabilities capabilitiesCopy() const;
+    // Starts the camera of `request` into the empty `slot`; no lock held.
+    bool startCamera(const CaptureRequest& request, int64_t windowMs, CameraSlot* slot, std::string* error);
     void startRecoveryThread();
     void stopRecoveryThread();
     void recoveryLoop();
+    void restartStoppedCameras();
     std::shared_ptr<FrameRing> ringForSourceLocked(int32_t source) const;
     void forgetDestroyedPanels();
     void computeCompositeSize(int32_t* width, int32_t* height) const;
@@ -189,120 +178,18 @@ void Engine::Impl::emit(EngineEvent::Kind kind, std::string text)
     handler(event);
 }
 
-bool Engine::Impl::startCamera(int slot, const CaptureRequest& request, std::string* error)
+Capabilities Engine::Impl::capabilitiesCopy() const
 {
-    const int64_t windowMs = config.bufferSeconds < 1 ? kDefaultWindowMs : int64_t {config.bufferSeconds} * 1000;
-    auto ring = std::make_shared<FrameRing>(windowMs);
-
-    std::unique_ptr<CaptureSource> source;
-    if (isTestPatternId(request.deviceId))
-        source = std::make_unique<TestPatternSource>();
-    else if (v4l2)
-        source = std::make_unique<UvcCapture>(*v4l2);
-    else
-        source = std::make_unique<UvcCapture>();
-    CaptureSource* sourcePtr = source.get();
-
-    CaptureRequest working = request;
-    std::unique_ptr<Transcoder> transcoder;
-    if (capabilities.useH264Transcode) {
-        transcoder = std::make_unique<Transcoder>();
-        const std::string encoder = capabilities.encoderName.empty() ? "libx264" : capabilities.encoderName;
-        Transcoder* transcoderPtr = transcoder.get();
-        std::weak_ptr<FrameRing> weakRing = ring;
-        auto onEncoded = [weakRing, transcoderPtr](EncodedFrame&& frame) {
-            auto target = weakRing.lock();
-            if (!target)
-                return;
-            const bool keyframe = frame.keyframe;
-            target->add(std::move(frame));
-            if (keyframe) {
-                std::vector<uint8_t> config = transcoderPtr->codecConfig();
-                if (!config.empty())
-                    target->setStream(kFourccH264, target->width(), target->height(), std::move(config));
-            }
-        };
-        std::string transcoderError;
-        if (transcoder->start(kFourccMjpeg, request.width, request.height, request.fps, encoder, onEncoded,
-                              &transcoderError)) {
-            ring->setStream(kFourccH264, request.width, request.height, {});
-            working.preferredFourcc = kFourccMjpeg;
-        } else {
-            // Better a direct stream than no camera at all.
-            LW_LOG_WARN("Engine: transcoder failed for '%s' (%s); using the camera's own stream",
-                        request.deviceId.c_str(), transcoderError.c_str());
-            transcoder.reset();
-        }
-    }
-
-    // The capture thread routes each frame by what the camera actually
-    // delivers: only MJPEG goes through the transcoder.
-    Transcoder* transcoderPtr = transcoder.get();
-    std::weak_ptr<FrameRing> weakRing = ring;
-    std::function<void(EncodedFrame&&)> onFrame = [weakRing, sourcePtr, transcoderPtr](EncodedFrame&& frame) {
-        const uint32_t fourcc = sourcePtr->negotiatedFourcc();
-        if (transcoderPtr && fourcc == kFourccMjpeg) {
-            transcoderPtr->feed(frame);
-            return;
-        }
-        auto target = weakRing.lock();
-        if (!target)
-            return;
-        const bool keyframe = frame.keyframe;
-        target->add(std::move(frame));
-        if (fourcc == kFourccH264 && keyframe) {
-            std::vector<uint8_t> config = sourcePtr->codecConfig();
-            if (!config.empty())
-                target->setStream(kFourccH264, sourcePtr->negotiatedWidth(), sourcePtr->negotiatedHeight(),
-                                  std::move(config));
-        }
-    };
-
-    const std::string deviceId = request.deviceId;
-    source->setLostHandler([this, deviceId] { emit(EngineEvent::Kind::CameraLost, deviceId); });
-
-    std::string sourceError;
-    if (!source->start(working, onFrame, &sourceError)) {
-        if (transcoder)
-            transcoder->stop();
-        if (error)
-            *error = sourceError;
-        return false;
-    }
-
-    const bool transcoded = transcoder && source->negotiatedFourcc() == kFourccMjpeg;
-    if (transcoder && !transcoded) {
-        LW_LOG_WARN("Engine: camera '%s' delivers %s, not MJPEG; storing it without transcoding",
-                    request.deviceId.c_str(), fourccText(source->negotiatedFourcc()).c_str());
-    }
-    if (!transcoded) {
-        // The capture thread may already have stored the first keyframe's
-        // parameter sets: keep whatever the source has seen.
-        ring->setStream(source->negotiatedFourcc(), source->negotiatedWidth(), source->negotiatedHeight(),
-                        source->codecConfig());
-    }
-
-    requests[static_cast<size_t>(slot)] = working;
-    frameCallbacks[static_cast<size_t>(slot)] = onFrame;
-    // The old source goes before the old transcoder it may feed.
-    sources[static_cast<size_t>(slot)] = std::move(source);
-    transcoders[static_cast<size_t>(slot)] = std::move(transcoder);
-    rings[static_cast<size_t>(slot)] = std::move(ring);
-    return true;
+    std::lock_guard lock(capabilitiesMutex);
+    return capabilities;
 }
 
-void Engine::Impl::stopCamera(int slot)
+bool Engine::Impl::startCamera(const CaptureRequest& request, int64_t windowMs, CameraSlot* slot,
+                               std::string* error)
 {
-    const size_t i = static_cast<size_t>(slot);
-    if (sources[i])
-        sources[i]->stop();
-    if (transcoders[i])
-        transcoders[i]->stop();
-    sources[i].reset();
-    transcoders[i].reset();
-    rings[i].reset();
-    frameCallbacks[i] = nullptr;
-    requests[i] = defaultRequest();
+    const std::string deviceId = request.deviceId;
+    return slot->start(request, windowMs, capabilitiesCopy(), v4l2,
+                       [this, deviceId] { emit(EngineEvent::Kind::CameraLost, deviceId); }, error);
 }
 
 void Engine::Impl::startRecoveryThread()
@@ -335,29 +222,66 @@ void Engine::Impl::recoveryLoop()
         }
         if (!recoveryRunning.load())
             return;
+        restartStoppedCameras();
+    }
+}
+
+void Engine::Impl::restartStoppedCameras()
+{
+    // A slot keeps its place in the array, and only this thread or the
+    // controlling thread (after joining this one) replaces what it holds.
+    std::vector<std::pair<int, CameraSlot*>> stopped;
+    int64_t windowMs = kDefaultWindowMs;
+    {
         std::lock_guard lock(sessionMutex);
         if (!running.load())
-            continue;
-        for (int slot = 0; slot < activeCameras; ++slot) {
-            const size_t i = static_cast<size_t>(slot);
-            if (!sources[i] || sources[i]->isRunning())
-                continue;
-            std::string ignored;
-            if (sources[i]->start(requests[i], frameCallbacks[i], &ignored)) {
-                LW_LOG_INFO("Engine: camera '%s' recovered", requests[i].deviceId.c_str());
-                emit(EngineEvent::Kind::CameraRecovered, requests[i].deviceId);
-            }
+            return;
+        windowMs = windowMsFor(config.bufferSeconds);
+        for (int i = 0; i < activeCameras; ++i) {
+            CameraSlot& slot = slots[static_cast<size_t>(i)];
+            if (slot.hasStopped())
+                stopped.emplace_back(i, &slot);
         }
+    }
+
+    // Restarting joins the ended capture thread, which may still be in its
+    // CameraLost handler: no lock is held here.
+    for (const auto& [index, slot] : stopped) {
+        const std::string deviceId = slot->request().deviceId;
+        const CameraSlot::Restart outcome = slot->restart();
+        if (outcome == CameraSlot::Restart::StillAway)
+            continue;  // the next pass tries again
+        if (outcome == CameraSlot::Restart::OtherStream) {
+            // Another camera on the same port: a ring of its own, and the
+            // panels reading this slot follow it.
+            CameraSlot fresh;
+            std::string error;
+            if (!startCamera(slot->request(), windowMs, &fresh, &error))
+                continue;  // the old source stays stopped; the next pass tries again
+            CameraSlot old;
+            {
+                // Both assignments find an empty slot: nothing stops under the lock.
+                std::lock_guard lock(sessionMutex);
+                old = std::move(*slot);
+                *slot = std::move(fresh);
+                std::lock_guard panelLock(panelMutex);
+                for (auto& entry : panels) {
+                    if (slotForSource(entry.second->params.source, activeCameras) == index)
+                        entry.second->decoder->setRing(slot->ring());
+                }
+            }
+            old.release();
+        }
+        LW_LOG_INFO("Engine: camera '%s' recovered", deviceId.c_str());
+        emit(EngineEvent::Kind::CameraRecovered, deviceId);
     }
 }
 
 std::shared_ptr<FrameRing> Engine::Impl::ringForSourceLocked(int32_t source) const
 {
-    if (source >= 0 && source < activeCameras)
-        return rings[static_cast<size_t>(source)];
-    if (activeCameras > 0)
-        return rings[0];
-    return nullptr;
+    if (activeCameras == 0)
+        return nullptr;
+    return slots[static_cast<size_t>(slotForSource(source, activeCameras))].ring();
 }
 
 void Engine::Impl::forgetDestroyedPanels()
@@ -384,7 +308,7 @@ void Engine::Impl::computeCompositeSize(int32_t* width, int32_t* height) const
         for (const auto& entry : panels)
             rects.push_back(entry.second->lastRect);
     }
-    const CompositeSize size = compositeSizeFor(rects, tier, capabilities.maxCaptureHeight);
+    const CompositeSize size = compositeSizeFor(rects, tier, capabilitiesCopy().maxCaptureHeight);
     *width = size.width;
     *height = size.height;
 }
@@ -458,20 +382,28 @@ Capabilities Engine::probe()
 
 void Engine::setCapabilities(const Capabilities& capabilities)
 {
+    std::lock_guard lock(m_impl->capabilitiesMutex);
     m_impl->capabilities = capabilities;
     m_impl->probed = true;
 }
 
 Capabilities Engine::capabilities() const
 {
-    return m_impl->capabilities;
+    return m_impl->capabilitiesCopy();
 }
 
 void Engine::startSession(const SessionConfig& config)
 {
     Impl& d = *m_impl;
-    if (!d.probed) {
-        d.capabilities = probe();
+    bool probed = false;
+    {
+        std::lock_guard lock(d.capabilitiesMutex);
+        probed = d.probed;
+    }
+    if (!probed) {
+        Capabilities probedNow = probe();
+        std::lock_guard lock(d.capabilitiesMutex);
+        d.capabilities = std::move(probedNow);
         d.probed = true;
     }
     if (d.running.load())
@@ -482,7 +414,7 @@ void Engine::startSession(const SessionConfig& config)
         throw std::runtime_error("No camera specified in SessionConfig");
     const int cameras = requested > kMaxCameras ? kMaxCameras : static_cast<int>(requested);
 
-    const int base = std::max(d.capabilities.maxCaptureHeight, 720);
+    const int base = std::max(d.capabilitiesCopy().maxCaptureHeight, 720);
     int width = 1280;
     int height = 720;
     if (config.resolutionTier == 1 || config.resolutionTier == 2) {
@@ -496,8 +428,13 @@ void Engine::startSession(const SessionConfig& config)
         height = 720;
     }
 
-    std::lock_guard sessionLock(d.sessionMutex);
-    d.config = config;
+    {
+        std::lock_guard lock(d.sessionMutex);
+        d.config = config;
+    }
+    // Cameras start outside the session lock: a failure stops the ones
+    // already started, which joins their capture threads.
+    std::array<CameraSlot, kMaxCameras> started;
     for (int slot = 0; slot < cameras; ++slot) {
         CaptureRequest request;
         request.deviceId = config.cameraIds[static_cast<size_t>(slot)];
@@ -506,39 +443,52 @@ void Engine::startSession(const SessionConfig& config)
         request.fps = kCaptureFps;
         request.preferredFourcc = 0;
         std::string error;
-        if (!d.startCamera(slot, request, &error)) {
-            for (int k = 0; k < slot; ++k)
-                d.stopCamera(k);
+        if (!d.startCamera(request, windowMsFor(config.bufferSeconds), &started[static_cast<size_t>(slot)], &error)) {
+            for (CameraSlot& done : started)
+                done.release();
             throw std::runtime_error("Failed to start camera " + std::to_string(slot) + ": " + error);
         }
     }
-    d.activeCameras = cameras;
-    d.running.store(true);
+
+    std::array<CameraSlot, kMaxCameras> previous;  // empty unless a handler started a session meanwhile
     {
+        std::lock_guard sessionLock(d.sessionMutex);
+        previous.swap(d.slots);
+        d.slots.swap(started);
+        d.activeCameras = cameras;
+        d.running.store(true);
         std::lock_guard panelLock(d.panelMutex);
         for (auto& entry : d.panels) {
-            const int32_t source = entry.second->params.source;
-            const size_t slot = (source >= 0 && source < cameras) ? static_cast<size_t>(source) : 0;
-            entry.second->decoder->setRing(d.rings[slot]);
+            const int slot = slotForSource(entry.second->params.source, cameras);
+            entry.second->decoder->setRing(d.slots[static_cast<size_t>(slot)].ring());
         }
     }
+    for (CameraSlot& slot : previous)
+        slot.release();
     d.startRecoveryThread();
-    d.emit(EngineEvent::Kind::SessionStarted, {});  // under the session lock, as documented
+    d.emit(EngineEvent::Kind::SessionStarted, {});
 }
 
 void Engine::stopSession()
 {
     Impl& d = *m_impl;
-    // The recovery thread takes the session lock: join it before taking it.
+    // The recovery thread restarts cameras: it is joined before any slot is
+    // touched.
     d.stopRecoveryThread();
-    std::lock_guard lock(d.sessionMutex);
-    if (!d.running.load())
-        return;
-    for (int slot = 0; slot < d.activeCameras; ++slot)
-        d.stopCamera(slot);
-    d.activeCameras = 0;
-    d.running.store(false);
-    d.emit(EngineEvent::Kind::SessionStopped, {});  // under the session lock, as documented
+    std::array<CameraSlot, kMaxCameras> stopped;
+    {
+        std::lock_guard lock(d.sessionMutex);
+        if (!d.running.load())
+            return;
+        stopped.swap(d.slots);
+        d.activeCameras = 0;
+        d.running.store(false);
+    }
+    // Joins the capture threads, which may be inside an event handler that
+    // calls back into the engine: no lock is held.
+    for (CameraSlot& slot : stopped)
+        slot.release();
+    d.emit(EngineEvent::Kind::SessionStopped, {});
 }
 
 bool Engine::isSessionRunning() const
@@ -554,7 +504,7 @@ bool Engine::isSessionHealthy() const
     std::lock_guard lock(d.sessionMutex);
     const int64_t nowMs = systemNowMs();
     for (int slot = 0; slot < d.activeCameras; ++slot) {
-        const auto& ring = d.rings[static_cast<size_t>(slot)];
+        const auto& ring = d.slots[static_cast<size_t>(slot)].ring();
         if (!ring)
             continue;
         const int64_t newest = ring->newestWallMs();
@@ -570,11 +520,11 @@ EngineStats Engine::stats() const
     EngineStats stats;
     {
         std::lock_guard lock(d.sessionMutex);
-        for (int slot = 0; slot < d.activeCameras; ++slot) {
-            const size_t i = static_cast<size_t>(slot);
-            stats.cameraFps.push_back(d.sources[i] ? d.sources[i]->measuredFps() : 0.0);
-            stats.ringFrames.push_back(d.rings[i] ? d.rings[i]->count() : 0);
-            stats.ringBytes += d.rings[i] ? d.rings[i]->bytes() : 0;
+        for (int i = 0; i < d.activeCameras; ++i) {
+            const CameraSlot& slot = d.slots[static_cast<size_t>(i)];
+            stats.cameraFps.push_back(slot.measuredFps());
+            stats.ringFrames.push_back(slot.ring() ? slot.ring()->count() : 0);
+            stats.ringBytes += slot.ring() ? slot.ring()->bytes() : 0;
         }
     }
     stats.panelDrawsPerSecond = d.renderer.panelDrawFps();
@@ -590,11 +540,12 @@ int Engine::createPanel()
     {
         std::lock_guard lock(d.sessionMutex);
         if (d.activeCameras > 0)
-            ring = d.rings[0];
+            ring = d.slots[0].ring();
     }
     state->decoder = std::make_unique<PanelDecoder>(ring, state->buffer);
-    if (!d.capabilities.hwDecoder.empty())
-        state->decoder->setHardwareDecoder(d.capabilities.hwDecoder);
+    const std::string hwDecoder = d.capabilitiesCopy().hwDecoder;
+    if (!hwDecoder.empty())
+        state->decoder->setHardwareDecoder(hwDecoder);
     state->decoder->start();
 
     std::lock_guard lock(d.panelMutex);

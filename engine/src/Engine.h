@@ -41,9 +41,13 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // Any thread. The handler is called on the raising thread, never under the
-    // event lock; SessionStarted, SessionStopped and CameraRecovered arrive
-    // while the session lock is held, so it must not call session operations.
+    // Any thread. The handler is called on the raising thread with no engine
+    // lock held: it may call every query and the panel operations. The
+    // operations that join engine threads (startSession, stopSession,
+    // stopSharing, destruction) are for the controlling thread; call them from
+    // a handler only when it runs there (SessionStarted, SessionStopped,
+    // RecordingStarted), never from a capture, recovery, recorder or share
+    // thread.
     void setEventHandler(std::function<void(const EngineEvent&)> handler);
 
     // The capability probe; touches no engine state. Any thread.

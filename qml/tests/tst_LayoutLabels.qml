@@ -36,7 +36,7 @@ TestCase {
             { tag: "fr", labels: ["1 écran", "2 côte à côte", "2 superposés", "3 — 2 en haut", "3 — 1 en haut", "3 en ligne", "4 écrans"] },
             { tag: "de", labels: ["1 Bildschirm", "2 nebeneinander", "2 übereinander", "3 — 2 oben", "3 — 1 oben", "3 in einer Reihe", "4 Bildschirme"] },
             { tag: "es", labels: ["1 pantalla", "2 lado a lado", "2 apiladas", "3 — 2 arriba", "3 — 1 arriba", "3 en fila", "4 pantallas"] },
-            { tag: "it", labels: ["1 schermo", "2 affiancati", "2 sovrapposti", "3 — 2 sopra", "3 — 1 sopra", "3 in fila", "4 schermi"] },
+            { tag: "it", labels: ["1 schermo", "2 affiancati", "2 in colonna", "3 — 2 sopra", "3 — 1 sopra", "3 in fila", "4 schermi"] },
             { tag: "nl", labels: ["1 scherm", "2 naast elkaar", "2 boven elkaar", "3 — 2 boven", "3 — 1 boven", "3 op een rij", "4 schermen"] }
         ]
     }

@@ -59,6 +59,11 @@ bool SystemV4l2Io::listDirectory(const std::string& directory, std::vector<std::
     return true;
 }
 
+uid_t SystemV4l2Io::effectiveUserId()
+{
+    return ::geteuid();
+}
+
 bool SystemV4l2Io::findGroup(const char* name, gid_t* gid)
 {
     // getgrnam_r with a growing buffer: getgrnam's static record is not

@@ -17,6 +17,7 @@ public:
     int munmap(void* address, size_t length) override;
     int poll(pollfd* fds, nfds_t count, int timeoutMs) override;
     bool listDirectory(const std::string& directory, std::vector<std::string>* names) override;
+    uid_t effectiveUserId() override;
     bool findGroup(const char* name, gid_t* gid) override;
     gid_t effectiveGroupId() override;
     int supplementaryGroups(int capacity, gid_t* list) override;

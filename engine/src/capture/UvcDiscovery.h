@@ -19,7 +19,8 @@ public:
     static std::vector<CameraInfo> enumerate(V4l2Io& io);
     static std::string resolveDevice(V4l2Io& io, const std::string& id);
 
-    // Member of the "video" group (or no such group exists).
+    // Member of the "video" group (or no such group exists), or root, who
+    // opens the device nodes without it.
     static bool isInVideoGroup(V4l2Io& io);
     // The four bytes, lowest first, up to the first zero byte.
     static std::string fourccName(uint32_t fourcc);

@@ -31,7 +31,9 @@ public:
     // with errno set when the directory cannot be opened.
     virtual bool listDirectory(const std::string& directory, std::vector<std::string>* names) = 0;
 
-    // The group database: getgrnam, getegid, getgroups.
+    // The process's identity: geteuid, and the group database: getgrnam,
+    // getegid, getgroups.
+    virtual uid_t effectiveUserId() = 0;
     virtual bool findGroup(const char* name, gid_t* gid) = 0;
     virtual gid_t effectiveGroupId() = 0;
     virtual int supplementaryGroups(int capacity, gid_t* list) = 0;

@@ -103,6 +103,18 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
         m_queue.clear();
     }
 
+    // Creates the container and the file; on failure nothing is left open.
+    std::string writerError;
+    if (!m_writer.open(path, width, height, &writerError)) {
+        if (error)
+            *error = writerError;
+        return false;
+    }
+
+    // The microphone starts here: its clock and the pictures' (from the first
+    // one submitted after this returns) begin together.
+    const bool hasSound = startAudio();
+
     Encoder::Config config;
     config.width = width;
     config.height = height;
@@ -111,33 +123,13 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
         static_cast<int64_t>(static_cast<double>(int64_t(width) * height * effectiveFps) * kBitsPerPixel);
     config.gopSize = effectiveFps;
     config.lowLatency = true;
-    std::string encoderError;
-    if (!m_encoder.open(config, &encoderError)) {
-        if (error)
-            *error = "Could not open a video encoder: " + encoderError;
-        return false;
-    }
-
-    // Creates the container and the file; on failure nothing is left open.
-    std::string writerError;
-    if (!m_writer.open(path, width, height, &writerError)) {
-        m_encoder.close();
-        if (error)
-            *error = writerError;
-        return false;
-    }
-
-    const bool hasSound = startAudio();
-    LW_LOG_INFO("CompositeRecorder: recording %dx%d at %d fps with %s%s into '%s'", width, height, fps,
-                m_encoder.name().c_str(), hasSound ? " and sound" : ", no sound", path.c_str());
-
     {
         std::lock_guard<std::mutex> lock(m_controlMutex);
         m_onFinished = std::move(onFinished);
         m_stopDeadlineNs = 0;
         m_state.store(kRecording);
     }
-    m_worker = std::thread([this, path] { run(path); });
+    m_worker = std::thread([this, path, config, hasSound] { run(path, config, hasSound); });
     return true;
 }
 
@@ -220,10 +212,20 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
     m_queueCv.notify_all();
 }
 
-void CompositeRecorder::run(std::string path)
+void CompositeRecorder::run(std::string path, Encoder::Config config, bool hasSound)
 {
     pthread_setname_np(pthread_self(), "tvx-rec");
     const Encoder::AuCallback onAu = [this](const Encoder::EncodedAU& au) { onVideoAu(au); };
+
+    // The slow part of a start (trying the encoders) happens here, not on the
+    // caller's thread; pictures queue meanwhile.
+    std::string encoderError;
+    if (m_encoder.open(config, &encoderError)) {
+        LW_LOG_INFO("CompositeRecorder: recording %dx%d at %d fps with %s%s into '%s'", config.width, config.height,
+                    config.fps, m_encoder.name().c_str(), hasSound ? " and sound" : ", no sound", path.c_str());
+    } else {
+        m_writer.keepError("Could not open a video encoder: " + encoderError);  // ends the recording below
+    }
 
     for (;;) {
         std::optional<QueuedFrame> frame;

@@ -72,11 +72,14 @@ public:
     // Render thread: the state is Recording or Stopping.
     bool active() const override;
 
-    // GUI thread: begins a recording into `path`. False with one sentence in
-    // `error` when a recording is in progress (also when called from a
-    // completion, whose worker is still running) or when the encoder or the
-    // file cannot be opened; then nothing stays open and no completion will
-    // come. Without a microphone the recording is video only.
+    // GUI thread: begins a recording into `path` and returns without waiting
+    // for the encoder, which is opened on the worker. False with one
+    // sentence in `error` when a recording is in progress (also when called
+    // from a completion, whose worker is still running) or when the file
+    // cannot be opened; then nothing stays open and no completion will come.
+    // An encoder that cannot be opened ends the recording at once: its
+    // completion gets "Could not open a video encoder: " and the reasons.
+    // Without a microphone the recording is video only.
     bool start(const std::string& path, int32_t width, int32_t height, int32_t fps, std::string* error = nullptr);
     bool start(const std::string& path, int32_t width, int32_t height, int32_t fps, Completion onFinished,
                std::string* error = nullptr);
@@ -106,7 +109,7 @@ private:
         int64_t ptsUs = 0;        // rebased: the recording's first picture is 0
     };
 
-    void run(std::string path);
+    void run(std::string path, Encoder::Config config, bool hasSound);
     void finish(const std::string& path);
     void endNowLocked();
     bool startAudio();  // false: the recording has no sound
@@ -142,7 +145,7 @@ private:
     std::atomic<int64_t> m_framesEncoded {0};
     std::atomic<int64_t> m_framesDropped {0};
 
-    Encoder m_encoder;  // worker only while a recording runs; GUI thread in start()
+    Encoder m_encoder;  // worker only
     AudioCapture m_audio;
 
     std::mutex m_audioMutex;

@@ -11,6 +11,8 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace lagwell {
 namespace {
@@ -35,6 +37,37 @@ constexpr int kFrameAlign = 32;
 // Largest side accepted; keeps every buffer size far from overflow.
 constexpr int32_t kMaxSide = 16384;
 constexpr int64_t kMinBitRate = 1000;
+
+// Hardware candidates that would not open, with the reason, for the rest of
+// the run: on a machine without them every recording and share start would
+// try them again, at tens of milliseconds each time. The software encoder is
+// always tried.
+std::mutex g_unusableMutex;
+// guards: g_unusable
+std::map<std::string, std::string> g_unusable;
+
+bool isHardware(const Candidate& candidate)
+{
+    return std::strcmp(candidate.name, "libx264") != 0;
+}
+
+// The reason a hardware candidate failed earlier in this run, or empty.
+std::string knownFailure(const Candidate& candidate)
+{
+    if (!isHardware(candidate))
+        return {};
+    std::lock_guard lock(g_unusableMutex);
+    const auto it = g_unusable.find(candidate.name);
+    return it == g_unusable.end() ? std::string() : it->second;
+}
+
+void rememberFailure(const Candidate& candidate, const std::string& reason)
+{
+    if (!isHardware(candidate))
+        return;
+    std::lock_guard lock(g_unusableMutex);
+    g_unusable.emplace(candidate.name, reason);
+}
 
 int32_t evenDown(int32_t value)
 {
@@ -231,12 +264,17 @@ bool Encoder::open(const Config& config, std::string* error)
 
     std::string failures;
     for (const Candidate& candidate : kCandidates) {
-        std::string reason;
-        std::unique_ptr<Impl> impl = Impl::build(candidate, config, reason);
-        if (impl) {
-            m_impl = std::move(impl);
-            m_name = candidate.name;
-            return true;
+        std::string reason = knownFailure(candidate);
+        if (!reason.empty()) {
+            reason = "failed earlier in this run: " + reason;
+        } else {
+            std::unique_ptr<Impl> impl = Impl::build(candidate, config, reason);
+            if (impl) {
+                m_impl = std::move(impl);
+                m_name = candidate.name;
+                return true;
+            }
+            rememberFailure(candidate, reason);
         }
         if (!failures.empty())
             failures += "; ";

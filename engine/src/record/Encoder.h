@@ -41,8 +41,10 @@ public:
 
     // Closes whatever was open, then tries "h264_vaapi", "h264_nvenc",
     // "h264_v4l2m2m" and "libx264" in that order and keeps the first that
-    // opens. On failure the encoder is closed and `error` names every
-    // candidate with its reason; on success `error` is left untouched.
+    // opens. A hardware candidate that failed once is not tried again in
+    // this process (any thread). On failure the encoder is closed and
+    // `error` names every candidate with its reason; on success `error` is
+    // left untouched.
     bool open(const Config& config, std::string* error = nullptr);
 
     // Encodes one picture whose rows run bottom-up (`strideBytes` apart, at

@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 using lagwell::CameraInfo;
 using lagwell::Capabilities;
 using lagwell::CapabilityProbe;
@@ -136,6 +140,17 @@ TEST(CapabilityProbeTest, thisMachineHasNoHardwareEncoderOrDecoder)
     EXPECT_FALSE(CapabilityProbe::probeEncoderOpens("h264_vaapi"));
     // The software encoder the transcoder falls back to does open.
     EXPECT_TRUE(CapabilityProbe::probeEncoderOpens("libx264"));
+}
+
+TEST(CapabilityProbeTest, hardwareThatIsNotThereIsTriedWithoutAWord)
+{
+    const int levelBefore = av_log_get_level();
+    LogCapture log;
+    bool vaapiDeviceCreated = true;
+    EXPECT_EQ(CapabilityProbe::findEncoder(&vaapiDeviceCreated), "");
+    EXPECT_EQ(CapabilityProbe::findHwDecoder(vaapiDeviceCreated), "");
+    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(av_log_get_level(), levelBefore);
 }
 
 TEST(CapabilityProbeTest, cpuBenchmarkMeasuresSomething)

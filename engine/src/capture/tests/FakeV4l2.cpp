@@ -80,6 +80,12 @@ void FakeV4l2::setGroups(bool videoGroupExists, gid_t videoGid, gid_t effectiveG
     m_supplementary = std::move(supplementary);
 }
 
+void FakeV4l2::setEffectiveUserId(uid_t uid)
+{
+    std::lock_guard lock(m_mutex);
+    m_effectiveUid = uid;
+}
+
 void FakeV4l2::pushFrame(const std::string& node, std::vector<uint8_t> data, std::optional<timeval> timestamp,
                          uint32_t flags, std::optional<uint32_t> bytesUsed)
 {
@@ -132,6 +138,30 @@ void FakeV4l2::replug(const std::string& node)
     n->present = true;
     n->script.clear();
     n->pendingDequeueErrno = 0;
+    m_changed.notify_all();
+}
+
+void FakeV4l2::replug(const std::string& node, FakeCameraConfig replacement)
+{
+    std::lock_guard lock(m_mutex);
+    Node* n = nodeLocked(node);
+    replacement.node = n->config.node;
+    n->config = std::move(replacement);
+    n->fourcc = 0;
+    n->width = 0;
+    n->height = 0;
+    if (!n->config.formats.empty()) {
+        n->fourcc = n->config.formats[0].fourcc;
+        if (!n->config.formats[0].sizes.empty()) {
+            n->width = n->config.formats[0].sizes[0].width;
+            n->height = n->config.formats[0].sizes[0].height;
+        }
+    }
+    n->present = true;
+    n->script.clear();
+    n->pendingDequeueErrno = 0;
+    n->persistentPollErrno = 0;
+    n->nextAutoNs = 0;
     m_changed.notify_all();
 }
 
@@ -654,6 +684,12 @@ bool FakeV4l2::listDirectory(const std::string& directory, std::vector<std::stri
         if (node->present)
             names->push_back(node->config.node);
     return true;
+}
+
+uid_t FakeV4l2::effectiveUserId()
+{
+    std::lock_guard lock(m_mutex);
+    return m_effectiveUid;
 }
 
 bool FakeV4l2::findGroup(const char* name, gid_t* gid)

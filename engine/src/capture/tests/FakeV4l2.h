@@ -71,6 +71,7 @@ public:
     void addOtherEntry(const std::string& name);  // a /dev entry that is not a node
     void setDevUnreadable(int errorNumber);
     void setGroups(bool videoGroupExists, gid_t videoGid, gid_t effectiveGid, std::vector<gid_t> supplementary);
+    void setEffectiveUserId(uid_t uid);  // 1000 unless set
 
     // The script of a node, played by poll in order.
     void pushFrame(const std::string& node, std::vector<uint8_t> data, std::optional<timeval> timestamp = {},
@@ -81,6 +82,9 @@ public:
     void pushUnplug(const std::string& node);
     void setPersistentPollError(const std::string& node, int errorNumber);
     void replug(const std::string& node);
+    // Another camera appears on the node's port: same node name, the
+    // replacement's formats, frames and faults.
+    void replug(const std::string& node, FakeCameraConfig replacement);
 
     // Observations.
     bool waitScriptDone(const std::string& node, int timeoutMs);
@@ -100,6 +104,7 @@ public:
     int munmap(void* address, size_t length) override;
     int poll(pollfd* fds, nfds_t count, int timeoutMs) override;
     bool listDirectory(const std::string& directory, std::vector<std::string>* names) override;
+    uid_t effectiveUserId() override;
     bool findGroup(const char* name, gid_t* gid) override;
     gid_t effectiveGroupId() override;
     int supplementaryGroups(int capacity, gid_t* list) override;
@@ -164,6 +169,7 @@ private:
     std::vector<Buffer> m_orphans;
     int m_nextFd = 1000;
     int m_devErrno = 0;
+    uid_t m_effectiveUid = 1000;
     bool m_videoGroupExists = true;
     gid_t m_videoGid = 44;
     gid_t m_effectiveGid = 44;

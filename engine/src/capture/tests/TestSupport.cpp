@@ -28,6 +28,29 @@ std::vector<uint8_t> makeJpeg(int width, int height, int64_t frameIndex, int qua
     return std::vector<uint8_t>(jpeg, jpeg + size);
 }
 
+std::vector<uint8_t> makeColourJpeg(int width, int height, uint8_t r, uint8_t g, uint8_t b)
+{
+    constexpr int kNoiseRows = 16;
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    uint32_t noise = 12345;
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+        const bool inBand = i / 3 < static_cast<size_t>(width) * kNoiseRows;
+        for (size_t c = 0; c < 3; ++c) {
+            noise = noise * 1664525u + 1013904223u;
+            rgb[i + c] = inBand ? static_cast<uint8_t>(noise >> 24) : (c == 0 ? r : c == 1 ? g : b);
+        }
+    }
+    TjHandlePtr handle(tjInitCompress());
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    const int rc = tjCompress2(handle.get(), rgb.data(), width, width * 3, height, TJPF_RGB, &jpeg, &size,
+                               TJSAMP_420, 90, TJFLAG_FASTDCT);
+    TjBufferPtr owner(jpeg);
+    if (rc != 0 || !jpeg)
+        return {};
+    return std::vector<uint8_t>(jpeg, jpeg + size);
+}
+
 std::vector<std::vector<uint8_t>> makeH264(int width, int height, int count, int gopSize)
 {
     std::vector<std::vector<uint8_t>> units;

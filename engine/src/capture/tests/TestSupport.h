@@ -18,6 +18,10 @@ namespace lagwell::test {
 // A test-pattern picture compressed by TurboJPEG (4:2:0).
 std::vector<uint8_t> makeJpeg(int width, int height, int64_t frameIndex, int quality = 80);
 
+// A picture of one colour below a 16-row band of noise (which keeps the JPEG
+// above the capture's 2048-byte floor), compressed by TurboJPEG (4:2:0).
+std::vector<uint8_t> makeColourJpeg(int width, int height, uint8_t r, uint8_t g, uint8_t b);
+
 // `count` H.264 access units from libx264 (Annex-B, one per picture, no
 // B-frames, parameter sets before every IDR, IDR every `gopSize`).
 std::vector<std::vector<uint8_t>> makeH264(int width, int height, int count, int gopSize);

@@ -210,22 +210,32 @@ TEST(UvcDiscoveryTest, videoGroupMembershipFollowsTheGroupDatabase)
 {
     struct Case {
         const char* name;
+        uid_t user;
         bool groupExists;
         gid_t effective;
         std::vector<gid_t> supplementary;
         bool member;
     } cases[] = {
-        {"no video group at all", false, 1000, {}, true},
-        {"effective group is video", true, 44, {}, true},
-        {"video among supplementary", true, 1000, {27, 44, 100}, true},
-        {"other supplementary groups", true, 1000, {27, 100}, false},
-        {"no supplementary groups", true, 1000, {}, false},
+        {"no video group at all", 1000, false, 1000, {}, true},
+        {"effective group is video", 1000, true, 44, {}, true},
+        {"video among supplementary", 1000, true, 1000, {27, 44, 100}, true},
+        {"other supplementary groups", 1000, true, 1000, {27, 100}, false},
+        {"no supplementary groups", 1000, true, 1000, {}, false},
+        {"root outside the group opens the nodes anyway", 0, true, 0, {0}, true},
     };
     for (const Case& c : cases) {
         FakeV4l2 fake;
+        fake.setEffectiveUserId(c.user);
         fake.setGroups(c.groupExists, 44, c.effective, c.supplementary);
         EXPECT_EQ(UvcDiscovery::isInVideoGroup(fake), c.member) << c.name;
     }
+    // The start-up line does not tell root to join the group.
+    FakeV4l2 fake;
+    fake.setEffectiveUserId(0);
+    fake.setGroups(true, 44, 0, {0});
+    LogCapture log;
+    UvcCapture::enumerate(fake);
+    EXPECT_EQ(log.count("UvcCapture::enumerate: 0 /dev/video* node(s) found; user IS in the 'video' group"), 1);
 }
 
 TEST(UvcDiscoveryTest, fourccsReadAsText)

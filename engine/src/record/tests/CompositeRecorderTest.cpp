@@ -409,6 +409,31 @@ TEST_F(CompositeRecorderTest, refusesAndIgnoresCallsOutsideTheirStates)
     EXPECT_FALSE(fs::exists(path("intruder.mp4")));
 }
 
+TEST_F(CompositeRecorderTest, anEncoderThatWillNotOpenEndsTheRecordingThroughItsCompletion)
+{
+    // start() leaves the encoder to the worker; its refusal comes back as
+    // the outcome, and the file goes.
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    const std::string file = path("one-pixel.mp4");
+    ASSERT_TRUE(recorder.start(file, 1, 1, kFps, outcomes.callback(), &error)) << error;
+    ASSERT_TRUE(outcomes.waitFor(1));
+    const std::vector<Outcomes::Outcome> all = outcomes.all();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_FALSE(all[0].ok);
+    const std::string prefix = "Could not open a video encoder: The picture size 1x1 cannot be encoded";
+    EXPECT_EQ(all[0].text.rfind(prefix, 0), 0u) << all[0].text;
+    EXPECT_EQ(recorder.state(), CompositeRecorder::kIdle);
+    EXPECT_FALSE(fs::exists(file));
+
+    // The next recording starts and is reported as usual.
+    ASSERT_TRUE(recorder.start(path("after.mp4"), kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(2));
+    EXPECT_EQ(outcomes.all().size(), 2u);
+}
+
 TEST_F(CompositeRecorderTest, anOutcomeNamesItsOwnFileWhenTheNextRecordingStartsAtOnce)
 {
     m_devices->useMissingDevice();

@@ -290,6 +290,25 @@ TEST(EncoderTest, readsNothingPastThePictureWhateverTheWidth)
     }
 }
 
+TEST(EncoderTest, aHardwareEncoderThatWouldNotOpenIsNotTriedAgain)
+{
+    Encoder first;
+    ASSERT_TRUE(first.open(configFor(64, 48)));
+    if (first.name() != "libx264")
+        GTEST_SKIP() << "a hardware encoder opened here: " << first.name();
+    first.close();
+
+    // Trying them again would make the libraries say why once more.
+    ::testing::internal::CaptureStderr();
+    Encoder second;
+    const bool opened = second.open(configFor(64, 48));
+    const std::string printed = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(second.name(), "libx264");
+    for (const char* name : {"h264_vaapi", "h264_nvenc", "h264_v4l2m2m", "AVHWDeviceContext"})
+        EXPECT_EQ(printed.find(name), std::string::npos) << name << " was tried again:\n" << printed;
+}
+
 TEST(EncoderTest, refusesSizesItCannotEncode)
 {
     struct Case {
