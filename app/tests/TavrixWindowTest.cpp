@@ -123,17 +123,23 @@ public:
         }
     }
 
-    // The middle of the named item in window coordinates, once it is shown.
+    // The middle of the named item in window coordinates while it is shown.
+    std::optional<QPoint> where(const QString& objectName)
+    {
+        m_process.write(("where " + objectName + "\n").toUtf8());
+        const QRegularExpressionMatch match = waitFor("where " + objectName + " (none|(\\d+) (\\d+))");
+        if (!match.hasMatch() || match.captured(1) == "none")
+            return std::nullopt;
+        return QPoint(match.captured(2).toInt(), match.captured(3).toInt());
+    }
+
+    // The same, once the item is shown.
     std::optional<QPoint> whereShown(const QString& objectName)
     {
         QDeadlineTimer deadline(kStepTimeoutMs);
-        while (!deadline.hasExpired()) {
-            m_process.write(("where " + objectName + "\n").toUtf8());
-            const QRegularExpressionMatch match = waitFor("where " + objectName + " (none|(\\d+) (\\d+))");
-            if (!match.hasMatch())
-                return std::nullopt;
-            if (match.captured(1) != "none")
-                return QPoint(match.captured(2).toInt(), match.captured(3).toInt());
+        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            if (const std::optional<QPoint> found = where(objectName))
+                return found;
             QThread::msleep(200);
         }
         return std::nullopt;
@@ -282,6 +288,7 @@ private slots:
         QVERIFY(key("Escape"));
         QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
+        QVERIFY(!program.where("startRecordingButton"));
 
         // R opens the details form, its Start records, R stops.
         QVERIFY(key("r"));
