@@ -5,7 +5,7 @@ import "Layouts.js" as Layouts
 // One start-screen tile: a miniature of the layout's panel boxes above its
 // name. The whole tile is one click target.
 Rectangle {
-    id: tile
+    id: root
 
     required property string layoutId
 
@@ -34,11 +34,11 @@ Rectangle {
             clip: true
 
             Repeater {
-                model: Layouts.panelCountFor(tile.layoutId)
+                model: Layouts.panelCountFor(root.layoutId)
 
                 delegate: Rectangle {
                     required property int index
-                    readonly property var box: Layouts.panelBox(tile.layoutId, index)
+                    readonly property var box: Layouts.panelBox(root.layoutId, index)
                     x: box.x * 90 + 1
                     y: box.y * 60 + 1
                     width: box.w * 90 - 2
@@ -55,7 +55,7 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             text: {
                 Lang.uiLanguage
-                return Layouts.layoutLabel(tile.layoutId)
+                return Layouts.layoutLabel(root.layoutId)
             }
             color: Theme.text
             font.pixelSize: 13
@@ -66,6 +66,6 @@ Rectangle {
     MouseArea {
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
-        onClicked: tile.clicked()
+        onClicked: root.clicked()
     }
 }

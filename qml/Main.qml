@@ -7,7 +7,7 @@ import Tavrix
 // language sheet and the tour above everything, the window-wide keys and the
 // developer start-up screens.
 ApplicationWindow {
-    id: window
+    id: root
 
     property string screenName: "start"
     property string pendingLayoutId: "1"
@@ -36,32 +36,32 @@ ApplicationWindow {
             tour.skip()
             return
         }
-        if (window.screenName === "session" && window.sessionScreen)
-            window.sessionScreen.handleEscape()
+        if (root.screenName === "session" && root.sessionScreen)
+            root.sessionScreen.handleEscape()
     }
 
     function requestPanelCount(count) {
-        if (window.sessionScreen)
-            window.sessionScreen.requestPanelCount(count)
+        if (root.sessionScreen)
+            root.sessionScreen.requestPanelCount(count)
     }
 
     function toggleRecording() {
-        if (window.sessionScreen)
-            window.sessionScreen.toggleRecording()
+        if (root.sessionScreen)
+            root.sessionScreen.toggleRecording()
     }
 
     function toggleFullScreen() {
-        if (window.visibility === Window.FullScreen)
-            window.showNormal()
+        if (root.visibility === Window.FullScreen)
+            root.showNormal()
         else
-            window.showFullScreen()
+            root.showFullScreen()
     }
 
     function openSession(layoutId, cameraId, resolutionHeight) {
-        window.pendingLayoutId = layoutId
-        window.pendingCameraId = cameraId
-        window.pendingResolution = resolutionHeight
-        window.screenName = "session"
+        root.pendingLayoutId = layoutId
+        root.pendingCameraId = cameraId
+        root.pendingResolution = resolutionHeight
+        root.screenName = "session"
     }
 
     width: 1280
@@ -97,9 +97,9 @@ ApplicationWindow {
         case "share":
         case "session-form":
         case "tour-session":
-            window.pendingLayoutId = devInitialLayoutId.length > 0 ? devInitialLayoutId : "1"
-            window.pendingCameraId = devInitialCameraId
-            window.screenName = "session"
+            root.pendingLayoutId = devInitialLayoutId.length > 0 ? devInitialLayoutId : "1"
+            root.pendingCameraId = devInitialCameraId
+            root.screenName = "session"
             break
         }
     }
@@ -127,14 +127,14 @@ ApplicationWindow {
         id: startScreenLoader
         objectName: "startScreenLoader"
         anchors.fill: parent
-        active: window.screenName === "start"
+        active: root.screenName === "start"
         sourceComponent: Component {
             StartScreen {
                 onSessionRequested: (layoutId, cameraId, resolutionHeight) =>
-                                    window.openSession(layoutId, cameraId, resolutionHeight)
+                                    root.openSession(layoutId, cameraId, resolutionHeight)
                 onTourRequested: tour.start(true)
                 onLanguageRequested: languageSheet.open = true
-                onFirstRunReady: window.maybeStartFirstRunTour()
+                onFirstRunReady: root.maybeStartFirstRunTour()
             }
         }
     }
@@ -143,17 +143,17 @@ ApplicationWindow {
         id: sessionScreenLoader
         objectName: "sessionScreenLoader"
         anchors.fill: parent
-        active: window.screenName === "session"
+        active: root.screenName === "session"
         sourceComponent: Component {
             SessionScreen {
-                initialLayoutId: window.pendingLayoutId
-                initialCameraId: window.pendingCameraId
-                initialResolution: window.pendingResolution
-                devOpenSheet: window.devSheet
+                initialLayoutId: root.pendingLayoutId
+                initialCameraId: root.pendingCameraId
+                initialResolution: root.pendingResolution
+                devOpenSheet: root.devSheet
                 tourActive: tour.running
                 onTourRequested: tour.start(false)
                 onLanguageRequested: languageSheet.open = true
-                onExitRequested: window.screenName = "start"
+                onExitRequested: root.screenName = "start"
             }
         }
         onLoaded: {
@@ -183,10 +183,10 @@ ApplicationWindow {
         objectName: "tour"
         anchors.fill: parent
         z: 1000
-        searchRoot: window.contentItem
+        searchRoot: root.contentItem
         onEnterSessionRequested: {
-            if (window.startScreen)
-                window.startScreen.startTourSession()
+            if (root.startScreen)
+                root.startScreen.startTourSession()
         }
     }
 
@@ -195,13 +195,13 @@ ApplicationWindow {
     Shortcut {
         sequence: "F11"
         context: Qt.ApplicationShortcut
-        onActivated: window.toggleFullScreen()
+        onActivated: root.toggleFullScreen()
     }
 
     Shortcut {
         sequence: "Escape"
         context: Qt.ApplicationShortcut
-        onActivated: window.handleEscape()
+        onActivated: root.handleEscape()
     }
 
     Repeater {
@@ -214,7 +214,7 @@ ApplicationWindow {
                 sequence: String(index + 1)
                 context: Qt.ApplicationShortcut
                 enabled: !tour.running
-                onActivated: window.requestPanelCount(index + 1)
+                onActivated: root.requestPanelCount(index + 1)
             }
         }
     }
@@ -223,6 +223,6 @@ ApplicationWindow {
         sequence: "R"
         context: Qt.ApplicationShortcut
         enabled: !tour.running
-        onActivated: window.toggleRecording()
+        onActivated: root.toggleRecording()
     }
 }
