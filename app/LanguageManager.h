@@ -74,6 +74,9 @@ public:
     // The label of a session-type id in the card language; any text that is
     // not one of the six ids (compared exactly) comes back unchanged.
     Q_INVOKABLE QString cardSessionType(const QString& id) const;
+    // The site's root address with no language part (invitation links).
+    Q_PROPERTY(QString siteBase READ siteBase CONSTANT)
+    QString siteBase() const { return QString::fromLatin1(kSiteBase); }
     // kSiteBase, then "/<ui code>" unless English, then path (a "/" added in front when missing).
     Q_INVOKABLE QString siteUrl(const QString& path) const;
     // The date part of `when` in the card language's own format.

@@ -39,6 +39,8 @@ set(tavrix_qml_files
   qml/Toast.qml
   qml/ClipboardBridge.qml
   qml/Layouts.js
+  qml/StartScreen.qml
+  qml/LayoutTile.qml
   qml/TourSteps.js
   qml/Tour.qml
   qml/InviteCodeSheet.qml

@@ -16,10 +16,12 @@ packages=(
   # media
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libturbojpeg0-dev libasound2-dev libfreetype-dev fonts-dejavu-core
+  # the interface's symbols: emoji on buttons, the fullwidth plus of the alias row
+  fonts-noto-color-emoji fonts-droid-fallback
   # OpenGL / EGL (Mesa software rasteriser in tests)
   libgl-dev libegl-dev libgles-dev libgl1-mesa-dri libegl-mesa0 mesa-utils
   # tests
-  libgtest-dev libgmock-dev xvfb xauth iproute2 util-linux chromium imagemagick
+  libgtest-dev libgmock-dev xvfb xauth xdotool iproute2 util-linux chromium imagemagick
 )
 
 SUDO=""

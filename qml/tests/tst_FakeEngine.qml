@@ -16,7 +16,11 @@ TestCase {
         compare(component.status, Component.Ready, component.errorString())
         const window = component.createObject(null, { visible: false })
         verify(window)
-        // The window starts the first camera's session through `Engine`.
+        // The start screen offers the double's camera, and the session screen
+        // it asks for starts that camera through `Engine`.
+        compare(window.startScreen.selectedCameraId, "test")
+        window.startScreen.startTourSession()
+        compare(window.screenName, "session")
         const starts = Engine.callsTo("startSession")
         compare(starts.length, 1)
         compare(starts[0][0], ["test"])

@@ -9,6 +9,14 @@
 // into <path>. Lines written: "test hook: session running",
 // "test hook: startRecording returned <true|false>",
 // "test hook: recording for <ms> ms" (once 1500 ms have been recorded).
+//
+// TAVRIX_TEST_HOOK_WATCH=1: reports the window's state at every change, as
+// "test hook: state screen=<start|session> invite=<open|closed|none>
+// tour=<idle|phase:step index> recording=<Engine.recordingState>", so a test that
+// drives the window with real input sees where it is. It also answers
+// lines on standard input: "where <objectName>" gives "test hook: where
+// <objectName> <x> <y>", the middle of the first visible item of that name
+// in window coordinates, or "test hook: where <objectName> none".
 
 #include <QGenericPlugin>
 #include <QGuiApplication>
@@ -17,10 +25,13 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlExpression>
+#include <QQuickItem>
 #include <QQuickWindow>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -37,9 +48,14 @@ class ProgramHook : public QObject {
 public:
     ProgramHook()
         : m_recordPath(qEnvironmentVariable("TAVRIX_TEST_HOOK_RECORD"))
+        , m_watch(qEnvironmentVariable("TAVRIX_TEST_HOOK_WATCH") == QLatin1String("1"))
     {
         connect(&m_timer, &QTimer::timeout, this, [this] { step(); });
         m_timer.start(kPollMs);
+        if (m_watch) {
+            m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+            connect(m_input, &QSocketNotifier::activated, this, [this] { readCommands(); });
+        }
     }
 
 private:
@@ -61,17 +77,96 @@ private:
         return {};
     }
 
+    void readCommands()
+    {
+        char buffer[512];
+        const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (count <= 0) {
+            m_input->setEnabled(false);
+            return;
+        }
+        m_pendingInput.append(buffer, static_cast<int>(count));
+        for (int end = m_pendingInput.indexOf('\n'); end >= 0; end = m_pendingInput.indexOf('\n')) {
+            const QByteArray line = m_pendingInput.left(end).trimmed();
+            m_pendingInput.remove(0, end + 1);
+            if (line.startsWith("where "))
+                where(line.mid(6));
+        }
+    }
+
+    static QQuickItem* findShown(QQuickItem* item, const QString& name)
+    {
+        if (!item || !item->isVisible())
+            return nullptr;
+        if (item->objectName() == name && item->width() > 0 && item->height() > 0)
+            return item;
+        for (QQuickItem* child : item->childItems()) {
+            if (QQuickItem* found = findShown(child, name))
+                return found;
+        }
+        return nullptr;
+    }
+
+    void where(const QByteArray& name)
+    {
+        QQuickItem* found = nullptr;
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            if (auto* quickWindow = qobject_cast<QQuickWindow*>(window))
+                found = findShown(quickWindow->contentItem(), QString::fromUtf8(name));
+            if (found)
+                break;
+        }
+        if (!found) {
+            report("where " + name + " none");
+            return;
+        }
+        const QPointF middle = found->mapToScene(QPointF(found->width() / 2, found->height() / 2));
+        report("where " + name + " " + QByteArray::number(qRound(middle.x())) + " "
+               + QByteArray::number(qRound(middle.y())));
+    }
+
     void step()
     {
+        if (m_watch)
+            watchStep();
+        if (!recordStep() && !m_watch)
+            m_timer.stop();
+    }
+
+    void watchStep()
+    {
+        const QVariant screen = evaluate(QStringLiteral("screenName"));
+        if (!screen.isValid())
+            return;
+        QByteArray invite = "none";
+        if (auto* startScreen = qvariant_cast<QObject*>(evaluate(QStringLiteral("startScreenLoader.item")))) {
+            if (QObject* sheet = startScreen->findChild<QObject*>(QStringLiteral("inviteCodeSheet")))
+                invite = sheet->property("open").toBool() ? "open" : "closed";
+        }
+        const QByteArray state = "state screen=" + screen.toString().toUtf8() + " invite=" + invite + " tour="
+                                 + evaluate(QStringLiteral("tour.running ? tour.phase + ':' + tour.idx : 'idle'")).toString().toUtf8()
+                                 + " recording="
+                                 + QByteArray::number(evaluate(QStringLiteral("Number(Engine.recordingState)")).toInt());
+        if (state != m_lastState) {
+            m_lastState = state;
+            report(state);
+        }
+    }
+
+    // False once there is nothing more to do for the recording.
+    bool recordStep()
+    {
+        if (m_recordDone)
+            return false;
         if (!m_sessionSeen) {
             if (!evaluate(QStringLiteral("Engine.sessionRunning")).toBool())
-                return;
+                return true;
             m_sessionSeen = true;
             report("session running");
         }
         if (m_recordPath.isEmpty()) {
-            m_timer.stop();
-            return;
+            m_recordDone = true;
+            return false;
         }
         if (!m_recordingAsked) {
             m_recordingAsked = true;
@@ -81,20 +176,25 @@ private:
                 evaluate(QStringLiteral("Engine.startRecording(%1, {title: \"Stopped by a signal\"})").arg(path))
                     .toBool();
             report(QByteArray("startRecording returned ") + (started ? "true" : "false"));
-            if (!started)
-                m_timer.stop();
-            return;
+            m_recordDone = !started;
+            return started;
         }
         const qlonglong elapsedMs = evaluate(QStringLiteral("Engine.recordingElapsedMs")).toLongLong();
         if (evaluate(QStringLiteral("Engine.recordingState === Engine.Recording")).toBool()
             && elapsedMs >= kRecordedEnoughMs) {
             report("recording for " + QByteArray::number(elapsedMs) + " ms");
-            m_timer.stop();
+            m_recordDone = true;
         }
+        return !m_recordDone;
     }
 
     QString m_recordPath;
+    bool m_watch = false;
+    QByteArray m_lastState;
+    QSocketNotifier* m_input = nullptr;
+    QByteArray m_pendingInput;
     QTimer m_timer;
+    bool m_recordDone = false;
     bool m_sessionSeen = false;
     bool m_recordingAsked = false;
 };
