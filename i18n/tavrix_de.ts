@@ -396,21 +396,6 @@ In OBS: eine Medienquelle hinzufügen, den Haken bei „Lokale Datei“ entferne
         <extracomment>Title of the application window</extracomment>
         <translation>Tavrix</translation>
     </message>
-    <message>
-        <source>Looking for cameras…</source>
-        <extracomment>Shown while the program looks for cameras at start-up</extracomment>
-        <translation>Kameras werden gesucht…</translation>
-    </message>
-    <message>
-        <source>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</source>
-        <extracomment>Shown when no camera was found; TAVRIX_TEST_SOURCE=1 is a setting, not translated</extracomment>
-        <translation>Keine Kamera gefunden (TAVRIX_TEST_SOURCE=1 zeigt ein Testbild)</translation>
-    </message>
-    <message>
-        <source>%1 s delay</source>
-        <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
-        <translation>%1 s Verzögerung</translation>
-    </message>
 </context>
 <context>
     <name>MenuDrawer</name>
@@ -719,8 +704,84 @@ In OBS: eine Medienquelle hinzufügen, den Haken bei „Lokale Datei“ entferne
     <name>StartScreen</name>
     <message>
         <source>Take the tour</source>
-        <extracomment>Button that starts the guided tour of the app</extracomment>
+        <extracomment>Start-screen button that starts the walkthrough
+----------
+Button that starts the guided tour of the app</extracomment>
         <translation>Tour starten</translation>
+    </message>
+    <message>
+        <source>Watch yourself train, seconds after you do it. Tavrix plays your camera back on a delay so you can check your own technique between reps — no one has to film you.
+
+%1</source>
+        <extracomment>Invitation text copied to the clipboard and pasted into a message. %1 is the invite link</extracomment>
+        <translation>Sieh dir dein Training an, Sekunden nachdem du es machst. Tavrix spielt deine Kamera verzögert ab, damit du deine Technik zwischen den Wiederholungen prüfen kannst — ohne dass dich jemand filmen muss.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Message copied — paste it anywhere</source>
+        <extracomment>Toast after the invitation was copied</extracomment>
+        <translation>Nachricht kopiert — füge sie ein, wo du willst</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <extracomment>Toast after the invite code was copied</extracomment>
+        <translation>Kopiert</translation>
+    </message>
+    <message>
+        <source>Choose your view</source>
+        <extracomment>Heading above the layout tiles. The tour step has the same title</extracomment>
+        <translation>Wähle deine Ansicht</translation>
+    </message>
+    <message>
+        <source>CAMERA</source>
+        <extracomment>Caption above the camera list on the start screen</extracomment>
+        <translation>KAMERA</translation>
+    </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown in place of the camera list when the probe found none</extracomment>
+        <translation>Keine Kamera gefunden.</translation>
+    </message>
+    <message>
+        <source>Detecting cameras…</source>
+        <extracomment>Shown in place of the camera list while cameras are being probed</extracomment>
+        <translation>Kameras werden gesucht…</translation>
+    </message>
+    <message>
+        <source>RESOLUTION</source>
+        <extracomment>Caption above the capture height buttons on the start screen</extracomment>
+        <translation>AUFLÖSUNG</translation>
+    </message>
+    <message>
+        <source>Share with a mate</source>
+        <extracomment>Button on the start screen. The tour step about it has the same title</extracomment>
+        <translation>Mit Freunden teilen</translation>
+    </message>
+    <message>
+        <source>YOUR INVITE CODE</source>
+        <extracomment>Caption above the user&apos;s own invite code</extracomment>
+        <translation>DEIN EINLADUNGSCODE</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <extracomment>Button that copies the invite code to the clipboard</extracomment>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Add leaderboard alias</source>
+        <extracomment>Start-screen button that opens the alias sheet when no alias is set</extracomment>
+        <translation>Alias für die Bestenliste hinzufügen</translation>
+    </message>
+    <message>
+        <source>My recordings</source>
+        <extracomment>Start-screen button that opens the recordings folder</extracomment>
+        <translation>Meine Aufnahmen</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <extracomment>Start-screen button that opens the language picker</extracomment>
+        <translation>Sprache</translation>
     </message>
 </context>
 <context>

@@ -396,21 +396,6 @@ In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. R
         <extracomment>Title of the application window</extracomment>
         <translation>Tavrix</translation>
     </message>
-    <message>
-        <source>Looking for cameras…</source>
-        <extracomment>Shown while the program looks for cameras at start-up</extracomment>
-        <translation>Looking for cameras…</translation>
-    </message>
-    <message>
-        <source>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</source>
-        <extracomment>Shown when no camera was found; TAVRIX_TEST_SOURCE=1 is a setting, not translated</extracomment>
-        <translation>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</translation>
-    </message>
-    <message>
-        <source>%1 s delay</source>
-        <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
-        <translation>%1 s delay</translation>
-    </message>
 </context>
 <context>
     <name>MenuDrawer</name>
@@ -719,8 +704,84 @@ In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. R
     <name>StartScreen</name>
     <message>
         <source>Take the tour</source>
-        <extracomment>Button that starts the guided tour of the app</extracomment>
+        <extracomment>Start-screen button that starts the walkthrough
+----------
+Button that starts the guided tour of the app</extracomment>
         <translation>Take the tour</translation>
+    </message>
+    <message>
+        <source>Watch yourself train, seconds after you do it. Tavrix plays your camera back on a delay so you can check your own technique between reps — no one has to film you.
+
+%1</source>
+        <extracomment>Invitation text copied to the clipboard and pasted into a message. %1 is the invite link</extracomment>
+        <translation>Watch yourself train, seconds after you do it. Tavrix plays your camera back on a delay so you can check your own technique between reps — no one has to film you.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Message copied — paste it anywhere</source>
+        <extracomment>Toast after the invitation was copied</extracomment>
+        <translation>Message copied — paste it anywhere</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <extracomment>Toast after the invite code was copied</extracomment>
+        <translation>Copied</translation>
+    </message>
+    <message>
+        <source>Choose your view</source>
+        <extracomment>Heading above the layout tiles. The tour step has the same title</extracomment>
+        <translation>Choose your view</translation>
+    </message>
+    <message>
+        <source>CAMERA</source>
+        <extracomment>Caption above the camera list on the start screen</extracomment>
+        <translation>CAMERA</translation>
+    </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown in place of the camera list when the probe found none</extracomment>
+        <translation>No camera detected.</translation>
+    </message>
+    <message>
+        <source>Detecting cameras…</source>
+        <extracomment>Shown in place of the camera list while cameras are being probed</extracomment>
+        <translation>Detecting cameras…</translation>
+    </message>
+    <message>
+        <source>RESOLUTION</source>
+        <extracomment>Caption above the capture height buttons on the start screen</extracomment>
+        <translation>RESOLUTION</translation>
+    </message>
+    <message>
+        <source>Share with a mate</source>
+        <extracomment>Button on the start screen. The tour step about it has the same title</extracomment>
+        <translation>Share with a mate</translation>
+    </message>
+    <message>
+        <source>YOUR INVITE CODE</source>
+        <extracomment>Caption above the user&apos;s own invite code</extracomment>
+        <translation>YOUR INVITE CODE</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <extracomment>Button that copies the invite code to the clipboard</extracomment>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>Add leaderboard alias</source>
+        <extracomment>Start-screen button that opens the alias sheet when no alias is set</extracomment>
+        <translation>Add leaderboard alias</translation>
+    </message>
+    <message>
+        <source>My recordings</source>
+        <extracomment>Start-screen button that opens the recordings folder</extracomment>
+        <translation>My recordings</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <extracomment>Start-screen button that opens the language picker</extracomment>
+        <translation>Language</translation>
     </message>
 </context>
 <context>

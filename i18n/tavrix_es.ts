@@ -396,21 +396,6 @@ En OBS: añade una Fuente multimedia, desmarca &quot;Archivo local&quot; y pega 
         <extracomment>Title of the application window</extracomment>
         <translation>Tavrix</translation>
     </message>
-    <message>
-        <source>Looking for cameras…</source>
-        <extracomment>Shown while the program looks for cameras at start-up</extracomment>
-        <translation>Buscando cámaras…</translation>
-    </message>
-    <message>
-        <source>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</source>
-        <extracomment>Shown when no camera was found; TAVRIX_TEST_SOURCE=1 is a setting, not translated</extracomment>
-        <translation>No se ha encontrado ninguna cámara (TAVRIX_TEST_SOURCE=1 muestra una imagen de prueba)</translation>
-    </message>
-    <message>
-        <source>%1 s delay</source>
-        <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
-        <translation>%1 s de retardo</translation>
-    </message>
 </context>
 <context>
     <name>MenuDrawer</name>
@@ -719,8 +704,84 @@ En OBS: añade una Fuente multimedia, desmarca &quot;Archivo local&quot; y pega 
     <name>StartScreen</name>
     <message>
         <source>Take the tour</source>
-        <extracomment>Button that starts the guided tour of the app</extracomment>
+        <extracomment>Start-screen button that starts the walkthrough
+----------
+Button that starts the guided tour of the app</extracomment>
         <translation>Hacer el recorrido</translation>
+    </message>
+    <message>
+        <source>Watch yourself train, seconds after you do it. Tavrix plays your camera back on a delay so you can check your own technique between reps — no one has to film you.
+
+%1</source>
+        <extracomment>Invitation text copied to the clipboard and pasted into a message. %1 is the invite link</extracomment>
+        <translation>Mírate entrenar, segundos después de hacerlo. Tavrix reproduce tu cámara con retardo para que puedas revisar tu técnica entre repeticiones — sin que nadie tenga que grabarte.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Message copied — paste it anywhere</source>
+        <extracomment>Toast after the invitation was copied</extracomment>
+        <translation>Mensaje copiado — pégalo donde quieras</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <extracomment>Toast after the invite code was copied</extracomment>
+        <translation>Copiado</translation>
+    </message>
+    <message>
+        <source>Choose your view</source>
+        <extracomment>Heading above the layout tiles. The tour step has the same title</extracomment>
+        <translation>Elige tu vista</translation>
+    </message>
+    <message>
+        <source>CAMERA</source>
+        <extracomment>Caption above the camera list on the start screen</extracomment>
+        <translation>CÁMARA</translation>
+    </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown in place of the camera list when the probe found none</extracomment>
+        <translation>No se ha detectado ninguna cámara.</translation>
+    </message>
+    <message>
+        <source>Detecting cameras…</source>
+        <extracomment>Shown in place of the camera list while cameras are being probed</extracomment>
+        <translation>Buscando cámaras…</translation>
+    </message>
+    <message>
+        <source>RESOLUTION</source>
+        <extracomment>Caption above the capture height buttons on the start screen</extracomment>
+        <translation>RESOLUCIÓN</translation>
+    </message>
+    <message>
+        <source>Share with a mate</source>
+        <extracomment>Button on the start screen. The tour step about it has the same title</extracomment>
+        <translation>Compartir con un amigo</translation>
+    </message>
+    <message>
+        <source>YOUR INVITE CODE</source>
+        <extracomment>Caption above the user&apos;s own invite code</extracomment>
+        <translation>TU CÓDIGO DE INVITACIÓN</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <extracomment>Button that copies the invite code to the clipboard</extracomment>
+        <translation>Copiar</translation>
+    </message>
+    <message>
+        <source>Add leaderboard alias</source>
+        <extracomment>Start-screen button that opens the alias sheet when no alias is set</extracomment>
+        <translation>Añadir alias para la clasificación</translation>
+    </message>
+    <message>
+        <source>My recordings</source>
+        <extracomment>Start-screen button that opens the recordings folder</extracomment>
+        <translation>Mis grabaciones</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <extracomment>Start-screen button that opens the language picker</extracomment>
+        <translation>Idioma</translation>
     </message>
 </context>
 <context>

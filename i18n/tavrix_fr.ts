@@ -396,21 +396,6 @@ Dans OBS&#xa0;: ajoutez une «&#xa0;Source média&#xa0;», décochez «&#xa0;Fic
         <extracomment>Title of the application window</extracomment>
         <translation>Tavrix</translation>
     </message>
-    <message>
-        <source>Looking for cameras…</source>
-        <extracomment>Shown while the program looks for cameras at start-up</extracomment>
-        <translation>Recherche de caméras…</translation>
-    </message>
-    <message>
-        <source>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</source>
-        <extracomment>Shown when no camera was found; TAVRIX_TEST_SOURCE=1 is a setting, not translated</extracomment>
-        <translation>Aucune caméra trouvée (TAVRIX_TEST_SOURCE=1 affiche une mire de test)</translation>
-    </message>
-    <message>
-        <source>%1 s delay</source>
-        <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
-        <translation>Différé de %1&#xa0;s</translation>
-    </message>
 </context>
 <context>
     <name>MenuDrawer</name>
@@ -719,8 +704,84 @@ Dans OBS&#xa0;: ajoutez une «&#xa0;Source média&#xa0;», décochez «&#xa0;Fic
     <name>StartScreen</name>
     <message>
         <source>Take the tour</source>
-        <extracomment>Button that starts the guided tour of the app</extracomment>
+        <extracomment>Start-screen button that starts the walkthrough
+----------
+Button that starts the guided tour of the app</extracomment>
         <translation>Lancer la visite</translation>
+    </message>
+    <message>
+        <source>Watch yourself train, seconds after you do it. Tavrix plays your camera back on a delay so you can check your own technique between reps — no one has to film you.
+
+%1</source>
+        <extracomment>Invitation text copied to the clipboard and pasted into a message. %1 is the invite link</extracomment>
+        <translation>Regardez-vous vous entraîner, quelques secondes après chaque geste. Tavrix rediffuse votre caméra en différé pour que vous puissiez vérifier votre technique entre deux répétitions — sans que personne n’ait à vous filmer.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Message copied — paste it anywhere</source>
+        <extracomment>Toast after the invitation was copied</extracomment>
+        <translation>Message copié — collez-le où vous voulez</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <extracomment>Toast after the invite code was copied</extracomment>
+        <translation>Copié</translation>
+    </message>
+    <message>
+        <source>Choose your view</source>
+        <extracomment>Heading above the layout tiles. The tour step has the same title</extracomment>
+        <translation>Choisissez votre affichage</translation>
+    </message>
+    <message>
+        <source>CAMERA</source>
+        <extracomment>Caption above the camera list on the start screen</extracomment>
+        <translation>CAMÉRA</translation>
+    </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown in place of the camera list when the probe found none</extracomment>
+        <translation>Aucune caméra détectée.</translation>
+    </message>
+    <message>
+        <source>Detecting cameras…</source>
+        <extracomment>Shown in place of the camera list while cameras are being probed</extracomment>
+        <translation>Recherche des caméras…</translation>
+    </message>
+    <message>
+        <source>RESOLUTION</source>
+        <extracomment>Caption above the capture height buttons on the start screen</extracomment>
+        <translation>RÉSOLUTION</translation>
+    </message>
+    <message>
+        <source>Share with a mate</source>
+        <extracomment>Button on the start screen. The tour step about it has the same title</extracomment>
+        <translation>Partager avec un ami</translation>
+    </message>
+    <message>
+        <source>YOUR INVITE CODE</source>
+        <extracomment>Caption above the user&apos;s own invite code</extracomment>
+        <translation>VOTRE CODE D’INVITATION</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <extracomment>Button that copies the invite code to the clipboard</extracomment>
+        <translation>Copier</translation>
+    </message>
+    <message>
+        <source>Add leaderboard alias</source>
+        <extracomment>Start-screen button that opens the alias sheet when no alias is set</extracomment>
+        <translation>Ajouter un pseudo au classement</translation>
+    </message>
+    <message>
+        <source>My recordings</source>
+        <extracomment>Start-screen button that opens the recordings folder</extracomment>
+        <translation>Mes enregistrements</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <extracomment>Start-screen button that opens the language picker</extracomment>
+        <translation>Langue</translation>
     </message>
 </context>
 <context>

@@ -396,21 +396,6 @@ In OBS: voeg een Mediabron toe, vink &quot;Lokaal bestand&quot; uit en plak die 
         <extracomment>Title of the application window</extracomment>
         <translation>Tavrix</translation>
     </message>
-    <message>
-        <source>Looking for cameras…</source>
-        <extracomment>Shown while the program looks for cameras at start-up</extracomment>
-        <translation>Camera&apos;s zoeken…</translation>
-    </message>
-    <message>
-        <source>No camera found (TAVRIX_TEST_SOURCE=1 shows a test pattern)</source>
-        <extracomment>Shown when no camera was found; TAVRIX_TEST_SOURCE=1 is a setting, not translated</extracomment>
-        <translation>Geen camera gevonden (TAVRIX_TEST_SOURCE=1 toont een testbeeld)</translation>
-    </message>
-    <message>
-        <source>%1 s delay</source>
-        <extracomment>Status line over the replay; %1 is a number of seconds</extracomment>
-        <translation>%1 s vertraging</translation>
-    </message>
 </context>
 <context>
     <name>MenuDrawer</name>
@@ -719,8 +704,84 @@ In OBS: voeg een Mediabron toe, vink &quot;Lokaal bestand&quot; uit en plak die 
     <name>StartScreen</name>
     <message>
         <source>Take the tour</source>
-        <extracomment>Button that starts the guided tour of the app</extracomment>
+        <extracomment>Start-screen button that starts the walkthrough
+----------
+Button that starts the guided tour of the app</extracomment>
         <translation>Bekijk de rondleiding</translation>
+    </message>
+    <message>
+        <source>Watch yourself train, seconds after you do it. Tavrix plays your camera back on a delay so you can check your own technique between reps — no one has to film you.
+
+%1</source>
+        <extracomment>Invitation text copied to the clipboard and pasted into a message. %1 is the invite link</extracomment>
+        <translation>Bekijk jezelf trainen, seconden nadat je het doet. Tavrix speelt je camera vertraagd af, zodat je tussen herhalingen je eigen techniek kunt controleren — niemand hoeft je te filmen.
+
+%1</translation>
+    </message>
+    <message>
+        <source>Message copied — paste it anywhere</source>
+        <extracomment>Toast after the invitation was copied</extracomment>
+        <translation>Bericht gekopieerd — plak het waar je wilt</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <extracomment>Toast after the invite code was copied</extracomment>
+        <translation>Gekopieerd</translation>
+    </message>
+    <message>
+        <source>Choose your view</source>
+        <extracomment>Heading above the layout tiles. The tour step has the same title</extracomment>
+        <translation>Kies je weergave</translation>
+    </message>
+    <message>
+        <source>CAMERA</source>
+        <extracomment>Caption above the camera list on the start screen</extracomment>
+        <translation>CAMERA</translation>
+    </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown in place of the camera list when the probe found none</extracomment>
+        <translation>Geen camera gevonden.</translation>
+    </message>
+    <message>
+        <source>Detecting cameras…</source>
+        <extracomment>Shown in place of the camera list while cameras are being probed</extracomment>
+        <translation>Camera’s zoeken…</translation>
+    </message>
+    <message>
+        <source>RESOLUTION</source>
+        <extracomment>Caption above the capture height buttons on the start screen</extracomment>
+        <translation>RESOLUTIE</translation>
+    </message>
+    <message>
+        <source>Share with a mate</source>
+        <extracomment>Button on the start screen. The tour step about it has the same title</extracomment>
+        <translation>Tip een vriend</translation>
+    </message>
+    <message>
+        <source>YOUR INVITE CODE</source>
+        <extracomment>Caption above the user&apos;s own invite code</extracomment>
+        <translation>JE UITNODIGINGSCODE</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <extracomment>Button that copies the invite code to the clipboard</extracomment>
+        <translation>Kopiëren</translation>
+    </message>
+    <message>
+        <source>Add leaderboard alias</source>
+        <extracomment>Start-screen button that opens the alias sheet when no alias is set</extracomment>
+        <translation>Alias voor de ranglijst toevoegen</translation>
+    </message>
+    <message>
+        <source>My recordings</source>
+        <extracomment>Start-screen button that opens the recordings folder</extracomment>
+        <translation>Mijn opnames</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <extracomment>Start-screen button that opens the language picker</extracomment>
+        <translation>Taal</translation>
     </message>
 </context>
 <context>

@@ -21,6 +21,13 @@ Item {
     }
 
     Component {
+        id: startComponent
+        StartScreen {
+            anchors.fill: parent
+        }
+    }
+
+    Component {
         id: languageComponent
         LanguageSheet {
             anchors.fill: parent
@@ -43,7 +50,7 @@ Item {
         readonly property var languages: ["fr", "de", "es", "it", "nl"]
         // Words each language writes as English does.
         readonly property var sameInLanguage: ({ "de": ["IN OBS"], "it": ["Privacy", "IN OBS"],
-                                                 "nl": ["Privacy", "IN OBS"] })
+                                                 "nl": ["Privacy", "IN OBS", "CAMERA"] })
 
         // Texts that read the same in every language.
         function isNameOrData(text) {
@@ -160,6 +167,13 @@ Item {
             Engine.recordingSaved(Engine.recordingsDir + "/Tavrix 2026-05-01_10.00.00.mp4")
             tryVerify(() => screen.savedCardVisible)
             checkNoEnglish(screen, "the saved card")
+        }
+
+        // Fresh settings: the invite-code sheet opens over the start screen.
+        function test_startScreen() {
+            const screen = createTemporaryObject(startComponent, host)
+            verify(screen)
+            checkNoEnglish(screen, "the start screen with the invite sheet")
         }
 
         function test_sheets() {
