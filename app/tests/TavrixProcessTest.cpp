@@ -6,6 +6,8 @@
 // finished into a whole file (started through a test-only plugin that Qt
 // loads into the unchanged program, hook/ProgramHookPlugin.cpp).
 
+#include "ToolRun.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -47,26 +49,6 @@ const QProcessEnvironment& noDisplay()
         return values;
     }();
     return environment;
-}
-
-// The output of a helper program (ffprobe, ffmpeg) and its exit code.
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-ToolRun runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    ToolRun result;
-    if (!process.waitForStarted() || !process.waitForFinished(120000))
-        return result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
 }
 
 QString collapseBlanks(QString text)

@@ -6,6 +6,8 @@
 // (hook/ProgramHookPlugin.cpp) reports where the window is and where its
 // buttons are; it never acts itself.
 
+#include "ToolRun.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -25,26 +27,6 @@
 namespace {
 
 constexpr int kStepTimeoutMs = 120000;
-
-// A helper program's exit code and output.
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-ToolRun runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    ToolRun result;
-    if (!process.waitForStarted() || !process.waitForFinished(120000))
-        return result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
 
 // An environment without the graphics and platform choices of the caller,
 // on the test-pattern camera, in English, with HOME and the settings in `home`.

@@ -21,6 +21,14 @@ namespace decodetest {
 
 constexpr auto kDeadline = std::chrono::seconds(20);
 constexpr int64_t kBaseWallMs = 1'700'000'000'000;  // a plausible epoch time
+// A ring window no test outlives.
+constexpr int64_t kLongWindowMs = 1'000'000;
+
+// Wall time of frame `index` of a 30 fps stream starting at kBaseWallMs.
+inline int64_t frameWallMs(int index)
+{
+    return kBaseWallMs + index * 1000 / 30;
+}
 
 // A wall clock that only moves when told to.
 class FakeClock {

@@ -25,13 +25,6 @@ using namespace decodetest;
 
 namespace {
 
-constexpr int64_t kLongWindowMs = 1'000'000;
-
-int64_t wallOf(int index)
-{
-    return kBaseWallMs + index * 1000 / 30;
-}
-
 std::string testName(const char* text)
 {
     std::string name;
@@ -120,20 +113,20 @@ TEST(PanelDecoderBadDataTest, everyGoodJpegAfterABadOneShowsWithItsOwnContent)
     ring->setStream(lagwell::kFourccMjpeg, 64, 48, {});
     const auto goodLuma = [](size_t row) { return static_cast<uint8_t>(30 + 14 * row); };
     int index = 0;
-    ring->add(jpegFrame(encodeFlatJpeg(64, 48, 20), wallOf(index++)));
+    ring->add(jpegFrame(encodeFlatJpeg(64, 48, 20), frameWallMs(index++)));
     for (size_t row = 0; row < table.size(); ++row) {
-        ring->add(jpegFrame(table[row].make(), wallOf(index++)));
-        ring->add(jpegFrame(encodeFlatJpeg(64, 48, goodLuma(row)), wallOf(index++)));
+        ring->add(jpegFrame(table[row].make(), frameWallMs(index++)));
+        ring->add(jpegFrame(encodeFlatJpeg(64, 48, goodLuma(row)), frameWallMs(index++)));
     }
 
-    FakeClock clock(wallOf(0));
+    FakeClock clock(frameWallMs(0));
     TripleBuffer out;
     PanelDecoder decoder(ring, out, clock.function());
     decoder.start();
     ASSERT_TRUE(waitForSeq(out, 0));
     for (size_t row = 0; row < table.size(); ++row) {
         const int good = 2 + 2 * static_cast<int>(row);
-        clock.set(wallOf(good));
+        clock.set(frameWallMs(good));
         const auto picture = waitForSeq(out, static_cast<uint64_t>(good));
         ASSERT_TRUE(picture) << "the good frame after '" << table[row].name << "' never showed";
         EXPECT_EQ(picture->width, 64) << table[row].name;
@@ -147,8 +140,8 @@ TEST(PanelDecoderBadDataTest, aLongRunOfBadJpegsWritesAboutOneWarningASecond)
     constexpr int kBadFrames = 300;
     auto ring = std::make_shared<FrameRing>(kLongWindowMs);
     ring->setStream(lagwell::kFourccMjpeg, 64, 48, {});
-    ring->add(jpegFrame(encodeFlatJpeg(64, 48, 40), wallOf(0)));
-    FakeClock clock(wallOf(0));
+    ring->add(jpegFrame(encodeFlatJpeg(64, 48, 40), frameWallMs(0)));
+    FakeClock clock(frameWallMs(0));
     TripleBuffer out;
     testing::internal::CaptureStderr();
     const auto started = std::chrono::steady_clock::now();
@@ -160,9 +153,9 @@ TEST(PanelDecoderBadDataTest, aLongRunOfBadJpegsWritesAboutOneWarningASecond)
         // every bad one to reach the last.
         EXPECT_TRUE(waitForSeq(out, 0));
         for (int i = 1; i <= kBadFrames; ++i)
-            ring->add(jpegFrame(badJpegs()[3].make(), wallOf(i)));  // not a JPEG
-        ring->add(jpegFrame(encodeFlatJpeg(64, 48, 160), wallOf(kBadFrames + 1)));
-        clock.set(wallOf(kBadFrames + 1));
+            ring->add(jpegFrame(badJpegs()[3].make(), frameWallMs(i)));  // not a JPEG
+        ring->add(jpegFrame(encodeFlatJpeg(64, 48, 160), frameWallMs(kBadFrames + 1)));
+        clock.set(frameWallMs(kBadFrames + 1));
         picture = waitForSeq(out, kBadFrames + 1);
     }
     const double elapsedSeconds =
@@ -184,8 +177,8 @@ TEST(PanelDecoderBadDataTest, picturesLargerThanTheRingsStreamSizeShowForBothCod
     {
         auto ring = std::make_shared<FrameRing>(kLongWindowMs);
         ring->setStream(lagwell::kFourccMjpeg, 640, 480, {});
-        ring->add(jpegFrame(encodeFlatJpeg(1280, 720, 150), wallOf(0)));
-        FakeClock clock(wallOf(0));
+        ring->add(jpegFrame(encodeFlatJpeg(1280, 720, 150), frameWallMs(0)));
+        FakeClock clock(frameWallMs(0));
         TripleBuffer out;
         PanelDecoder decoder(ring, out, clock.function());
         decoder.start();
@@ -205,10 +198,10 @@ TEST(PanelDecoderBadDataTest, picturesLargerThanTheRingsStreamSizeShowForBothCod
         ring->setStream(lagwell::kFourccH264, 160, 96, {});
         for (int i = 0; i < options.frames; ++i) {
             EncodedFrame frame = stream.frames[static_cast<size_t>(i)];
-            frame.wallMs = wallOf(i);
+            frame.wallMs = frameWallMs(i);
             ring->add(std::move(frame));
         }
-        FakeClock clock(wallOf(options.frames - 1));
+        FakeClock clock(frameWallMs(options.frames - 1));
         TripleBuffer out;
         PanelDecoder decoder(ring, out, clock.function());
         decoder.start();
@@ -322,14 +315,14 @@ TEST_P(H264BadStretchTest, neverShowsAWrongPictureAndIsBackAtItsDelayByTheNextKe
         }
         if (frame.keyframe && i >= kFirstBad + kBadCount && nextKeyframe < 0)
             nextKeyframe = i;
-        frame.wallMs = wallOf(i);
+        frame.wallMs = frameWallMs(i);
         ring->add(std::move(frame));
     }
     ASSERT_GT(nextKeyframe, 0);
     // From here on a fresh decoder and the reference agree on every frame.
     const int recovered = nextKeyframe + c.bFrames + 2;
 
-    FakeClock clock(wallOf(0));
+    FakeClock clock(frameWallMs(0));
     TripleBuffer out;
     PanelDecoder decoder(ring, out, clock.function());
     decoder.start();
@@ -342,7 +335,7 @@ TEST_P(H264BadStretchTest, neverShowsAWrongPictureAndIsBackAtItsDelayByTheNextKe
                     " instead of " + std::to_string(index % kLumaCycle);
     };
     for (int k = 0; k < kFrames; ++k) {
-        clock.set(wallOf(k));
+        clock.set(frameWallMs(k));
         const bool mayBeHeld = k >= kFirstBad && k < recovered;
         std::shared_ptr<const DecodedFrame> latest;
         const bool shown = waitUntil(

@@ -19,13 +19,6 @@ using namespace decodetest;
 
 namespace {
 
-constexpr int64_t kLongWindowMs = 1'000'000;
-
-int64_t frameWallMs(int index)
-{
-    return kBaseWallMs + index * 1000 / 30;
-}
-
 // Adds stream frames [first, last) with wall times frameWallMs(index).
 void addFrames(FrameRing& ring, const H264Stream& stream, int first, int last)
 {
