@@ -37,6 +37,11 @@ set(tavrix_qml_files
   qml/Main.qml
   qml/Theme.qml
   qml/Toast.qml
+  qml/ThemedButton.qml
+  qml/ThemedSlider.qml
+  qml/ThemedComboBox.qml
+  qml/ModalLayers.js
+  qml/ModalLayer.qml
   qml/ClipboardBridge.qml
   qml/Layouts.js
   qml/StartScreen.qml

@@ -134,7 +134,7 @@ Item {
                         text: qsTr("LEADERBOARD ALIAS")
                     }
 
-                    Button {
+                    ThemedButton {
                         id: closeButton
                         objectName: "aliasCloseButton"
 
@@ -445,7 +445,7 @@ Item {
                     text: root.errorText
                 }
 
-                Button {
+                ThemedButton {
                     id: saveButton
                     objectName: "aliasSaveButton"
 
@@ -479,7 +479,7 @@ Item {
                     onClicked: root.doSave()
                 }
 
-                Button {
+                ThemedButton {
                     id: removeButton
                     objectName: "aliasRemoveButton"
 
@@ -500,7 +500,7 @@ Item {
                     onClicked: root.doRemove()
                 }
 
-                Button {
+                ThemedButton {
                     id: dismissButton
                     objectName: "aliasDismissButton"
 

@@ -124,7 +124,7 @@ Item {
         y: root.topClearance
         spacing: 6
 
-        Button {
+        ThemedButton {
             id: flipButton
             objectName: "tour-flip"
             visible: root.showSourceButton && !root.locked
@@ -143,7 +143,7 @@ Item {
             onClicked: root.sourceRequested(root.source === 1 ? 0 : 1)
         }
 
-        Button {
+        ThemedButton {
             id: rotateButton
             objectName: "tour-rotate"
             visible: !root.locked
@@ -187,7 +187,7 @@ Item {
                 height: root.locked ? 0 : 24
                 spacing: 10
 
-                Button {
+                ThemedButton {
                     objectName: "zoomOutButton"
                     width: 24
                     height: 24
@@ -204,7 +204,7 @@ Item {
                     textFormat: Text.PlainText
                     text: root.zoom.toFixed(2) + "\u00D7"
                 }
-                Button {
+                ThemedButton {
                     objectName: "zoomInButton"
                     width: 24
                     height: 24
@@ -212,7 +212,7 @@ Item {
                     text: "+"
                     onClicked: root.zoomRequested(Math.min(root.maxZoom, root.zoom + root.zoomStep))
                 }
-                Button {
+                ThemedButton {
                     objectName: "zoomResetButton"
                     width: 24
                     height: 24
@@ -225,7 +225,7 @@ Item {
                 }
             }
 
-            Slider {
+            ThemedSlider {
                 id: delaySlider
                 objectName: "tour-delay"
                 width: parent.width

@@ -149,7 +149,7 @@ Item {
                 }
             }
 
-            Button {
+            ThemedButton {
                 id: pasteButton
                 objectName: "invitePasteButton"
 
@@ -193,7 +193,7 @@ Item {
                       : root.errorText
             }
 
-            Button {
+            ThemedButton {
                 id: continueButton
                 objectName: "inviteContinueButton"
 
@@ -224,7 +224,7 @@ Item {
                 onClicked: root.save()
             }
 
-            Button {
+            ThemedButton {
                 id: skipButton
                 objectName: "inviteSkipButton"
 

@@ -206,7 +206,7 @@ Item {
             }
         }
 
-        Button {
+        ThemedButton {
             id: doneButton
 
             objectName: "lang-done"

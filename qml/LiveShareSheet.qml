@@ -153,7 +153,7 @@ Item {
                         font.bold: true
                     }
 
-                    Button {
+                    ThemedButton {
                         id: closeButton
 
                         objectName: "share-close"
@@ -217,7 +217,7 @@ Item {
                         }
                     }
 
-                    Button {
+                    ThemedButton {
                         id: startButton
 
                         objectName: "share-start"
@@ -424,7 +424,7 @@ Item {
                         }
                     }
 
-                    Button {
+                    ThemedButton {
                         objectName: "share-copy-address"
                         Layout.fillWidth: true
                         Layout.topMargin: 12
@@ -436,7 +436,7 @@ Item {
                         onClicked: root.copyAddress()
                     }
 
-                    Button {
+                    ThemedButton {
                         objectName: "share-copy-message"
                         Layout.fillWidth: true
                         //: Live Share: button that copies a message with the address and the OBS steps
@@ -444,7 +444,7 @@ Item {
                         onClicked: root.copyMessage()
                     }
 
-                    Button {
+                    ThemedButton {
                         id: stopButton
 
                         objectName: "share-stop"

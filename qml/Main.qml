@@ -64,8 +64,10 @@ ApplicationWindow {
         root.screenName = "session"
     }
 
-    width: 1280
-    height: 800
+    // 1280 x 800, but never larger than the screen's free area (a 1366 x 768
+    // laptop, or 1920 x 1080 at scale factor 2).
+    width: Math.min(1280, Screen.desktopAvailableWidth > 0 ? Screen.desktopAvailableWidth : 1280)
+    height: Math.min(800, Screen.desktopAvailableHeight > 0 ? Screen.desktopAvailableHeight : 800)
     visible: true
     color: Theme.background
     //: Title of the application window
@@ -83,6 +85,11 @@ ApplicationWindow {
     palette.light: Theme.border
     palette.highlight: Theme.accent
     palette.highlightedText: Theme.white
+    palette.brightText: Theme.white
+    // The colours above hold for every state; a disabled control fades.
+    palette.disabled.windowText: Theme.textFaint
+    palette.disabled.text: Theme.textFaint
+    palette.disabled.buttonText: Theme.textFaint
 
     Component.onCompleted: {
         switch (devInitialScreen) {

@@ -35,7 +35,7 @@ Item {
     signal openAbout()
 
     // A full-width entry whose label wraps instead of widening the column.
-    component MenuButton: Button {
+    component MenuButton: ThemedButton {
         id: menuButton
 
         Layout.fillWidth: true
@@ -72,7 +72,7 @@ Item {
 
     // An option of a fixed choice: never checkable, so a click cannot move
     // its mark; the mark is bound to the host's value alone.
-    component OptionButton: Button {
+    component OptionButton: ThemedButton {
         checkable: false
     }
 

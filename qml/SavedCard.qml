@@ -121,7 +121,7 @@ Item {
                     bottomPadding: 16
                 }
 
-                Button {
+                ThemedButton {
                     id: openFolderButton
                     objectName: "openFolderButton"
                     width: parent.width
@@ -152,7 +152,7 @@ Item {
                     width: parent.width
                     height: copyPathButton.height + 10
 
-                    Button {
+                    ThemedButton {
                         id: copyPathButton
                         objectName: "copyPathButton"
                         anchors.bottom: parent.bottom
@@ -184,7 +184,7 @@ Item {
                     width: parent.width
                     height: shareButton.height + 10
 
-                    Button {
+                    ThemedButton {
                         id: shareButton
                         objectName: "shareButton"
 
@@ -231,7 +231,7 @@ Item {
                     width: parent.width
                     height: closeButton.height + 12
 
-                    Button {
+                    ThemedButton {
                         id: closeButton
                         objectName: "closeButton"
                         anchors.bottom: parent.bottom

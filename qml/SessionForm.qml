@@ -173,7 +173,7 @@ Item {
                 Repeater {
                     model: root.sessionTypes
 
-                    Button {
+                    ThemedButton {
                         id: typeButton
 
                         required property var modelData
@@ -240,14 +240,14 @@ Item {
                 topPadding: 8
                 spacing: 8
 
-                Button {
+                ThemedButton {
                     objectName: "cancelButton"
                     width: (buttonRow.width - buttonRow.spacing) / 3
                     //: Closes the form without recording
                     text: qsTr("Cancel")
                     onClicked: root.cancelled()
                 }
-                Button {
+                ThemedButton {
                     objectName: "startRecordingButton"
                     width: (buttonRow.width - buttonRow.spacing) * 2 / 3
                     contentItem: Text {

@@ -457,13 +457,13 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             spacing: 14
 
-            Button {
+            ThemedButton {
                 objectName: "tour-menu"
                 flat: true
                 text: "\u2630"
                 onClicked: root.menuVisible = true
             }
-            Button {
+            ThemedButton {
                 id: exitButton
                 objectName: "exitButton"
                 flat: true
@@ -494,7 +494,7 @@ Item {
                 Repeater {
                     model: 4
 
-                    Button {
+                    ThemedButton {
                         id: countButton
 
                         required property int index
@@ -515,7 +515,7 @@ Item {
                     }
                 }
             }
-            Button {
+            ThemedButton {
                 objectName: "tour-variant"
                 anchors.verticalCenter: parent.verticalCenter
                 visible: Layouts.variantsFor(root.panelCount).length > 1
@@ -528,14 +528,14 @@ Item {
                 }
                 onClicked: root.cycleLayoutVariant()
             }
-            Button {
+            ThemedButton {
                 objectName: "tour-liveshare"
                 anchors.verticalCenter: parent.verticalCenter
                 flat: true
                 text: "\uD83D\uDCE1"
                 onClicked: root.liveShareVisible = true
             }
-            Button {
+            ThemedButton {
                 id: recordButton
                 objectName: "tour-rec"
                 anchors.verticalCenter: parent.verticalCenter

@@ -152,7 +152,7 @@ Item {
                         text: qsTr("CAMERA")
                     }
 
-                    ComboBox {
+                    ThemedComboBox {
                         id: cameraBox
                         objectName: "cameraBox"
                         width: parent.width
@@ -205,7 +205,7 @@ Item {
                         Repeater {
                             model: [720, 1080, 2160].filter(height => height <= Engine.maxCaptureHeight)
 
-                            delegate: Button {
+                            delegate: ThemedButton {
                                 required property int modelData
                                 objectName: "resolution-" + modelData
                                 text: modelData + "p"
@@ -218,7 +218,7 @@ Item {
                 }
             }
 
-            Button {
+            ThemedButton {
                 id: shareButton
                 objectName: "tour-share"
                 width: parent.width
@@ -269,7 +269,7 @@ Item {
                         font.letterSpacing: 2
                     }
 
-                    Button {
+                    ThemedButton {
                         objectName: "copyCodeButton"
                         //: Button that copies the invite code to the clipboard
                         text: qsTr("Copy")
@@ -277,7 +277,7 @@ Item {
                     }
                 }
 
-                Button {
+                ThemedButton {
                     id: aliasButton
                     objectName: "aliasButton"
                     anchors.horizontalCenter: parent.horizontalCenter
@@ -301,7 +301,7 @@ Item {
                 }
             }
 
-            Button {
+            ThemedButton {
                 objectName: "tour-recordings"
                 width: parent.width
                 //: Start-screen button that opens the recordings folder
@@ -309,7 +309,7 @@ Item {
                 onClicked: Engine.openRecordingsFolder()
             }
 
-            Button {
+            ThemedButton {
                 objectName: "startTourButton"
                 width: parent.width
                 //: Start-screen button that starts the walkthrough
@@ -317,7 +317,7 @@ Item {
                 onClicked: root.tourRequested()
             }
 
-            Button {
+            ThemedButton {
                 objectName: "start-language"
                 width: parent.width
                 //: Start-screen button that opens the language picker

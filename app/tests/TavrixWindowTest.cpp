@@ -7,159 +7,19 @@
 // buttons are; it never acts itself.
 
 #include "ToolRun.h"
+#include "WatchedProgram.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
-
-#include <optional>
 
 #include <signal.h>
 
-namespace {
-
-constexpr int kStepTimeoutMs = 120000;
-
-// An environment without the graphics and platform choices of the caller,
-// on the test-pattern camera, in English, with HOME and the settings in `home`.
-QProcessEnvironment programEnvironment(const QString& home)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"TVX_QSG_MODE", "QSG_RHI_BACKEND", "LIBGL_ALWAYS_SOFTWARE", "QT_QUICK_BACKEND",
-                             "TAVRIX_KIOSK", "QT_QPA_PLATFORM", "SNAP_REAL_HOME", "XDG_VIDEOS_DIR"})
-        environment.remove(QString::fromLatin1(name));
-    environment.insert("HOME", home);
-    environment.insert("XDG_CONFIG_HOME", home + "/.config");
-    environment.insert("TAVRIX_TEST_SOURCE", "1");
-    environment.insert("TAVRIX_LANG", "en");
-    return environment;
-}
-
-QString settingsPath(const QString& home)
-{
-    return home + "/.config/Orvane/Tavrix.conf";
-}
-
-// The program with the test hook watching its window.
-class WatchedProgram {
-public:
-    explicit WatchedProgram(const QString& home)
-    {
-        QProcessEnvironment environment = programEnvironment(home);
-        environment.insert("QT_PLUGIN_PATH", QStringLiteral(TAVRIX_HOOK_PLUGIN_PATH));
-        environment.insert("QT_QPA_GENERIC_PLUGINS", "tavrixtesthook");
-        environment.insert("TAVRIX_TEST_HOOK_WATCH", "1");
-        m_process.setProcessEnvironment(environment);
-    }
-
-    ~WatchedProgram()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-
-    bool start()
-    {
-        m_process.start(QStringLiteral(TAVRIX_BINARY), {});
-        return m_process.waitForStarted();
-    }
-
-    // Waits for a hook line matching `pattern` after the last line consumed
-    // and consumes it; returns its match (invalid when the program ended or
-    // the time ran out).
-    QRegularExpressionMatch waitFor(const QString& pattern, int timeoutMs = kStepTimeoutMs)
-    {
-        const QRegularExpression expression(QStringLiteral("^test hook: ") + pattern + QStringLiteral("$"),
-                                            QRegularExpression::MultilineOption);
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QRegularExpressionMatch match = expression.match(m_err, m_consumed);
-            if (match.hasMatch()) {
-                m_consumed = match.capturedEnd();
-                return match;
-            }
-            if (deadline.hasExpired() || m_process.state() != QProcess::Running)
-                return {};
-            m_process.waitForReadyRead(200);
-            m_err += QString::fromUtf8(m_process.readAllStandardError());
-        }
-    }
-
-    // Reads what the program wrote for `ms` without consuming it.
-    void keepReading(int ms)
-    {
-        QDeadlineTimer deadline(ms);
-        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-            m_err += QString::fromUtf8(m_process.readAllStandardError());
-        }
-    }
-
-    // The middle of the named item in window coordinates while it is shown.
-    std::optional<QPoint> where(const QString& objectName)
-    {
-        m_process.write(("where " + objectName + "\n").toUtf8());
-        const QRegularExpressionMatch match = waitFor("where " + objectName + " (none|(\\d+) (\\d+))");
-        if (!match.hasMatch() || match.captured(1) == "none")
-            return std::nullopt;
-        return QPoint(match.captured(2).toInt(), match.captured(3).toInt());
-    }
-
-    // The same, once the item is shown.
-    std::optional<QPoint> whereShown(const QString& objectName)
-    {
-        QDeadlineTimer deadline(kStepTimeoutMs);
-        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            if (const std::optional<QPoint> found = where(objectName))
-                return found;
-            QThread::msleep(200);
-        }
-        return std::nullopt;
-    }
-
-    // Everything written since the last consumed line.
-    QString unconsumed() const { return m_err.mid(m_consumed); }
-    const QString& err() const { return m_err; }
-    QProcess& process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QString m_err;
-    qsizetype m_consumed = 0;
-};
-
-bool xdotool(const QStringList& arguments, QString* out = nullptr)
-{
-    const ToolRun run = runTool("xdotool", arguments);
-    if (out)
-        *out = run.out.trimmed();
-    if (run.exitCode != 0)
-        qWarning("xdotool %s: %s", qUtf8Printable(arguments.join(' ')), qUtf8Printable(run.err));
-    return run.exitCode == 0;
-}
-
-// Distinct colours on a grid of every 4th pixel.
-int colourCount(const QImage& image)
-{
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 4) {
-        for (int x = 0; x < image.width(); x += 4)
-            colours.insert(image.pixel(x, y));
-    }
-    return colours.size();
-}
-
-}  // namespace
 
 class TavrixWindowTest : public QObject {
     Q_OBJECT

@@ -1,5 +1,5 @@
 // Runs Qt Quick Test documents against the module Tavrix as the program
-// loads it: from the resources, with `Lang` published on the root context
+// loads it: from the resources, in the Basic style, with `Lang` published on the root context
 // and the settings in a temporary directory. The clipboard test also gets
 // `clipboardProbe`, which reaches the clipboard from another process.
 // With TAVRIX_FAKE_ENGINE=1 the module's singleton `Engine` is a FakeEngine.
@@ -15,6 +15,7 @@
 
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QQuickStyle>
 #include <QtPlugin>
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest>
@@ -28,6 +29,8 @@ class QmlTestSetup : public QObject {
 public slots:
     void qmlEngineAvailable(QQmlEngine* engine)
     {
+        // The program's style, so a document looks and measures as it does there.
+        QQuickStyle::setStyle(QStringLiteral("Basic"));
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
         LanguageManager* lang = LanguageManager::instance();
         lang->init(engine);

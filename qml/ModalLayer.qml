@@ -1,0 +1,124 @@
+import QtQuick
+import Tavrix
+import "ModalLayers.js" as ModalLayers
+
+// What covers the screen while a sheet, card, drawer or the tour is open.
+// The scrim takes every press, hover and wheel turn; the layer keeps the
+// keyboard: Tab and Shift+Tab cycle through its own controls and never reach
+// one beneath. The last layer opened keeps the keyboard while it is shown.
+// The sheet's content goes inside the layer, above the scrim.
+FocusScope {
+    id: root
+
+    property bool shown: false
+    // False for a layer that draws its own dim areas and lets some presses
+    // through (the tour); it then keeps only the keyboard.
+    property bool blocksPointer: true
+    property color scrimColor: Theme.scrim
+
+    // A press on the scrim outside the content.
+    signal scrimClicked()
+
+    // The item the keyboard goes to on open (default: the layer itself).
+    property Item initialFocusItem: null
+
+    // True while this is the last layer opened: it then keeps the keyboard.
+    property bool onTop: false
+
+    function contains(item) {
+        for (let it = item; it; it = it.parent) {
+            if (it === root)
+                return true
+        }
+        return false
+    }
+
+    // Tab and Shift+Tab: the next control of the window's focus chain that
+    // lies inside, so the chain wraps within the layer.
+    function step(forward) {
+        const start = root.Window.activeFocusItem ? root.Window.activeFocusItem : root
+        let item = start
+        for (let steps = 0; steps < 1000; ++steps) {
+            item = item.nextItemInFocusChain(forward)
+            if (!item || item === start)
+                return
+            if (item !== root && root.contains(item)) {
+                item.forceActiveFocus(forward ? Qt.TabFocusReason : Qt.BacktabFocusReason)
+                return
+            }
+        }
+    }
+
+    function takeKeyboard() {
+        const target = root.initialFocusItem ? root.initialFocusItem : root
+        target.forceActiveFocus()
+    }
+
+    visible: root.shown
+    enabled: root.shown
+
+    onShownChanged: {
+        if (root.shown) {
+            ModalLayers.raise(root)
+            root.takeKeyboard()
+        } else {
+            ModalLayers.lower(root)
+        }
+    }
+    Component.onCompleted: {
+        if (root.shown) {
+            ModalLayers.raise(root)
+            root.takeKeyboard()
+        }
+    }
+    Component.onDestruction: ModalLayers.lower(root)
+
+    // Shortcuts come before the focused control, which would otherwise move
+    // the focus along the whole window's chain.
+    Shortcut {
+        sequences: ["Tab"]
+        enabled: root.onTop
+        onActivated: root.step(true)
+    }
+    Shortcut {
+        sequences: ["Shift+Tab", "Backtab", "Shift+Backtab"]
+        enabled: root.onTop
+        onActivated: root.step(false)
+    }
+
+    // Whatever else moves the focus beneath (a control that takes it on
+    // its own) hands it straight back.
+    property Item lastInside: null
+
+    Connections {
+        target: root.Window.window
+        enabled: root.onTop
+
+        function onActiveFocusItemChanged() {
+            const item = root.Window.activeFocusItem
+            if (!item)
+                return
+            if (root.contains(item))
+                root.lastInside = item
+            else if (root.lastInside && root.lastInside.visible && root.contains(root.lastInside))
+                root.lastInside.forceActiveFocus()
+            else
+                root.takeKeyboard()
+        }
+    }
+
+    Rectangle {
+        objectName: "modalScrim"
+        anchors.fill: parent
+        color: root.scrimColor
+        visible: root.blocksPointer
+
+        MouseArea {
+            anchors.fill: parent
+            hoverEnabled: true
+            acceptedButtons: Qt.AllButtons
+            onClicked: root.scrimClicked()
+            onWheel: (wheel) => { wheel.accepted = true }
+        }
+    }
+}

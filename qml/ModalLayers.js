@@ -1,0 +1,24 @@
+.pragma library
+
+// The layers that cover the screen now, in the order they opened; the last
+// one keeps the keyboard. Shared by every ModalLayer of one QML engine.
+var shown = []
+
+function update() {
+    for (let i = 0; i < shown.length; ++i)
+        shown[i].onTop = i === shown.length - 1
+}
+
+function raise(layer) {
+    lower(layer)
+    shown.push(layer)
+    update()
+}
+
+function lower(layer) {
+    const index = shown.indexOf(layer)
+    if (index >= 0)
+        shown.splice(index, 1)
+    layer.onTop = false
+    update()
+}

@@ -1,0 +1,103 @@
+import QtQuick
+import QtQuick.Controls
+import QtTest
+import Tavrix
+
+// A layer over a live screen: the keyboard, presses and the wheel stop at it,
+// Tab cycles inside it both ways, and the last layer opened keeps the keys.
+Item {
+    id: window
+
+    width: 400
+    height: 300
+
+    Flickable {
+        id: beneath
+        anchors.fill: parent
+        contentHeight: 2000
+
+        Column {
+            Button { id: under1; objectName: "under1"; text: "under 1" }
+            Button { id: under2; objectName: "under2"; text: "under 2" }
+        }
+    }
+
+    SignalSpy { id: underClicks; target: under1; signalName: "clicked" }
+
+    ModalLayer {
+        id: first
+        anchors.fill: parent
+
+        Column {
+            anchors.centerIn: parent
+            Button { id: a1; text: "a1" }
+            Button { id: a2; text: "a2" }
+            Button { id: a3; text: "a3"; enabled: false }
+        }
+    }
+
+    ModalLayer {
+        id: second
+        anchors.fill: parent
+
+        Button { id: b1; anchors.centerIn: parent; text: "b1" }
+    }
+
+    TestCase {
+        name: "ModalLayer"
+        when: windowShown
+
+        function init() {
+            second.shown = false
+            first.shown = false
+            beneath.contentY = 0
+            underClicks.clear()
+            under1.forceActiveFocus()
+        }
+
+        function test_tabCyclesInsideBothWays() {
+            first.shown = true
+            verify(first.activeFocus)
+            const seen = []
+            for (let i = 0; i < 6; ++i) {
+                keyClick(Qt.Key_Tab)
+                seen.push(window.Window.activeFocusItem)
+            }
+            // a3 is disabled: only a1 and a2, in turn, never a control beneath.
+            compare(seen.filter(item => item !== a1 && item !== a2).length, 0)
+            verify(seen[0] !== seen[1] && seen[0] === seen[2])
+            keyClick(Qt.Key_Backtab)
+            const back = window.Window.activeFocusItem
+            verify(back === a1 || back === a2)
+            verify(back !== seen[5])
+            keyClick(Qt.Key_Space)
+            compare(underClicks.count, 0)
+        }
+
+        function test_pressesAndWheelStopAtTheScrim() {
+            first.shown = true
+            mouseClick(window, 20, 20)
+            mouseWheel(window, 20, 20, 0, -240)
+            compare(underClicks.count, 0)
+            compare(beneath.contentY, 0)
+            // Closed, the same turn scrolls what lies beneath.
+            first.shown = false
+            mouseWheel(window, 20, 20, 0, -240)
+            tryVerify(() => beneath.contentY > 0)
+        }
+
+        function test_lastOpenedKeepsTheKeyboard() {
+            first.shown = true
+            second.shown = true
+            verify(second.activeFocus)
+            keyClick(Qt.Key_Tab)
+            keyClick(Qt.Key_Tab)
+            compare(window.Window.activeFocusItem, b1)
+            // Closing the top one hands the keys back to the one beneath.
+            second.shown = false
+            a2.forceActiveFocus()
+            keyClick(Qt.Key_Tab)
+            verify(window.Window.activeFocusItem === a1)
+        }
+    }
+}
