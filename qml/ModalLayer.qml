@@ -15,6 +15,9 @@ FocusScope {
     // through (the tour); it then keeps only the keyboard.
     property bool blocksPointer: true
     property color scrimColor: Theme.scrim
+    // A higher level keeps the keyboard over layers opened later (the tour
+    // over the sheets it opens).
+    property int level: 0
 
     // A press on the scrim outside the content.
     signal scrimClicked()

@@ -1,7 +1,8 @@
 .pragma library
 
-// The layers that cover the screen now, in the order they opened; the last
-// one keeps the keyboard. Shared by every ModalLayer of one QML engine.
+// The layers that cover the screen now, by level and then in the order they
+// opened; the last one keeps the keyboard. Shared by every ModalLayer of one
+// QML engine.
 var shown = []
 
 function update() {
@@ -11,7 +12,10 @@ function update() {
 
 function raise(layer) {
     lower(layer)
-    shown.push(layer)
+    let index = shown.length
+    while (index > 0 && shown[index - 1].level > layer.level)
+        --index
+    shown.splice(index, 0, layer)
     update()
 }
 

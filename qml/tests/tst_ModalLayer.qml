@@ -93,6 +93,15 @@ Item {
             keyClick(Qt.Key_Tab)
             keyClick(Qt.Key_Tab)
             compare(window.Window.activeFocusItem, b1)
+            // A layer of a higher level keeps the keys over one opened later.
+            second.shown = false
+            first.level = 1
+            second.shown = true
+            verify(first.onTop && !second.onTop)
+            first.level = 0
+            second.shown = false
+            first.shown = false
+            first.shown = true
             // Closing the top one hands the keys back to the one beneath.
             second.shown = false
             a2.forceActiveFocus()
