@@ -39,7 +39,8 @@ FocusScope {
     // Tab and Shift+Tab: the next control of the window's focus chain that
     // lies inside, so the chain wraps within the layer.
     function step(forward) {
-        const start = root.Window.activeFocusItem ? root.Window.activeFocusItem : root
+        const focused = root.Window.activeFocusItem
+        const start = focused && focused.visible ? focused : root
         let item = start
         for (let steps = 0; steps < 1000; ++steps) {
             item = item.nextItemInFocusChain(forward)
@@ -55,12 +56,19 @@ FocusScope {
     function takeKeyboard() {
         const target = root.initialFocusItem ? root.initialFocusItem : root
         target.forceActiveFocus()
+        // A scope hands focus back to the child that last had it, which may
+        // be hidden by now: then the layer itself keeps the keys.
+        const focused = root.Window.activeFocusItem
+        if (focused && focused !== root && !focused.visible) {
+            focused.focus = false
+            root.forceActiveFocus()
+        }
     }
 
-    visible: root.shown
-    enabled: root.shown
-
-    onShownChanged: {
+    // Shown before it takes the keys: focus follows only what is visible.
+    function follow() {
+        root.visible = root.shown
+        root.enabled = root.shown
         if (root.shown) {
             ModalLayers.raise(root)
             root.takeKeyboard()
@@ -68,12 +76,12 @@ FocusScope {
             ModalLayers.lower(root)
         }
     }
-    Component.onCompleted: {
-        if (root.shown) {
-            ModalLayers.raise(root)
-            root.takeKeyboard()
-        }
-    }
+
+    visible: false
+    enabled: false
+
+    onShownChanged: root.follow()
+    Component.onCompleted: root.follow()
     Component.onDestruction: ModalLayers.lower(root)
 
     // Shortcuts come before the focused control, which would otherwise move

@@ -74,6 +74,20 @@ Item {
             compare(underClicks.count, 0)
         }
 
+        // Reopened after the focused control was hidden: the keys stay with
+        // the layer and Tab goes on to a control that is shown.
+        function test_reopenedAfterItsFocusedControlHid() {
+            first.shown = true
+            a2.forceActiveFocus()
+            first.shown = false
+            a2.visible = false
+            first.shown = true
+            verify(first.activeFocus && !a2.activeFocus)
+            keyClick(Qt.Key_Tab)
+            compare(window.Window.activeFocusItem, a1)
+            a2.visible = true
+        }
+
         function test_pressesAndWheelStopAtTheScrim() {
             first.shown = true
             mouseClick(window, 20, 20)
