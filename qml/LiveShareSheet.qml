@@ -306,20 +306,22 @@ Item {
                             wrapMode: Text.WordWrap
                         }
 
-                        Text {
+                        // A text link that the keyboard reaches too.
+                        ThemedButton {
+                            id: changeCodeButton
                             objectName: "share-change-code"
                             Layout.topMargin: 4
-                            //: Live Share: link that makes a new room code
-                            text: qsTr("Change code")
-                            color: Theme.textDim
+                            Layout.preferredHeight: changeCodeButton.implicitContentHeight + 8
+                            tone: "quiet"
+                            leftPadding: 2
+                            rightPadding: 2
+                            topPadding: 4
+                            bottomPadding: 4
                             font.pixelSize: 13
                             font.underline: true
-
-                            MouseArea {
-                                anchors.fill: parent
-                                cursorShape: Qt.PointingHandCursor
-                                onClicked: Engine.regenerateShareCode()
-                            }
+                            //: Live Share: link that makes a new room code
+                            text: qsTr("Change code")
+                            onClicked: Engine.regenerateShareCode()
                         }
 
                         Text {

@@ -189,7 +189,7 @@ Item {
                 const top = focused.mapToItem(view, 0, 0).y
                 verify(top >= 0 && top + focused.height <= view.height, focused.objectName + " at " + top)
             }
-            compare([...seen].sort(), ["share-close", "share-copy-address", "share-copy-message", "share-stop"])
+            compare([...seen].sort(), ["share-change-code", "share-close", "share-copy-address", "share-copy-message", "share-stop"])
             compare(underClicks.count, 0)
             verify(Engine.sharing)
             const panel = item("share-panel")
