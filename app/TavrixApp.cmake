@@ -58,6 +58,7 @@ set(tavrix_qml_files
   qml/LanguageSheet.qml
   qml/DelayPanel.qml
   qml/SessionForm.qml
+  qml/FocusReveal.js
   qml/SessionScreen.qml
 )
 # The application icon, one copy in the program: the window icon and the

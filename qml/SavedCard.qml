@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Tavrix
+import "FocusReveal.js" as FocusReveal
 
 // Shown once a recording has been saved: its file name and the actions on
 // the finished clip. A pure view: every action is reported by a signal and
@@ -30,231 +31,195 @@ Item {
 
     visible: false
 
-    Rectangle {
-        anchors.fill: parent
-        color: Qt.rgba(0, 0, 0, 0.55)
+    // The button the keyboard moves to scrolls into view.
+    Connections {
+        target: root.Window.window
+        enabled: root.visible
 
-        // Swallows every click: the session behind stays untouched and the card open.
-        MouseArea {
-            objectName: "backdropArea"
-            anchors.fill: parent
-            acceptedButtons: Qt.AllButtons
-            onWheel: (wheel) => { wheel.accepted = true }
+        function onActiveFocusItemChanged() {
+            FocusReveal.reveal(scroller, root.Window.activeFocusItem, 8)
         }
     }
 
-    Rectangle {
-        id: card
-        objectName: "card"
+    // The dimmed backdrop swallows every press and wheel turn: the session
+    // behind stays untouched and the card open. The keyboard stays inside.
+    ModalLayer {
+        id: layer
+        objectName: "backdropArea"
+        anchors.fill: parent
+        shown: root.visible
+        scrimColor: Qt.rgba(0, 0, 0, 0.55)
 
-        readonly property int margin: 24
+        Rectangle {
+            id: card
+            objectName: "card"
 
-        anchors.centerIn: parent
-        width: Math.min(420, root.width - 2 * card.margin)
-        // The whole content when it fits, else as tall as the host allows.
-        height: Math.min(content.implicitHeight + 2 * card.margin,
-                         Math.max(0, root.height - 2 * card.margin))
-        radius: 18
-        color: Theme.surface
-        border.width: 1
-        border.color: Theme.border
+            readonly property int margin: 24
 
-        Flickable {
-            id: scroller
-            objectName: "scroller"
-            anchors.fill: parent
-            anchors.topMargin: card.margin
-            anchors.bottomMargin: card.margin
-            contentWidth: width
-            contentHeight: content.implicitHeight
-            interactive: contentHeight > height
-            boundsBehavior: Flickable.StopAtBounds
-            clip: true
+            anchors.centerIn: parent
+            width: Math.min(420, root.width - 2 * card.margin)
+            // The whole content when it fits, else as tall as the host allows.
+            height: Math.min(content.implicitHeight + 2 * card.margin,
+                             Math.max(0, root.height - 2 * card.margin))
+            radius: 18
+            color: Theme.surface
+            border.width: 1
+            border.color: Theme.border
 
-            ScrollIndicator.vertical: ScrollIndicator {
-                active: scroller.interactive
+            // Presses and wheel turns on the card's empty parts stay here.
+            MouseArea {
+                anchors.fill: parent
+                acceptedButtons: Qt.AllButtons
+                onWheel: (wheel) => { wheel.accepted = true }
             }
 
-            Column {
-                id: content
-                x: 28
-                width: scroller.width - 56
-                spacing: 6
+            Flickable {
+                id: scroller
+                objectName: "scroller"
+                anchors.fill: parent
+                anchors.topMargin: card.margin
+                anchors.bottomMargin: card.margin
+                contentWidth: width
+                contentHeight: content.implicitHeight
+                interactive: contentHeight > height
+                boundsBehavior: Flickable.StopAtBounds
+                clip: true
 
-                Text {
-                    width: parent.width
-                    text: "\u2713"
-                    textFormat: Text.PlainText
-                    color: Theme.live
-                    font.pixelSize: 34
-                    font.bold: true
-                    horizontalAlignment: Text.AlignHCenter
+                ScrollIndicator.vertical: ScrollIndicator {
+                    active: scroller.interactive
                 }
 
-                Text {
-                    objectName: "titleText"
-                    width: parent.width
-                    text: {
-                        if (root.interrupted)
-                            //: Saved card title when a lost camera cut the recording short but the file was kept
-                            return qsTr("Interrupted — but saved")
-                        //: Saved card title after a recording was written to disk
-                        return qsTr("Successfully saved")
-                    }
-                    textFormat: Text.PlainText
-                    color: Theme.text
-                    font.pixelSize: 19
-                    font.bold: true
-                    horizontalAlignment: Text.AlignHCenter
-                    wrapMode: Text.Wrap
-                }
+                Column {
+                    id: content
+                    x: 28
+                    width: scroller.width - 56
+                    spacing: 6
 
-                Text {
-                    objectName: "fileNameText"
-                    width: parent.width
-                    text: root.fileName
-                    textFormat: Text.PlainText
-                    color: Theme.textDim
-                    font.pixelSize: 12
-                    horizontalAlignment: Text.AlignHCenter
-                    elide: Text.ElideMiddle
-                    bottomPadding: 16
-                }
-
-                ThemedButton {
-                    id: openFolderButton
-                    objectName: "openFolderButton"
-                    width: parent.width
-                    height: 58
-                    //: Saved card button that opens the recordings folder in the file manager
-                    text: qsTr("Open folder")
-                    onClicked: root.openFolderRequested()
-                    background: Rectangle {
-                        radius: 12
-                        color: Theme.accent
-                        opacity: openFolderButton.down ? 0.8 : 1
-                    }
-                    contentItem: Text {
-                        text: openFolderButton.text
+                    Text {
+                        width: parent.width
+                        text: "\u2713"
                         textFormat: Text.PlainText
-                        color: Theme.white
-                        font.pixelSize: 18
+                        color: Theme.live
+                        font.pixelSize: 34
                         font.bold: true
                         horizontalAlignment: Text.AlignHCenter
-                        verticalAlignment: Text.AlignVCenter
-                        elide: Text.ElideRight
                     }
-                }
 
-                // The outlined buttons sit lower than the column's spacing
-                // alone would put them: each holder adds the gap above its button.
-                Item {
-                    width: parent.width
-                    height: copyPathButton.height + 10
+                    Text {
+                        objectName: "titleText"
+                        width: parent.width
+                        text: {
+                            if (root.interrupted)
+                                //: Saved card title when a lost camera cut the recording short but the file was kept
+                                return qsTr("Interrupted — but saved")
+                            //: Saved card title after a recording was written to disk
+                            return qsTr("Successfully saved")
+                        }
+                        textFormat: Text.PlainText
+                        color: Theme.text
+                        font.pixelSize: 19
+                        font.bold: true
+                        horizontalAlignment: Text.AlignHCenter
+                        wrapMode: Text.Wrap
+                    }
+
+                    Text {
+                        objectName: "fileNameText"
+                        width: parent.width
+                        text: root.fileName
+                        textFormat: Text.PlainText
+                        color: Theme.textDim
+                        font.pixelSize: 12
+                        horizontalAlignment: Text.AlignHCenter
+                        elide: Text.ElideMiddle
+                        bottomPadding: 16
+                    }
 
                     ThemedButton {
-                        id: copyPathButton
-                        objectName: "copyPathButton"
-                        anchors.bottom: parent.bottom
+                        id: openFolderButton
+                        objectName: "openFolderButton"
                         width: parent.width
-                        height: 50
-                        //: Saved card button that copies the recording's full file path to the clipboard
-                        text: qsTr("Copy path")
-                        onClicked: root.copyPathRequested()
-                        background: Rectangle {
+                        height: 58
+                        tone: "primary"
+                        radius: 12
+                        font.pixelSize: 18
+                        font.bold: true
+                        //: Saved card button that opens the recordings folder in the file manager
+                        text: qsTr("Open folder")
+                        onClicked: root.openFolderRequested()
+                    }
+
+                    // The outlined buttons sit lower than the column's spacing
+                    // alone would put them: each holder adds the gap above its button.
+                    Item {
+                        width: parent.width
+                        height: copyPathButton.height + 10
+
+                        ThemedButton {
+                            id: copyPathButton
+                            objectName: "copyPathButton"
+                            anchors.bottom: parent.bottom
+                            width: parent.width
+                            height: 50
                             radius: 12
-                            color: copyPathButton.down ? Theme.border : "transparent"
-                            border.width: 1
-                            border.color: Theme.border
-                        }
-                        contentItem: Text {
-                            text: copyPathButton.text
-                            textFormat: Text.PlainText
-                            color: Theme.text
                             font.pixelSize: 16
                             font.bold: true
-                            horizontalAlignment: Text.AlignHCenter
-                            verticalAlignment: Text.AlignVCenter
-                            elide: Text.ElideRight
+                            //: Saved card button that copies the recording's full file path to the clipboard
+                            text: qsTr("Copy path")
+                            onClicked: root.copyPathRequested()
                         }
                     }
-                }
 
-                Item {
-                    width: parent.width
-                    height: shareButton.height + 10
-
-                    ThemedButton {
-                        id: shareButton
-                        objectName: "shareButton"
-
-                        readonly property bool hasLink: root.shareUrl !== ""
-
-                        anchors.bottom: parent.bottom
+                    Item {
                         width: parent.width
-                        height: 50
-                        text: {
-                            if (shareButton.hasLink)
-                                //: Saved card button that copies the Live Share link to the recordings page
-                                return qsTr("Share link")
-                            //: Saved card button shown while Live Share is off; opens the Live Share sheet
-                            return qsTr("Turn on Live Share to get a link")
-                        }
-                        onClicked: {
-                            if (shareButton.hasLink)
-                                root.copyShareUrlRequested()
-                            else
-                                root.enableSharingRequested()
-                        }
-                        background: Rectangle {
+                        height: shareButton.height + 10
+
+                        ThemedButton {
+                            id: shareButton
+                            objectName: "shareButton"
+
+                            readonly property bool hasLink: root.shareUrl !== ""
+
+                            anchors.bottom: parent.bottom
+                            width: parent.width
+                            height: 50
                             radius: 12
-                            color: shareButton.down ? Theme.border : "transparent"
-                            border.width: 1
-                            border.color: Theme.border
-                        }
-                        contentItem: Text {
-                            text: shareButton.text
-                            textFormat: Text.PlainText
-                            color: Theme.text
                             font.pixelSize: 14
                             font.bold: true
-                            horizontalAlignment: Text.AlignHCenter
-                            verticalAlignment: Text.AlignVCenter
-                            wrapMode: Text.Wrap
-                            maximumLineCount: 2
-                            elide: Text.ElideRight
+                            // The longer request wraps rather than being cut short.
+                            wrapText: true
+                            text: {
+                                if (shareButton.hasLink)
+                                    //: Saved card button that copies the Live Share link to the recordings page
+                                    return qsTr("Share link")
+                                //: Saved card button shown while Live Share is off; opens the Live Share sheet
+                                return qsTr("Turn on Live Share to get a link")
+                            }
+                            onClicked: {
+                                if (shareButton.hasLink)
+                                    root.copyShareUrlRequested()
+                                else
+                                    root.enableSharingRequested()
+                            }
                         }
                     }
-                }
 
-                Item {
-                    width: parent.width
-                    height: closeButton.height + 12
-
-                    ThemedButton {
-                        id: closeButton
-                        objectName: "closeButton"
-                        anchors.bottom: parent.bottom
+                    Item {
                         width: parent.width
-                        height: 54
-                        //: Saved card button that closes the card
-                        text: qsTr("Close")
-                        onClicked: root.closed()
-                        background: Rectangle {
+                        height: closeButton.height + 12
+
+                        ThemedButton {
+                            id: closeButton
+                            objectName: "closeButton"
+                            anchors.bottom: parent.bottom
+                            width: parent.width
+                            height: 54
                             radius: 12
-                            color: closeButton.down ? Theme.border : "transparent"
-                            border.width: 1
-                            border.color: Theme.border
-                        }
-                        contentItem: Text {
-                            text: closeButton.text
-                            textFormat: Text.PlainText
-                            color: Theme.text
                             font.pixelSize: 17
                             font.bold: true
-                            horizontalAlignment: Text.AlignHCenter
-                            verticalAlignment: Text.AlignVCenter
-                            elide: Text.ElideRight
+                            //: Saved card button that closes the card
+                            text: qsTr("Close")
+                            onClicked: root.closed()
                         }
                     }
                 }

@@ -11,6 +11,20 @@ Item {
     width: 700
     height: 1100
 
+    // What lies beneath the sheet: a control and a scrolling view.
+    Flickable {
+        id: beneath
+        anchors.fill: parent
+        contentHeight: 4000
+
+        ThemedButton {
+            id: under
+            text: "under"
+        }
+    }
+
+    SignalSpy { id: underClicks; target: under; signalName: "clicked" }
+
     LiveShareSheet {
         id: sheet
 
@@ -44,6 +58,10 @@ Item {
             sheet.startFailed = false
             duringCall.seen = []
             closedSpy.clear()
+            window.height = 1100
+            sheet.visible = true
+            beneath.contentY = 0
+            underClicks.clear()
         }
 
         function cleanup() {
@@ -142,6 +160,52 @@ Item {
             click("share-copy-message")
             compare(clipboardText(), "Tavrix live stream\n\nhttp://10.0.0.5:8081/live.ts?k=%2\n\n"
                     + steps + "Q%1.")
+        }
+
+        // Tab walks the sheet's own controls only, Space never presses the
+        // control beneath, the wheel over the backdrop or the panel leaves
+        // what lies beneath where it was, and a press on the backdrop
+        // closes the sheet; sharing on, on the kiosk screen.
+        function test_nothingBeneathIsReached() {
+            window.height = 480
+            // Started with a press: the Start button had the keyboard, and
+            // its group hides.
+            click("share-start")
+            verify(Engine.sharing)
+            sheet.visible = false
+            under.forceActiveFocus()
+            sheet.visible = true
+            // The "on" group laid out, as before any key a user could press.
+            sheet.Window.window.update()
+            waitForRendering(sheet)
+            keyClick(Qt.Key_Space)
+            const view = item("share-view")
+            const seen = new Set()
+            for (let i = 0; i < 12; ++i) {
+                keyClick(i % 5 === 4 ? Qt.Key_Backtab : Qt.Key_Tab)
+                const focused = sheet.Window.activeFocusItem
+                verify(focused !== under, i)
+                seen.add(focused.objectName)
+                const top = focused.mapToItem(view, 0, 0).y
+                verify(top >= 0 && top + focused.height <= view.height, focused.objectName + " at " + top)
+            }
+            compare([...seen].sort(), ["share-change-code", "share-close", "share-copy-address", "share-copy-message", "share-stop"])
+            compare(underClicks.count, 0)
+            verify(Engine.sharing)
+            const panel = item("share-panel")
+            for (const at of [Qt.point(5, 5), Qt.point(5, panel.y + 5), Qt.point(window.width / 2, window.height - 5)])
+                mouseWheel(window, at.x, at.y, 0, -240)
+            wait(100)
+            compare(beneath.contentY, 0)
+            mouseClick(window, window.width / 2, panel.y + 5)
+            compare(closedSpy.count, 0)
+            mouseClick(window, 5, 5)
+            compare(closedSpy.count, 1)
+            compare(underClicks.count, 0)
+
+            sheet.visible = false
+            mouseWheel(window, 5, 5, 0, -240)
+            tryVerify(() => beneath.contentY > 0)
         }
     }
 }

@@ -19,6 +19,20 @@ Item {
     width: 800
     height: 1000
 
+    // What lies beneath the drawer: a control and a scrolling view.
+    Flickable {
+        id: beneath
+        anchors.fill: parent
+        contentHeight: 4000
+
+        ThemedButton {
+            id: under
+            text: "under"
+        }
+    }
+
+    SignalSpy { id: underClicks; target: under; signalName: "clicked" }
+
     MenuDrawer {
         id: drawer
 
@@ -55,6 +69,10 @@ Item {
             host.dualCamMode = false
             host.captureLocked = false
             host.applies = true
+            host.height = 1000
+            drawer.visible = true
+            beneath.contentY = 0
+            underClicks.clear()
             for (const spy of [panelSpy, resolutionSpy, bufferSpy, dualSpy, entrySpy])
                 spy.clear()
         }
@@ -182,6 +200,84 @@ Item {
             verify(!button("menu-quality-text").text.includes("Locked"))
             click("menu-quality-1080")
             compare(resolutionSpy.count, 1)
+        }
+
+        // WCAG contrast ratio of two colours.
+        function contrast(a, b) {
+            const lum = c => [c.r, c.g, c.b].map(v => v <= 0.03928 ? v / 12.92 : Math.pow((v + 0.055) / 1.055, 2.4))
+                                          .reduce((sum, v, i) => sum + v * [0.2126, 0.7152, 0.0722][i], 0)
+            const [hi, lo] = [lum(a), lum(b)].sort((x, y) => y - x)
+            return (hi + 0.05) / (lo + 0.05)
+        }
+
+        // The fill of a button as drawn, just inside its outline.
+        function fillOf(image, name) {
+            const item = button(name)
+            const at = item.mapToItem(drawer, 4, item.height - 4)
+            return image.pixel(Math.round(at.x), Math.round(at.y))
+        }
+
+        // The option in force stands out from the others, and the locked
+        // options look different from the same options unlocked.
+        function test_marksAndLockCanBeSeen() {
+            host.maxCaptureHeight = 1080
+            host.resolution = 1080
+            drawer.Window.window.update()
+            waitForRendering(drawer)
+            let image = grabImage(drawer)
+            const checked = fillOf(image, "menu-quality-1080")
+            const unchecked = fillOf(image, "menu-quality-720")
+            verify(contrast(checked, unchecked) >= 3, checked + " against " + unchecked)
+            verify(contrast(fillOf(image, "menu-count-1"), fillOf(image, "menu-count-2")) >= 3)
+
+            host.captureLocked = true
+            drawer.Window.window.update()
+            waitForRendering(drawer)
+            image = grabImage(drawer)
+            const locked = fillOf(image, "menu-quality-1080")
+            verify(contrast(checked, locked) >= 1.5, checked + " locked " + locked)
+            // The panel count is never locked.
+            verify(Qt.colorEqual(fillOf(image, "menu-count-1"), checked))
+        }
+
+        // Tab walks the drawer's own controls only, Space never presses the
+        // control beneath, and the wheel over the scrim or the panel leaves
+        // what lies beneath where it was, on the kiosk screen too.
+        function test_nothingBeneathIsReached_data() {
+            return [ { tag: "1000", height: 1000 }, { tag: "kiosk 480", height: 480 } ]
+        }
+
+        function test_nothingBeneathIsReached(row) {
+            host.height = row.height
+            drawer.visible = false
+            under.forceActiveFocus()
+            drawer.visible = true
+            keyClick(Qt.Key_Space)
+            const view = button("menu-view")
+            const seen = new Set()
+            for (let i = 0; i < 30; ++i) {
+                keyClick(i % 7 === 6 ? Qt.Key_Backtab : Qt.Key_Tab)
+                const item = drawer.Window.activeFocusItem
+                verify(item !== under, i)
+                seen.add(item.objectName)
+                const top = item.mapToItem(view, 0, 0).y
+                verify(top >= 0 && top + item.height <= view.height, item.objectName + " at " + top)
+            }
+            verify(seen.has("menu-about") && seen.has("menu-count-1"), [...seen].join(","))
+            compare(underClicks.count, 0)
+            const panel = button("menu-panel")
+            for (const at of [Qt.point(host.width - 5, 5), Qt.point(panel.width / 2, host.height - 5)])
+                mouseWheel(host, at.x, at.y, 0, -240)
+            wait(100)
+            compare(beneath.contentY, 0)
+            entrySpy.signalName = "closed"
+            mouseClick(host, host.width - 5, 5)
+            compare(entrySpy.count, 1)
+            compare(underClicks.count, 0)
+
+            drawer.visible = false
+            mouseWheel(host, host.width - 5, 5, 0, -240)
+            tryVerify(() => beneath.contentY > 0)
         }
     }
 }

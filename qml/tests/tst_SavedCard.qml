@@ -11,6 +11,20 @@ Item {
     width: 1280
     height: 800
 
+    // What lies beneath the card: a control and a scrolling view.
+    Flickable {
+        id: beneath
+        anchors.fill: parent
+        contentHeight: 4000
+
+        ThemedButton {
+            id: under
+            text: "under"
+        }
+    }
+
+    SignalSpy { id: underClicks; target: under; signalName: "clicked" }
+
     // As the session screen hosts it: the recordings page while sharing.
     Component {
         id: cardComponent
@@ -37,6 +51,8 @@ Item {
         function init() {
             Engine.reset()
             host.height = 800
+            beneath.contentY = 0
+            underClicks.clear()
         }
 
         function makeCard(properties) {
@@ -155,6 +171,45 @@ Item {
             verify(top >= 0 && top + close.height <= box.height, "close button at " + top + " in " + box.height)
             mouseClick(close)
             compare(spies.closed.count, 1)
+        }
+
+        // Tab walks the card's own buttons only, Space never presses the
+        // control beneath, and the wheel over the backdrop or the card leaves
+        // what lies beneath where it was, on a short screen too.
+        function test_nothingBeneathIsReached_data() {
+            return [ { tag: "800", height: 800 }, { tag: "kiosk 480", height: 480 } ]
+        }
+
+        function test_nothingBeneathIsReached(row) {
+            host.height = row.height
+            under.forceActiveFocus()
+            const card = makeCard({ path: "/v/a.mp4" })
+            keyClick(Qt.Key_Space)
+            const box = part(card, "card")
+            const scroller = part(card, "scroller")
+            const seen = new Set()
+            for (let i = 0; i < 12; ++i) {
+                keyClick(i % 5 === 4 ? Qt.Key_Backtab : Qt.Key_Tab)
+                const item = host.Window.activeFocusItem
+                verify(item !== under, i)
+                seen.add(item.objectName)
+                // The focused button is scrolled into view.
+                const top = item.mapToItem(box, 0, 0).y
+                verify(top >= 0 && top + item.height <= box.height, item.objectName + " at " + top)
+            }
+            compare([...seen].sort(), ["closeButton", "copyPathButton", "openFolderButton", "shareButton"])
+            compare(underClicks.count, 0)
+            for (const at of [Qt.point(5, 5), Qt.point(host.width / 2, box.y + 8)]) {
+                mouseWheel(host, at.x, at.y, 0, -240)
+                mouseClick(host, at.x, at.y)
+            }
+            wait(100)
+            compare(beneath.contentY, 0)
+            compare(underClicks.count, 0)
+
+            card.visible = false
+            mouseWheel(host, 5, 5, 0, -240)
+            tryVerify(() => beneath.contentY > 0)
         }
     }
 }

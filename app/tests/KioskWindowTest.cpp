@@ -1,0 +1,143 @@
+// The program on the kiosk unit's 800x480 screen, under an X server (Xvfb in
+// CI), driven by a real X client (xdotool): R opens the details form, whose
+// Start Recording lies below the card's visible part until the card is
+// scrolled (by the wheel, or by Tab, which brings the focused control into
+// view); it starts a recording, R stops it, and the saved file is read back
+// with ffprobe. The windows are grabbed beside the test for a look.
+
+#include "ToolRun.h"
+#include "WatchedProgram.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <signal.h>
+
+class KioskWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs an X server (xvfb-run)");
+        QVERIFY2(QFile::exists(QStringLiteral(TAVRIX_BINARY)), TAVRIX_BINARY);
+    }
+
+    void formRecordsOnTheKioskScreen_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<bool>("byTab");
+        QTest::newRow("en, wheel") << QStringLiteral("en") << false;
+        QTest::newRow("de, Tab") << QStringLiteral("de") << true;
+    }
+
+    void formRecordsOnTheKioskScreen()
+    {
+        QFETCH(QString, language);
+        QFETCH(bool, byTab);
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        {
+            // Answered and seen before: no invite sheet, no tour.
+            QSettings settings(settingsPath(home.path()), QSettings::IniFormat);
+            settings.setValue("referral/invitedByAsked", true);
+            settings.setValue("tutorial/seen", 1);
+        }
+        WatchedProgram program(home.path(), {"--screen", "session", "--layout", "1", "-qwindowgeometry", "800x480"});
+        QProcessEnvironment environment = program.process().processEnvironment();
+        environment.insert("TAVRIX_LANG", language);
+        program.process().setProcessEnvironment(environment);
+        QVERIFY(program.start());
+        QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
+                 qUtf8Printable(program.err()));
+
+        QString window;
+        QVERIFY(xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrix$"}, &window));
+        window = window.section('\n', 0, 0);
+        QString geometry;
+        QVERIFY(xdotool({"getwindowgeometry", window}, &geometry));
+        QVERIFY2(geometry.contains("Geometry: 800x480"), qUtf8Printable(geometry));
+        QVERIFY(xdotool({"windowfocus", "--sync", window}));
+        const auto key = [&](const QString& name) { return xdotool({"key", "--clearmodifiers", name}); };
+        const auto grab = [&](const QString& what) {
+            const QString path = QStringLiteral(TAVRIX_GRAB_DIR "/kiosk-%1-%2.png").arg(language, what);
+            QFile::remove(path);
+            const ToolRun run = runTool("import", {"-window", window, path});
+            return run.exitCode == 0 && QImage(path).size() == QSize(800, 480);
+        };
+
+        QVERIFY(key("r"));
+        const std::optional<QPoint> card = program.whereShown("sessionFormCard");
+        QVERIFY(card);
+        QVERIFY(grab("form"));
+        // The card fits the window (24 px above and below); Start Recording
+        // starts out below its visible part.
+        const std::optional<QPoint> hidden = program.where("startRecordingButton");
+        QVERIFY(hidden);
+        QVERIFY2(hidden->y() + 20 > 456, qPrintable(QString::number(hidden->y())));
+
+        if (byTab) {
+            // Player, coach, six session types, title, notes, Cancel, Start.
+            for (int i = 0; i < 12; ++i)
+                QVERIFY(key("Tab"));
+        } else {
+            QVERIFY(xdotool({"mousemove", "--window", window, QString::number(card->x()),
+                             QString::number(card->y()), "click", "--repeat", "12", "--delay", "50", "5"}));
+        }
+        // Wholly inside the card now.
+        std::optional<QPoint> start;
+        QTRY_VERIFY_WITH_TIMEOUT((start = program.where("startRecordingButton")) && start->y() + 20 <= 456, 10000);
+        QVERIFY(grab("form-scrolled"));
+
+        if (byTab) {
+            QVERIFY(key("space"));
+            QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=2", 30000).hasMatch(),
+                     qUtf8Printable(program.err()));
+        } else {
+            // A click the window was not ready for is repeated, as a user would.
+            bool started = false;
+            for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+                started = xdotool({"mousemove", "--window", window, QString::number(start->x()),
+                                   QString::number(start->y()), "click", "1"})
+                    && program.waitFor("state screen=session invite=none tour=idle recording=2", 15000).hasMatch();
+            }
+            QVERIFY2(started, qUtf8Printable(program.err()));
+        }
+        program.keepReading(2500);
+        QVERIFY(key("r"));
+        QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
+                 qUtf8Printable(program.err()));
+
+        // The saved card: its last button within reach on this screen too.
+        QVERIFY(program.whereShown("savedCard"));
+        const std::optional<QPoint> close = program.whereShown("closeButton");
+        QVERIFY(close);
+        QVERIFY(grab("saved"));
+
+        const QStringList recordings =
+            QDir(home.filePath("Videos/Tavrix")).entryList({"*.mp4"}, QDir::Files, QDir::Name);
+        QCOMPARE(recordings.size(), 1);
+        const QString file = home.filePath("Videos/Tavrix/" + recordings.first());
+        const ToolRun probe = runTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                  "stream=codec_name,width,height:format=duration", "-of",
+                                                  "default=noprint_wrappers=1", file});
+        QVERIFY2(probe.exitCode == 0 && probe.err.isEmpty(), qUtf8Printable(probe.err));
+        QVERIFY2(probe.out.contains("codec_name=h264\n"), qUtf8Printable(probe.out));
+        const QRegularExpressionMatch duration =
+            QRegularExpression(QStringLiteral("duration=([0-9.]+)")).match(probe.out);
+        QVERIFY2(duration.hasMatch() && duration.captured(1).toDouble() > 3.0, qUtf8Printable(probe.out));
+
+        ::kill(static_cast<pid_t>(program.process().processId()), SIGTERM);
+        QVERIFY(program.process().waitForFinished(60000));
+        QCOMPARE(program.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.process().exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(KioskWindowTest)
+#include "KioskWindowTest.moc"
