@@ -151,7 +151,7 @@
     <message>
         <source>Paste your mate&apos;s code so they get credit.</source>
         <extracomment>Under the heading of the invite code sheet; a mate is a friend</extracomment>
-        <translation>Plak de code van je vriend, dan krijgt die de eer.</translation>
+        <translation>Plak de code, dan krijgt je vriend de eer.</translation>
     </message>
     <message>
         <source>XXXX-XXXX</source>
