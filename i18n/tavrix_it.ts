@@ -63,8 +63,8 @@
         <source>Once the leaderboard is live, an alias can only be changed every %n day(s) (about six months), so a name on the board means the same person each time. Choose carefully.</source>
         <extracomment>%n is the number of days between alias changes once the leaderboard is live</extracomment>
         <translation>
-            <numerusform>Quando la classifica sarà attiva, l&apos;alias si potrà cambiare solo una volta ogni %n giorno (circa sei mesi), così un nome in classifica indica sempre la stessa persona. Scegli con attenzione.</numerusform>
-            <numerusform>Quando la classifica sarà attiva, l&apos;alias si potrà cambiare solo una volta ogni %n giorni (circa sei mesi), così un nome in classifica indica sempre la stessa persona. Scegli con attenzione.</numerusform>
+            <numerusform>Quando la classifica sarà attiva, l’alias si potrà cambiare solo una volta ogni %n giorno (circa sei mesi), così un nome in classifica indica sempre la stessa persona. Scegli con attenzione.</numerusform>
+            <numerusform>Quando la classifica sarà attiva, l’alias si potrà cambiare solo una volta ogni %n giorni (circa sei mesi), così un nome in classifica indica sempre la stessa persona. Scegli con attenzione.</numerusform>
         </translation>
     </message>
     <message>
@@ -75,12 +75,12 @@
     <message>
         <source>Referrals are for inviting real people who genuinely want the app. Faking installs, using bots or emulators, buying or trading codes, spamming, or impersonating someone else on the leaderboard is a breach of the referral rules.</source>
         <extracomment>First paragraph of the referral rules box</extracomment>
-        <translation>Gli inviti servono a coinvolgere persone reali che vogliono davvero l&apos;app. Simulare installazioni, usare bot o emulatori, comprare o scambiare codici, fare spam o spacciarsi per qualcun altro in classifica viola il regolamento del programma inviti.</translation>
+        <translation>Gli inviti servono a coinvolgere persone reali che vogliono davvero l’app. Simulare installazioni, usare bot o emulatori, comprare o scambiare codici, fare spam o spacciarsi per qualcun altro in classifica viola il regolamento del programma inviti.</translation>
     </message>
     <message>
         <source>If we find that has happened we may remove your alias from the leaderboard and ban the account, and any referrals, bonuses, prizes or rewards you have accrued — earned or pending — are void.</source>
         <extracomment>Second paragraph of the referral rules box</extracomment>
-        <translation>Se scopriamo che è successo, potremmo rimuovere il tuo alias dalla classifica e bloccare l&apos;account, e tutti gli inviti, i bonus, i premi o le ricompense che hai accumulato — già ottenuti o in attesa — verranno annullati.</translation>
+        <translation>Se scopriamo che è successo, potremmo rimuovere il tuo alias dalla classifica e bloccare l’account, e tutti gli inviti, i bonus, i premi o le ricompense che hai accumulato — già ottenuti o in attesa — verranno annullati.</translation>
     </message>
     <message>
         <source>Read the full referral rules</source>
@@ -90,7 +90,7 @@
     <message>
         <source>The leaderboard is not live yet. Your alias is saved on this device only — nothing is sent anywhere, and nothing is published. While it is off you can change your alias as often as you like; the six-month lock starts once the board goes live.</source>
         <extracomment>Notice on the alias sheet while the public leaderboard is switched off</extracomment>
-        <translation>La classifica non è ancora attiva. Il tuo alias è salvato solo su questo dispositivo — non viene inviato né pubblicato nulla. Finché la classifica è disattivata puoi cambiare l&apos;alias tutte le volte che vuoi; il blocco di sei mesi scatta quando diventa attiva.</translation>
+        <translation>La classifica non è ancora attiva. Il tuo alias è salvato solo su questo dispositivo — non viene inviato né pubblicato nulla. Finché la classifica è disattivata puoi cambiare l’alias tutte le volte che vuoi; il blocco di sei mesi scatta quando diventa attiva.</translation>
     </message>
     <message>
         <source>I understand my alias will be published publicly, may be searchable and cached permanently, and I agree to the referral rules.</source>
@@ -151,7 +151,7 @@
     <message>
         <source>Paste your mate&apos;s code so they get credit.</source>
         <extracomment>Under the heading of the invite code sheet; a mate is a friend</extracomment>
-        <translation>Incolla il codice di chi ti ha invitato, così l&apos;invito viene conteggiato.</translation>
+        <translation>Incolla il codice di chi ti ha invitato, così l’invito viene conteggiato.</translation>
     </message>
     <message>
         <source>XXXX-XXXX</source>
@@ -171,7 +171,7 @@
     <message>
         <source>Nothing that looks like a code on your clipboard. You can type it instead.</source>
         <extracomment>Shown when the clipboard holds nothing shaped like an invite code</extracomment>
-        <translation>Negli appunti non c&apos;è niente che sembri un codice. Puoi sempre digitarlo.</translation>
+        <translation>Negli appunti non c’è niente che sembri un codice. Puoi sempre digitarlo.</translation>
     </message>
     <message>
         <source>Saving…</source>
@@ -186,7 +186,7 @@
     <message>
         <source>I don&apos;t have one</source>
         <extracomment>Declines the invite code question for good</extracomment>
-        <translation>Non ce l&apos;ho</translation>
+        <translation>Non ce l’ho</translation>
     </message>
 </context>
 <context>
@@ -199,7 +199,7 @@
     <message>
         <source>APP LANGUAGE</source>
         <extracomment>Language picker: heading of the interface languages</extracomment>
-        <translation>LINGUA DELL&apos;APP</translation>
+        <translation>LINGUA DELL’APP</translation>
     </message>
     <message>
         <source>RECORDING LANGUAGE</source>
@@ -209,12 +209,12 @@
     <message>
         <source>The words printed on your recordings: the title card, the closing card and the LIVE badge.</source>
         <extracomment>Language picker: explains the recording language</extracomment>
-        <translation>Le scritte che compaiono sulle tue registrazioni: la schermata iniziale, quella finale e l&apos;etichetta LIVE.</translation>
+        <translation>Le scritte che compaiono sulle tue registrazioni: la schermata del titolo, quella di chiusura e l’etichetta IN DIRETTA.</translation>
     </message>
     <message>
         <source>Same as the app</source>
         <extracomment>Language picker: the recording language follows the app language</extracomment>
-        <translation>Come l&apos;app</translation>
+        <translation>Come l’app</translation>
     </message>
     <message>
         <source>Done</source>
@@ -316,7 +316,7 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <message>
         <source>Not case sensitive, and it stays the same every session — so the address you put into OBS keeps working.</source>
         <extracomment>Live Share: note under the room code</extracomment>
-        <translation>Non distingue tra maiuscole e minuscole e resta uguale a ogni sessione — così l&apos;indirizzo che hai inserito in OBS continua a funzionare.</translation>
+        <translation>Non distingue tra maiuscole e minuscole e resta uguale a ogni sessione — così l’indirizzo che hai inserito in OBS continua a funzionare.</translation>
     </message>
     <message>
         <source>Change code</source>
@@ -346,7 +346,7 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <message>
         <source>3. Paste the address into Input</source>
         <extracomment>OBS step 3. &quot;Input&quot; is OBS&apos;s own name: use OBS&apos;s wording in this language</extracomment>
-        <translation>3. Incolla l&apos;indirizzo nel campo Input</translation>
+        <translation>3. Incolla l’indirizzo nel campo Input</translation>
     </message>
     <message>
         <source>4. Drag Network Buffering down to 0 MB</source>
@@ -412,7 +412,7 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <message>
         <source>Higher resolution looks sharper but costs more memory and CPU per frame.</source>
         <extracomment>Menu: explains the capture quality buttons</extracomment>
-        <translation>Una risoluzione più alta dà un&apos;immagine più nitida, ma richiede più memoria e CPU per ogni fotogramma.</translation>
+        <translation>Una risoluzione più alta dà un’immagine più nitida, ma richiede più memoria e CPU per ogni fotogramma.</translation>
     </message>
     <message>
         <source>Locked while recording.</source>
@@ -442,7 +442,7 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <message>
         <source>Run two cameras together, then set each panel&apos;s source with the button on the panel itself. Capture drops to 720p while both are running.</source>
         <extracomment>Menu: explains the dual camera buttons</extracomment>
-        <translation>Usa due videocamere insieme, poi scegli la videocamera di ogni schermo con il pulsante sullo schermo stesso. Finché sono attive entrambe, l&apos;acquisizione scende a 720p.</translation>
+        <translation>Usa due videocamere insieme, poi scegli la videocamera di ogni schermo con il pulsante sullo schermo stesso. Finché sono attive entrambe, l’acquisizione scende a 720p.</translation>
     </message>
     <message>
         <source>One camera</source>
@@ -505,12 +505,12 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <message>
         <source>Aliases need at least %1 characters.</source>
         <extracomment>Refusal of a leaderboard alias; %1 is the fewest characters allowed</extracomment>
-        <translation>L&apos;alias deve avere almeno %1 caratteri.</translation>
+        <translation>L’alias deve avere almeno %1 caratteri.</translation>
     </message>
     <message>
         <source>Aliases can be at most %1 characters.</source>
         <extracomment>Refusal of a leaderboard alias; %1 is the most characters allowed</extracomment>
-        <translation>L&apos;alias può avere al massimo %1 caratteri.</translation>
+        <translation>L’alias può avere al massimo %1 caratteri.</translation>
     </message>
     <message>
         <source>Use letters and numbers only, with single spaces, hyphens or underscores between them.</source>
@@ -520,7 +520,7 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <message>
         <source>That looks like contact details. Your alias is public — pick something that is not an email, phone number or web address.</source>
         <extracomment>Refusal of a leaderboard alias that looks like an email, phone number or web address</extracomment>
-        <translation>Sembra un recapito personale. Il tuo alias è pubblico — scegline uno che non sia un&apos;email, un numero di telefono o un indirizzo web.</translation>
+        <translation>Sembra un recapito personale. Il tuo alias è pubblico — scegline uno che non sia un’email, un numero di telefono o un indirizzo web.</translation>
     </message>
     <message numerus="yes">
         <source>This alias is locked for another %n day(s).</source>
@@ -614,7 +614,7 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <message>
         <source>Player / participant</source>
         <extracomment>Caption of the player name field</extracomment>
-        <translation>Atleta / partecipante</translation>
+        <translation>Giocatore / partecipante</translation>
     </message>
     <message>
         <source>e.g. John Smith</source>
@@ -654,7 +654,7 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
     <message>
         <source>e.g. Working on follow-through and stance</source>
         <extracomment>Example note shown greyed out in the empty field</extracomment>
-        <translation>es. Lavoro sull&apos;accompagnamento e sulla posizione</translation>
+        <translation>es. Lavoro sull’accompagnamento e sulla posizione</translation>
     </message>
     <message>
         <source>Cancel</source>
@@ -838,7 +838,7 @@ Puoi saltarlo in qualsiasi momento. Per rivederlo, scegli «Fai il tour» nella 
     <message>
         <source>Know someone who would use this? One click copies a ready-to-send invite message with your personal code. Paste it into a message or an email.</source>
         <extracomment>Tour text about the invite button and the user&apos;s own invite code</extracomment>
-        <translation>Conosci qualcuno a cui potrebbe servire? Con un clic copi un messaggio d&apos;invito pronto da inviare, con il tuo codice personale. Incollalo in un messaggio o in un&apos;email.</translation>
+        <translation>Conosci qualcuno a cui potrebbe servire? Con un clic copi un messaggio d’invito pronto da inviare, con il tuo codice personale. Incollalo in un messaggio o in un’email.</translation>
     </message>
     <message>
         <source>My recordings</source>
@@ -860,7 +860,7 @@ Puoi saltarlo in qualsiasi momento. Per rivederlo, scegli «Fai il tour» nella 
 
 720p suits most setups. Higher resolutions need a faster USB port, a stronger computer and a camera that supports them.</source>
         <extracomment>Tour text about the camera picker and the resolution buttons; 720p is a capture resolution</extracomment>
-        <translation>Funzionano tutte le webcam e le altre videocamere USB. Se la tua non è nell&apos;elenco, controlla che sia collegata e che non sia già usata da un&apos;altra app.
+        <translation>Funzionano tutte le webcam e le altre videocamere USB. Se la tua non è nell’elenco, controlla che sia collegata e che non sia già usata da un’altra app.
 
 720p va bene nella maggior parte dei casi. Le risoluzioni più alte richiedono una porta USB più veloce, un computer più potente e una videocamera che le supporti.</translation>
     </message>
@@ -876,7 +876,7 @@ Press Start to open a view with the tour, or click any view yourself. The tour c
         <extracomment>Tour text about the layout tiles; &quot;Start&quot; must match the tour card&apos;s Start button</extracomment>
         <translation>Scegli quanti schermi vuoi e come disporli. Ogni schermo può mostrare la videocamera in diretta o con qualche secondo di ritardo.
 
-Premi «Inizia» per aprire una vista con il tour, oppure fai clic tu su una vista qualsiasi. Il tour continua all&apos;interno.</translation>
+Premi «Inizia» per aprire una vista con il tour, oppure fai clic tu su una vista qualsiasi. Il tour continua all’interno.</translation>
     </message>
     <message>
         <source>Set the delay</source>
@@ -905,7 +905,7 @@ Esegui la ripetizione, alza lo sguardo e rivedila in automatico.</numerusform>
     <message>
         <source>Zoom in on the release point or the foot line with + and −. Each screen zooms on its own, and once zoomed you can drag the picture to move around. The house button puts it back.</source>
         <extracomment>Tour text; &quot;+ and −&quot; are the zoom buttons&apos; symbols and stay as they are; the house button is the reset button</extracomment>
-        <translation>Ingrandisci il punto di rilascio o l&apos;appoggio dei piedi sulla linea con + e −. Ogni schermo ha il suo zoom e, dopo aver ingrandito, puoi trascinare l&apos;immagine per spostarti. Il pulsante con la casetta la riporta com&apos;era.</translation>
+        <translation>Ingrandisci il punto di rilascio o l’appoggio dei piedi sulla linea con + e −. Ogni schermo ha il suo zoom e, dopo aver ingrandito, puoi trascinare l’immagine per spostarti. Il pulsante con la casetta la riporta com’era.</translation>
     </message>
     <message>
         <source>Rotate and switch camera</source>
@@ -915,7 +915,7 @@ Esegui la ripetizione, alza lo sguardo e rivedila in automatico.</numerusform>
     <message>
         <source>Turn a sideways camera upright with the rotate button. If you have more than one camera, the arrows button switches this screen to the other one.</source>
         <extracomment>Tour text; refers to the rotate button and to the camera-switch button with two arrows</extracomment>
-        <translation>Raddrizza una videocamera montata di lato con il pulsante di rotazione. Se hai più di una videocamera, il pulsante con le frecce passa questo schermo all&apos;altra.</translation>
+        <translation>Raddrizza una videocamera montata di lato con il pulsante di rotazione. Se hai più di una videocamera, il pulsante con le frecce passa questo schermo all’altra.</translation>
     </message>
     <message>
         <source>Change the layout any time</source>
@@ -937,7 +937,7 @@ Esegui la ripetizione, alza lo sguardo e rivedila in automatico.</numerusform>
 
 When you stop, the video is saved to your Videos folder and a card lets you open it. Press R to start or stop.</source>
         <extracomment>Tour text; &quot;R&quot; is the record key and must match it; the Videos folder is the user&apos;s system Videos folder</extracomment>
-        <translation>Registra tutti gli schermi insieme in un unico MP4, con l&apos;audio del microfono se ce n&apos;è uno. Si apre con una schermata iniziale con atleta, allenatore e tipo di sessione, e si chiude con una schermata finale che mostra la durata della sessione.
+        <translation>Registra tutti gli schermi insieme in un unico MP4, con l’audio del microfono se ce n’è uno. Si apre con la schermata del titolo con giocatore, allenatore e tipo di sessione, e si chiude con la schermata di chiusura che mostra la durata della sessione.
 
 Quando ti fermi, il video viene salvato nella tua cartella Video e una scheda ti permette di aprirlo. Premi R per avviare o fermare.</translation>
     </message>
@@ -949,7 +949,7 @@ Quando ti fermi, il video viene salvato nella tua cartella Video e una scheda ti
     <message>
         <source>Sends the live picture across your network so OBS, or a browser on another computer, can show it. It only runs while it is switched on, so use it only on a network you trust.</source>
         <extracomment>Tour text about Live Share; OBS is a streaming program and keeps its name</extracomment>
-        <translation>Invia l&apos;immagine in diretta sulla tua rete, così OBS o un browser su un altro computer possono mostrarla. Funziona solo finché è attivo, quindi usalo solo su una rete di cui ti fidi.</translation>
+        <translation>Invia l’immagine in diretta sulla tua rete, così OBS o un browser su un altro computer possono mostrarla. Funziona solo finché è attivo, quindi usalo solo su una rete di cui ti fidi.</translation>
     </message>
     <message>
         <source>Menu and help</source>

@@ -151,7 +151,7 @@
     <message>
         <source>Paste your mate&apos;s code so they get credit.</source>
         <extracomment>Under the heading of the invite code sheet; a mate is a friend</extracomment>
-        <translation>Plak de code van je vriend, dan krijgt die de eer.</translation>
+        <translation>Plak de code, dan krijgt je vriend de eer.</translation>
     </message>
     <message>
         <source>XXXX-XXXX</source>
@@ -437,12 +437,12 @@ In OBS: voeg een Mediabron toe, vink &quot;Lokaal bestand&quot; uit en plak die 
     <message>
         <source>DUAL CAMERA</source>
         <extracomment>Menu section caption: using two cameras at once</extracomment>
-        <translation>TWEE CAMERA&apos;S</translation>
+        <translation>TWEE CAMERA’S</translation>
     </message>
     <message>
         <source>Run two cameras together, then set each panel&apos;s source with the button on the panel itself. Capture drops to 720p while both are running.</source>
         <extracomment>Menu: explains the dual camera buttons</extracomment>
-        <translation>Gebruik twee camera&apos;s tegelijk en kies de bron van elk scherm met de knop op dat scherm zelf. Zolang beide draaien, gaat de beeldkwaliteit terug naar 720p.</translation>
+        <translation>Gebruik twee camera’s tegelijk en kies de bron van elk scherm met de knop op dat scherm zelf. Zolang beide draaien, gaat de beeldkwaliteit terug naar 720p.</translation>
     </message>
     <message>
         <source>One camera</source>
@@ -624,7 +624,7 @@ In OBS: voeg een Mediabron toe, vink &quot;Lokaal bestand&quot; uit en plak die 
     <message>
         <source>Coach (optional)</source>
         <extracomment>Caption of the coach name field</extracomment>
-        <translation>Coach (optioneel)</translation>
+        <translation>Trainer (optioneel)</translation>
     </message>
     <message>
         <source>e.g. Jane Doe</source>
@@ -860,7 +860,7 @@ Je kunt hem altijd overslaan. Wil je hem later nog eens zien, kies dan “Bekijk
 
 720p suits most setups. Higher resolutions need a faster USB port, a stronger computer and a camera that supports them.</source>
         <extracomment>Tour text about the camera picker and the resolution buttons; 720p is a capture resolution</extracomment>
-        <translation>Webcams en andere USB-camera&apos;s werken allemaal. Staat de jouwe er niet bij, controleer dan of hij is aangesloten en niet al door een andere app wordt gebruikt.
+        <translation>Webcams en andere USB-camera’s werken allemaal. Staat de jouwe er niet bij, controleer dan of hij is aangesloten en niet al door een andere app wordt gebruikt.
 
 720p is voor de meeste opstellingen prima. Hogere resoluties vragen een snellere USB-poort, een krachtigere computer en een camera die ze ondersteunt.</translation>
     </message>
@@ -937,9 +937,9 @@ Doe je oefening, kijk op en zie hem vanzelf terug.</numerusform>
 
 When you stop, the video is saved to your Videos folder and a card lets you open it. Press R to start or stop.</source>
         <extracomment>Tour text; &quot;R&quot; is the record key and must match it; the Videos folder is the user&apos;s system Videos folder</extracomment>
-        <translation>Neemt alle schermen samen op in één MP4, met geluid van je microfoon als je er een hebt. De video begint met een titelkaart met speler, coach en soort sessie, en eindigt met een slotkaart met de duur van de sessie.
+        <translation>Neemt alle schermen samen op in één MP4, met geluid van je microfoon als je er een hebt. De video begint met een titelkaart met speler, trainer en soort sessie, en eindigt met een slotkaart met de duur van de sessie.
 
-Als je stopt, wordt de video opgeslagen in je map Video&apos;s en kun je hem via een kaart openen. Druk op R om te starten of te stoppen.</translation>
+Als je stopt, wordt de video opgeslagen in je map Video’s en kun je hem via een kaart openen. Druk op R om te starten of te stoppen.</translation>
     </message>
     <message>
         <source>Show it on another computer</source>

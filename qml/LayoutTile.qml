@@ -3,7 +3,8 @@ import Tavrix
 import "Layouts.js" as Layouts
 
 // One start-screen tile: a miniature of the layout's panel boxes above its
-// name. The whole tile is one click target.
+// name. The whole tile is one click target; with the keyboard, Tab reaches
+// it and Space or Return opens it.
 Rectangle {
     id: root
 
@@ -15,8 +16,17 @@ Rectangle {
     height: content.height + 28
     radius: 12
     color: "transparent"
-    border.width: 1
-    border.color: Theme.border
+    // Outlined like every button, lit while hovered, white with the keyboard.
+    border.width: root.activeFocus ? 2 : 1
+    border.color: root.activeFocus ? Theme.white : (tileArea.containsMouse ? Theme.accent : Theme.border)
+    activeFocusOnTab: true
+
+    Keys.onPressed: (event) => {
+        if (event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {
+            event.accepted = true
+            root.clicked()
+        }
+    }
 
     Column {
         id: content
@@ -64,7 +74,9 @@ Rectangle {
     }
 
     MouseArea {
+        id: tileArea
         anchors.fill: parent
+        hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
         onClicked: root.clicked()
     }

@@ -48,8 +48,34 @@ Item {
         toast.show(qsTr("Copied"))
     }
 
+    // Scrolls the control that has the keyboard (reached with Tab) into
+    // view, 16 px clear of the edges.
+    function showFocused() {
+        const item = root.Window.activeFocusItem
+        let inside = false
+        for (let it = item; it && !inside; it = it.parent)
+            inside = it === flick.contentItem
+        if (!inside)
+            return
+        const top = item.mapToItem(flick.contentItem, 0, 0).y
+        const bottom = top + item.height
+        let y = flick.contentY
+        if (top - 16 < y)
+            y = top - 16
+        else if (bottom + 16 > y + flick.height)
+            y = bottom + 16 - flick.height
+        flick.contentY = Math.max(0, Math.min(Math.max(0, flick.contentHeight - flick.height), y))
+    }
+
     ClipboardBridge {
         id: clipboard
+    }
+
+    Connections {
+        target: root.Window.window
+        function onActiveFocusItemChanged() {
+            root.showFocused()
+        }
     }
 
     // Settled: 700 ms after creation, or after the invite-code sheet closes.
@@ -72,6 +98,19 @@ Item {
         contentHeight: column.height + 48
         boundsBehavior: Flickable.StopAtBounds
         clip: true
+
+        // On a short screen (800 x 480) the lower rows are below the fold:
+        // the bar shows that the screen scrolls and can be dragged.
+        ScrollBar.vertical: ScrollBar {
+            objectName: "startScrollBar"
+            policy: flick.contentHeight > flick.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+            contentItem: Rectangle {
+                implicitWidth: 6
+                radius: 3
+                color: Theme.textDim
+                opacity: parent.pressed ? 1.0 : 0.7
+            }
+        }
 
         Column {
             id: column
@@ -225,19 +264,10 @@ Item {
                 height: 52
                 //: Button on the start screen. The tour step about it has the same title
                 text: "\u{1F4E3}  " + qsTr("Share with a mate")
-                background: Rectangle {
-                    radius: 12
-                    color: Theme.accent
-                }
-                contentItem: Text {
-                    text: shareButton.text
-                    color: Theme.white
-                    font.pixelSize: 16
-                    font.bold: true
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                    elide: Text.ElideRight
-                }
+                tone: "primary"
+                radius: 12
+                font.pixelSize: 16
+                font.bold: true
                 onClicked: root.copyInvitation()
             }
 
@@ -281,6 +311,9 @@ Item {
                     id: aliasButton
                     objectName: "aliasButton"
                     anchors.horizontalCenter: parent.horizontalCenter
+                    // A long alias or language wraps within the column.
+                    width: Math.min(implicitWidth, column.width)
+                    wrapText: true
                     readonly property string alias: {
                         root.aliasRefreshTick
                         return Referral.aliasState().alias
@@ -289,14 +322,6 @@ Item {
                           //: Start-screen button that opens the alias sheet when no alias is set
                           ? "\uFF0B  " + qsTr("Add leaderboard alias")
                           : "\u{1F3C6}  " + alias
-                    contentItem: Text {
-                        text: aliasButton.text
-                        textFormat: Text.PlainText
-                        color: Theme.text
-                        font: aliasButton.font
-                        horizontalAlignment: Text.AlignHCenter
-                        verticalAlignment: Text.AlignVCenter
-                    }
                     onClicked: aliasSheet.open()
                 }
             }

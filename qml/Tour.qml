@@ -8,7 +8,9 @@ import Tavrix
 // the step marked `enter`: it asks its host to open one (enterSessionRequested),
 // waits up to cameraWaitMs for sessionReady(), lets the panels settle and goes
 // on with the session steps. The host fills the window with it.
-Item {
+// While a card shows the tour keeps the keyboard (a modal layer above every
+// sheet): Tab never reaches a control beneath; its buttons never take focus.
+ModalLayer {
     id: root
 
     // Root of the item tree searched for targets (the window's content item).
@@ -33,7 +35,8 @@ Item {
     // crossing from the start screen, whose steps are gone then.
     property int floorIdx: 0
 
-    // The shown step: clicks pass through its spotlight; Back is offered.
+    // The shown step: clicks pass through its spotlight; Back is offered
+    // (an earlier step above the floor can be shown now).
     property bool interactive: false
     property bool canBack: false
 
@@ -93,17 +96,25 @@ Item {
 
     // Back and Left: the nearest earlier step that can be shown, never below
     // the floor nor across the step that opened the session. When none can
-    // be shown the card stays.
+    // be shown the card stays (and Back shows disabled).
     function back() {
-        if (phase !== "showing" || !canBack)
+        if (phase !== "showing")
             return
-        for (let i = idx - 1; i >= floorIdx && !plan[i].enter; --i) {
-            const found = resolveStep(plan[i], true)
-            if (found.found) {
-                display(i, found.rect, false)
-                return
-            }
+        const i = earlierStep()
+        if (i < 0) {
+            canBack = false
+            return
         }
+        display(i, resolveStep(plan[i], true).rect, false)
+    }
+
+    // Index of the nearest earlier step that Back may show, or -1.
+    function earlierStep() {
+        for (let i = idx - 1; i >= floorIdx && i >= 0 && !plan[i].enter; --i) {
+            if (resolveStep(plan[i], false).found)
+                return i
+        }
+        return -1
     }
 
     // "Skip tour" and Escape.
@@ -144,6 +155,7 @@ Item {
         const found = resolveStep(plan[idx], false)
         if (found.found)
             applyResult(found.rect)
+        canBack = earlierStep() >= 0
     }
 
     // The phase and the wait go first: the host may open the session and call
@@ -273,7 +285,7 @@ Item {
         if (asFloor)
             floorIdx = i
         interactive = step.interactive === true
-        canBack = i > floorIdx && !plan[i - 1].enter
+        canBack = earlierStep() >= 0
         applyResult(rect)
         const words = TourSteps.text(step.id, measureMaxDelay())
         const ui = TourSteps.ui()
@@ -318,7 +330,11 @@ Item {
     }
 
     z: 1000
-    visible: phase === "showing"
+    shown: phase === "showing"
+    // Its own dim areas take the pointer; the layer keeps only the keyboard,
+    // above the sheets (level 0) that a step may find open.
+    blocksPointer: false
+    level: 1
 
     Behavior on holeX { enabled: root.animateMoves; NumberAnimation { duration: 220; easing.type: Easing.OutCubic } }
     Behavior on holeY { enabled: root.animateMoves; NumberAnimation { duration: 220; easing.type: Easing.OutCubic } }
@@ -468,6 +484,7 @@ Item {
 
         Column {
             id: content
+            objectName: "tourContent"
             x: 20
             y: 20
             width: card.width - 40
@@ -505,99 +522,148 @@ Item {
                 wrapMode: Text.WordWrap
             }
 
+            // "Skip tour" on the left, Back and Next at the right edge. Skip
+            // wraps beside the buttons while its widest word fits there, else
+            // it takes a line of its own above them; buttons wider than the
+            // card share its width. Nothing runs past the card in any language.
             Item {
-                width: parent.width
-                height: buttons.height + 8
+                id: buttonRow
+                objectName: "tourButtonRow"
 
-                Row {
-                    id: buttons
-                    y: 8
-                    width: parent.width
-                    spacing: 8
+                readonly property int spacing: 8
+                readonly property int buttonHeight: 34
+                readonly property real naturalButtonsWidth: backLabel.implicitWidth + 28 + spacing
+                                                            + nextText.implicitWidth + 32
+                readonly property bool buttonsFit: naturalButtonsWidth <= width
+                readonly property real besideButtons: width - Math.min(width, naturalButtonsWidth) - spacing
+                readonly property real skipWordWidth: {
+                    let widest = 0
+                    for (const word of skipLabel.text.split(/\s+/))
+                        widest = Math.max(widest, Math.ceil(skipMetrics.advanceWidth(word)))
+                    return widest
+                }
+                // Skip gets a line of its own rather than more than two beside
+                // the buttons.
+                readonly property bool stacked: skipWordWidth > besideButtons || skipProbe.lineCount > 2
+                readonly property real buttonsY: 8 + (stacked ? skipLabel.height + spacing
+                                                              : Math.max(0, (skipLabel.height - buttonHeight) / 2))
+
+                width: parent.width
+                height: stacked ? buttonsY + buttonHeight
+                                : 8 + Math.max(buttonHeight, skipLabel.height)
+
+                FontMetrics {
+                    id: skipMetrics
+                    font: skipLabel.font
+                }
+
+                // The skip text as it would wrap beside the buttons.
+                Text {
+                    id: skipProbe
+                    visible: false
+                    width: Math.max(1, buttonRow.besideButtons)
+                    text: skipLabel.text
+                    font: skipLabel.font
+                    textFormat: Text.PlainText
+                    wrapMode: Text.WordWrap
+                }
+
+                Text {
+                    id: skipLabel
+                    objectName: "tourSkip"
+                    y: 8 + (buttonRow.stacked ? 0 : Math.max(0, (buttonRow.buttonHeight - height) / 2))
+                    // Measured, not implicitWidth: a wrapped text's implicit width
+                    // follows its width.
+                    width: buttonRow.stacked ? buttonRow.width
+                                             : Math.min(Math.ceil(skipMetrics.advanceWidth(text)) + 1,
+                                                        buttonRow.besideButtons)
+                    text: {
+                        Lang.uiLanguage
+                        return TourSteps.ui().skip
+                    }
+                    textFormat: Text.PlainText
+                    wrapMode: Text.WordWrap
+                    color: skipArea.containsMouse ? Theme.gold : Theme.textDim
+                    font.pixelSize: 13
+                    font.bold: true
+
+                    MouseArea {
+                        id: skipArea
+                        anchors.fill: parent
+                        anchors.margins: -6
+                        hoverEnabled: true
+                        onClicked: root.skip()
+                    }
+                }
+
+                Rectangle {
+                    id: backButton
+                    objectName: "tourBack"
+                    x: nextButton.x - buttonRow.spacing - width
+                    y: buttonRow.buttonsY
+                    width: buttonRow.buttonsFit ? backLabel.implicitWidth + 28
+                                                : (buttonRow.width - buttonRow.spacing) / 2
+                    height: buttonRow.buttonHeight
+                    radius: 8
+                    color: "#222222"
+                    border.width: 1
+                    border.color: "#3a3a3e"
+                    enabled: root.canBack
+                    opacity: enabled ? 1 : 0.35
 
                     Text {
-                        id: skipLabel
-                        objectName: "tourSkip"
-                        anchors.verticalCenter: parent.verticalCenter
+                        id: backLabel
+                        objectName: "tourBackLabel"
+                        anchors.centerIn: parent
+                        width: Math.min(implicitWidth, parent.width - 16)
                         text: {
                             Lang.uiLanguage
-                            return TourSteps.ui().skip
+                            return TourSteps.ui().back
                         }
-                        color: skipArea.containsMouse ? Theme.gold : Theme.textDim
+                        textFormat: Text.PlainText
+                        elide: Text.ElideRight
+                        color: "#bbbbbb"
                         font.pixelSize: 13
                         font.bold: true
-
-                        MouseArea {
-                            id: skipArea
-                            anchors.fill: parent
-                            anchors.margins: -6
-                            hoverEnabled: true
-                            onClicked: root.skip()
-                        }
                     }
 
-                    // The flexible gap pushes Back and Next to the right edge.
-                    Item {
-                        width: Math.max(0, buttons.width - skipLabel.width - backButton.width
-                                        - nextButton.width - 3 * buttons.spacing)
-                        height: 1
+                    MouseArea {
+                        anchors.fill: parent
+                        onClicked: root.back()
+                    }
+                }
+
+                Rectangle {
+                    id: nextButton
+                    objectName: "tourNext"
+                    x: buttonRow.width - width
+                    y: buttonRow.buttonsY
+                    width: buttonRow.buttonsFit ? nextText.implicitWidth + 32
+                                                : (buttonRow.width - buttonRow.spacing) / 2
+                    height: buttonRow.buttonHeight
+                    radius: 8
+                    gradient: Gradient {
+                        orientation: Gradient.Horizontal
+                        GradientStop { position: 0; color: Theme.gold }
+                        GradientStop { position: 1; color: Theme.accent }
                     }
 
-                    Rectangle {
-                        id: backButton
-                        objectName: "tourBack"
-                        width: backLabel.implicitWidth + 28
-                        height: 34
-                        radius: 8
-                        color: "#222222"
-                        border.width: 1
-                        border.color: "#3a3a3e"
-                        enabled: root.canBack
-                        opacity: enabled ? 1 : 0.35
-
-                        Text {
-                            id: backLabel
-                            anchors.centerIn: parent
-                            text: {
-                                Lang.uiLanguage
-                                return TourSteps.ui().back
-                            }
-                            color: "#bbbbbb"
-                            font.pixelSize: 13
-                            font.bold: true
-                        }
-
-                        MouseArea {
-                            anchors.fill: parent
-                            onClicked: root.back()
-                        }
+                    Text {
+                        id: nextText
+                        objectName: "tourNextLabel"
+                        anchors.centerIn: parent
+                        width: Math.min(implicitWidth, parent.width - 16)
+                        text: root.nextLabel
+                        textFormat: Text.PlainText
+                        elide: Text.ElideRight
+                        color: "#1a1100"
+                        font.pixelSize: 13
+                        font.bold: true
                     }
 
-                    Rectangle {
-                        id: nextButton
-                        objectName: "tourNext"
-                        width: nextText.implicitWidth + 32
-                        height: 34
-                        radius: 8
-                        gradient: Gradient {
-                            orientation: Gradient.Horizontal
-                            GradientStop { position: 0; color: Theme.gold }
-                            GradientStop { position: 1; color: Theme.accent }
-                        }
-
-                        Text {
-                            id: nextText
-                            anchors.centerIn: parent
-                            text: root.nextLabel
-                            color: "#1a1100"
-                            font.pixelSize: 13
-                            font.bold: true
-                        }
-
-                        MouseArea {
-                            anchors.fill: parent
-                            onClicked: root.next()
-                        }
+                    MouseArea {
+                        anchors.fill: parent
+                        onClicked: root.next()
                     }
                 }
             }

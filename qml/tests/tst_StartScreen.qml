@@ -42,6 +42,7 @@ Item {
             // No invite-code sheet unless a test asks for it.
             Referral.markInviteCodeAsked()
             host.width = 1280
+            host.height = 900
             sessionSpy.clear()
             readySpy.clear()
         }
@@ -95,6 +96,26 @@ Item {
                     labels.push(row.children[i].text)
             }
             return labels
+        }
+
+        // Whether the item lies wholly inside the screen's visible area.
+        function inView(screen, item) {
+            const top = item.mapToItem(screen, 0, 0).y
+            return top >= 0 && top + item.height <= screen.height
+        }
+
+        // Turns the wheel beside the column until `item` is wholly in view,
+        // as a user would.
+        function scrollTo(screen, item) {
+            const flick = part(screen, "startFlickable")
+            for (let turn = 0; turn < 40 && !inView(screen, item); ++turn) {
+                const before = flick.contentY
+                const up = item.mapToItem(screen, 0, 0).y < 0
+                mouseWheel(flick, 8, flick.height / 2, 0, up ? 120 : -120)
+                tryVerify(() => flick.contentY !== before, 5000, "the wheel scrolls the screen")
+                tryVerify(() => !flick.moving, 5000)
+            }
+            verify(inView(screen, item), item.objectName + " cannot be scrolled into view")
         }
 
         function readClipboard() {
@@ -277,18 +298,48 @@ Item {
             compare(requested(0), ["2-side", "usb-2", 2160])
         }
 
+        // On the kiosk's 800 x 480 screen the lower rows lie below the fold:
+        // the wheel and the keyboard reach every one of them.
         function test_buttonsReportUpOrOpenTheFolder() {
+            host.width = 800
+            host.height = 480
+            Engine.maxCaptureHeight = 1080
             const screen = makeScreen()
             const tourSpy = signalSpy.createObject(testCase, { target: screen, signalName: "tourRequested" })
             const languageSpy = signalSpy.createObject(testCase, { target: screen, signalName: "languageRequested" })
             compare(part(screen, "start-language").text, "\u{1F310}  Language")
-            mouseClick(part(screen, "tour-recordings"))
-            mouseClick(part(screen, "startTourButton"))
-            mouseClick(part(screen, "start-language"))
+            verify(!inView(screen, part(screen, "start-language")))
+            verify(part(screen, "startScrollBar").visible)
+            for (const name of ["tour-recordings", "startTourButton", "start-language"]) {
+                scrollTo(screen, part(screen, name))
+                mouseClick(part(screen, name))
+            }
             compare(Engine.callsTo("openRecordingsFolder").length, 1)
             compare(tourSpy.count, 1)
             compare(languageSpy.count, 1)
             compare(sessionSpy.count, 0)
+            // The last row too, and back up to the first tile.
+            scrollTo(screen, part(screen, "buildLabel"))
+            scrollTo(screen, tile(screen, "1"))
+
+            // Tab walks every control, each one scrolled into view, from the
+            // first tile (Space opens it) to the language button.
+            const language = part(screen, "start-language")
+            const seen = []
+            tile(screen, "1").forceActiveFocus()
+            keyClick(Qt.Key_Space)
+            compare(requested(0), ["1", "test", 720])
+            for (let i = 0; i < 30 && !language.activeFocus; ++i) {
+                keyClick(Qt.Key_Tab)
+                const item = screen.Window.activeFocusItem
+                seen.push(item.objectName)
+                verify(inView(screen, item), item.objectName)
+            }
+            verify(language.activeFocus)
+            for (const name of ["resolution-1080", "tour-share", "copyCodeButton", "aliasButton", "tour-recordings"])
+                verify(seen.indexOf(name) >= 0, name + " in " + seen)
+            keyClick(Qt.Key_Space)
+            compare(languageSpy.count, 2)
         }
 
         function test_invitationAndCodeReachTheClipboard_data() {

@@ -15,6 +15,7 @@ Item {
     property real sliderTo: 30
     property int tileClicks: 0
     property int sourceClicks: 0
+    property int zoomInClicks: 0
 
     function openSession() {
         host.inSession = true
@@ -63,6 +64,8 @@ Item {
         Item { objectName: "tour-rec"; x: 500; y: 10; width: 80; height: 36 }
         Item { objectName: "tour-liveshare"; x: 600; y: 10; width: 80; height: 36 }
         Item { objectName: "tour-menu"; x: 750; y: 10; width: 36; height: 36 }
+        // A real control under the dim, as a panel's zoom "+" would be.
+        ThemedButton { id: zoomIn; x: 600; y: 300; text: "+"; onClicked: ++host.zoomInClicks }
     }
 
     // A target placed by a test, outside both screens.
@@ -88,7 +91,9 @@ Item {
             host.answerEnter = true
             host.sliderCount = 2
             host.sliderTo = 30
-            host.tileClicks = host.sourceClicks = 0
+            host.tileClicks = host.sourceClicks = host.zoomInClicks = 0
+            host.width = 800
+            host.height = 600
             probe.visible = false
             startScreen.contentY = 0
             tour.cameraWaitMs = 25000
@@ -97,6 +102,7 @@ Item {
 
         function cleanup() {
             tour.skip()
+            Lang.setUiLanguage("en")
         }
 
         function part(name) { return findChild(tour, name) }
@@ -222,7 +228,9 @@ Item {
             zoom.opacity = 0
             tour.back()
             compare(counter(), "8 of 12")
+            tryVerify(() => !part("tourBack").enabled)
             zoom.opacity = 1
+            tryVerify(() => part("tourBack").enabled)
             tour.back()
             compare(counter(), "7 of 12")
             tour.skip()
@@ -237,6 +245,8 @@ Item {
             host.sliderCount = 0
             tour.start(false)
             compare(counter(), "2 of 7")
+            // Nothing before it can be shown: Back is shown disabled.
+            verify(!part("tourBack").enabled)
             tour.back()
             compare([tour.phase, counter()], ["showing", "2 of 7"])
             tour.skip()
@@ -345,6 +355,95 @@ Item {
             compare(hole(), [292, 92, 66, 66])
             keyClick(Qt.Key_Escape)
             compare(ended(), [false, false])
+        }
+
+        // While a card shows, the keyboard stays with it: Tab and Shift+Tab
+        // never reach the control beneath, Space never presses it, and Right
+        // and Return still go on. Once the tour ends the control works again.
+        function test_cardKeepsTheKeyboard() {
+            host.inSession = true
+            zoomIn.forceActiveFocus()
+            verify(zoomIn.activeFocus)
+            tour.start(false)
+            compare(counter(), "1 of 7")
+            verify(tour.activeFocus && !zoomIn.activeFocus)
+            for (const key of [Qt.Key_Tab, Qt.Key_Tab, Qt.Key_Backtab, Qt.Key_Tab]) {
+                keyClick(key)
+                verify(tour.activeFocus, "key " + key)
+                keyClick(Qt.Key_Space)
+            }
+            keyClick(Qt.Key_Tab, Qt.ShiftModifier)
+            keyClick(Qt.Key_Space)
+            compare(host.zoomInClicks, 0)
+            keyClick(Qt.Key_Return)
+            compare(counter(), "2 of 7")
+            // A control beneath that takes the focus by itself hands it back.
+            zoomIn.forceActiveFocus()
+            verify(tour.activeFocus)
+            keyClick(Qt.Key_Space)
+            keyClick(Qt.Key_Right)
+            compare([counter(), host.zoomInClicks], ["3 of 7", 0])
+
+            tour.skip()
+            zoomIn.forceActiveFocus()
+            keyClick(Qt.Key_Space)
+            compare(host.zoomInClicks, 1)
+        }
+
+        // "Skip tour", Back and Next stay inside the card, apart, with whole
+        // labels, in every language, from a narrow window to a large one.
+        function test_buttonRowInsideTheCard_data() {
+            const rows = []
+            for (const size of [[320, 480], [800, 480], [1920, 1080]]) {
+                for (const language of ["en", "fr", "de", "es", "it", "nl"])
+                    rows.push({ tag: language + " " + size[0] + "x" + size[1], language: language,
+                                width: size[0], height: size[1] })
+            }
+            return rows
+        }
+
+        function test_buttonRowInsideTheCard(data) {
+            host.width = data.width
+            host.height = data.height
+            Lang.setUiLanguage(data.language)
+            const ui = TourSteps.ui()
+            const card = part("tourCard")
+            const box = (item, width) => {
+                const p = item.mapToItem(card, 0, 0)
+                return { left: p.x, top: p.y, right: p.x + width, bottom: p.y + item.height }
+            }
+            const apart = (a, b) => a.right <= b.left || b.right <= a.left || a.bottom <= b.top || b.bottom <= a.top
+            const checkRow = (label) => {
+                compare(tour.nextLabel, label)
+                waitForItemPolished(part("tourContent"))
+                const skipText = part("tourSkip")
+                const skip = box(skipText, Math.max(skipText.width, skipText.contentWidth))
+                const back = box(part("tourBack"), part("tourBack").width)
+                const next = box(part("tourNext"), part("tourNext").width)
+                for (const b of [skip, back, next]) {
+                    verify(b.left >= 20 && b.right <= card.width - 20 + 0.01 && b.bottom <= card.height - 20 + 0.01,
+                           label + ": " + JSON.stringify(b) + " in a card " + card.width + " x " + card.height)
+                }
+                verify(apart(skip, back) && apart(back, next) && apart(skip, next), label)
+                verify(!skipText.truncated && !part("tourBackLabel").truncated && !part("tourNextLabel").truncated)
+                verify(part("tourBackLabel").contentWidth <= back.right - back.left - 16)
+                verify(part("tourNextLabel").contentWidth <= next.right - next.left - 16)
+                // Once its move has run out, the card is inside the window.
+                tryVerify(() => card.x >= 0 && card.x + card.width <= host.width
+                                && card.y >= 0 && card.y + card.height <= host.height, 3000,
+                          label + ": card " + [card.x, card.y, card.width, card.height])
+            }
+            tour.start(true)
+            checkRow(ui.next)
+            verify(!part("tourBack").enabled)
+            tour.skip()
+            tour.start(true, 4)
+            checkRow(ui.start)
+            tour.skip()
+            host.inSession = true
+            tour.start(false, 6)
+            checkRow(ui.done)
+            verify(part("tourBack").enabled)
         }
     }
 }
