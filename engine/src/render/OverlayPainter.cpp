@@ -55,6 +55,9 @@ constexpr std::array<float, 16> kUnitQuad {
 
 constexpr uint32_t kEllipsis = 0x2026;
 
+// The title band's first line; not translated.
+constexpr const char kBrandLine[] = "TAVRIX";
+
 // Colours, RGB in 0..1.
 constexpr float kAccent[3] = {0.961f, 0.651f, 0.137f};
 constexpr float kBand[3] = {0.039f, 0.039f, 0.047f};
@@ -538,6 +541,21 @@ void OverlayPainter::draw(const OverlayState& state, const std::vector<std::pair
     m_gl.glUseProgram(0);
 }
 
+void OverlayPainter::prepare(int frameWidth, int frameHeight)
+{
+    if (frameWidth <= 0 || frameHeight <= 0)
+        return;
+    ensureInit();
+    if (!m_inited)
+        return;
+    const Colour white {kWhite[0], kWhite[1], kWhite[2]};
+    drawRoundedRect(0, 0, 4, 4, 1, white, 1.0f, frameWidth, frameHeight);
+    // The title band's first line, at its size for this frame.
+    drawText(kBrandLine, 0, 0, scaledSize(2.6f, static_cast<float>(frameWidth) / 100.0f), true, white, 1.0f,
+             frameWidth, frameHeight);
+    m_gl.glUseProgram(0);
+}
+
 void OverlayPainter::drawBadge(int delayMs, const PanelRect& rect, const CardStrings& words, int frameWidth,
                                int frameHeight)
 {
@@ -588,7 +606,7 @@ void OverlayPainter::drawTitleBand(const OverlayState& state, const CardStrings&
 
     float y = accentThickness + 2.2f * u;
     const int brandSize = scaledSize(2.6f, u);
-    drawCentredText("TAVRIX", cx, y, brandSize, true, accent, alpha, frameWidth, frameHeight);
+    drawCentredText(kBrandLine, cx, y, brandSize, true, accent, alpha, frameWidth, frameHeight);
     y += 1.5f * static_cast<float>(brandSize);
 
     const int titleSize = scaledSize(3.0f, u);

@@ -79,6 +79,12 @@ public:
     void draw(const OverlayState& state, const std::vector<std::pair<int, PanelRect>>& panels, int frameWidth,
               int frameHeight, int64_t nowMs);
 
+    // Loads the fonts and builds the programs when not done yet, then draws
+    // a shape and the brand line into the bound frameWidth x frameHeight
+    // framebuffer, whose content the caller discards: the driver readies the
+    // programs for that target before the first composite needs them.
+    void prepare(int frameWidth, int frameHeight);
+
     // Deletes every GL object and empties the text cache; the fonts are
     // loaded again by the next draw.
     void releaseGl();
