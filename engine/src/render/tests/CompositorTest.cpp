@@ -318,6 +318,100 @@ TEST_P(CompositorTest, releaseGlMidStreamKeepsTimestampsMovingForward)
     EXPECT_TRUE(pixelIs(sink.pixel(320, 360), kRed[0], kRed[1], kRed[2], 6));
 }
 
+// GL texture and buffer names alive in the context among the first few hundred.
+std::vector<GLuint> liveNames(const GlFunctions& gl)
+{
+    std::vector<GLuint> names;
+    for (GLuint name = 1; name < 400; ++name) {
+        if (gl.glIsTexture(name) == GL_TRUE)
+            names.push_back(name);
+        if (gl.glIsBuffer(name) == GL_TRUE)
+            names.push_back(name + 100'000);
+    }
+    return names;
+}
+
+TEST_P(CompositorTest, expectedTargetIsBuiltAheadUsedByTheRecordingAndFreedWhenNoLongerExpected)
+{
+    const GlFunctions& gl = m_context.gl();
+    TestSink sink(1280, 720);
+    sink.setActive(false);
+    m_engine->setCompositeSinks({&sink});
+    int64_t nowNs = kStartNs;
+    const auto frame = [&] {
+        m_engine->compositeIfDue(m_panels, nowNs);
+        nowNs += kPeriodNs;
+    };
+    const auto settle = [&] {
+        const int64_t settledNs = nowNs + RenderEngine::kExpectedSizeSettleNs;
+        while (nowNs <= settledNs + kPeriodNs)
+            frame();
+    };
+    const std::vector<GLuint> contextOnly = liveNames(gl);
+    // Programs, quads, panel textures and the brand line's text stay after the first preparation.
+    m_engine->expectCompositeSize(1280, 720);
+    settle();
+    ASSERT_EQ(m_engine->compositeTargetCount(), 1u);
+    m_engine->expectCompositeSize(0, 0);
+    frame();
+    ASSERT_EQ(m_engine->compositeTargetCount(), 0u);
+    const std::vector<GLuint> baseline = liveNames(gl);
+
+    // A size that changes at every frame, as while a window is resized, builds nothing.
+    for (int i = 0; i < 40; ++i) {
+        m_engine->expectCompositeSize(1280 + 16 * i, 720);
+        frame();
+        ASSERT_EQ(m_engine->compositeTargetCount(), 0u);
+    }
+    m_engine->expectCompositeSize(1280, 720);
+    settle();
+    ASSERT_EQ(m_engine->compositeTargetCount(), 1u);
+    const std::vector<GLuint> prepared = liveNames(gl);
+    EXPECT_EQ(prepared.size(), baseline.size() + 4);  // colour texture and three pack buffers
+    EXPECT_TRUE(sink.ptsUs_.empty());
+
+    // The recording draws into the prepared target, and its first picture
+    // still comes at its third composite.
+    sink.setActive(true);
+    for (int k = 0; k < 3; ++k)
+        frame();
+    EXPECT_EQ(liveNames(gl), prepared);
+    EXPECT_EQ(sink.ptsUs_, (std::vector<int64_t> {66'666}));
+    EXPECT_TRUE(pixelIs(sink.pixel(320, 360), kRed[0], kRed[1], kRed[2], 6));
+
+    // Between recordings the target stays; none of the last recording's
+    // pictures reaches the next one.
+    sink.setActive(false);
+    frame();
+    EXPECT_EQ(m_engine->compositeTargetCount(), 1u);
+    m_panels[0] = panel(1, m_grey, {0, 0, 640, 720});
+    sink.setActive(true);
+    for (int k = 0; k < 2; ++k)
+        frame();
+    EXPECT_EQ(sink.ptsUs_.size(), 1u);
+    frame();
+    EXPECT_EQ(sink.ptsUs_, (std::vector<int64_t> {66'666, 66'666}));
+    EXPECT_TRUE(pixelIs(sink.pixel(320, 360), kGrey[0], kGrey[1], kGrey[2], 6));
+    EXPECT_EQ(liveNames(gl), prepared);
+
+    // Nothing expected and nothing recording: the target goes.
+    sink.setActive(false);
+    m_engine->expectCompositeSize(0, 0);
+    frame();
+    EXPECT_EQ(m_engine->compositeTargetCount(), 0u);
+    EXPECT_EQ(liveNames(gl), baseline);
+
+    // A prepared target goes with releaseGl, and is built again afterwards.
+    m_engine->expectCompositeSize(640, 360);
+    settle();
+    ASSERT_EQ(m_engine->compositeTargetCount(), 1u);
+    m_engine->releaseGl();
+    EXPECT_EQ(m_engine->compositeTargetCount(), 0u);
+    EXPECT_EQ(liveNames(gl), contextOnly);
+    frame();
+    EXPECT_EQ(m_engine->compositeTargetCount(), 1u);
+}
+
 TEST_P(CompositorTest, compositeLeavesTheHostsStateAsItWas)
 {
     // An odd width: rows the host's pack alignment of 8 would pad.
