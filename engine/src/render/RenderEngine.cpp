@@ -149,6 +149,32 @@ bool panelBox(const std::vector<PanelDraw>& panels, int* left, int* top, int* wi
     return anyPanel;
 }
 
+// The picture fills its whole panel: the cover fit, turned by a multiple
+// of 90 degrees, neither zoomed out nor moved.
+bool coversItsPanel(const PanelParams& params, int frameRotation)
+{
+    return params.zoom >= 1.0f && params.panX == 0.0f && params.panY == 0.0f &&
+           effectiveAngle(params.rotationDegrees, frameRotation) % 90 == 0;
+}
+
+// The boxes cover the width x height target exactly, without overlap.
+bool boxesTile(const std::vector<std::pair<int, PanelRect>>& boxes, int width, int height)
+{
+    int64_t area = 0;
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        const PanelRect& a = boxes[i].second;
+        if (a.x < 0 || a.y < 0 || a.x + a.width > width || a.y + a.height > height)
+            return false;
+        for (size_t j = i + 1; j < boxes.size(); ++j) {
+            const PanelRect& b = boxes[j].second;
+            if (a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height)
+                return false;
+        }
+        area += int64_t {a.width} * a.height;
+    }
+    return area == int64_t {width} * height;
+}
+
 int64_t steadyNowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -512,15 +538,8 @@ void RenderEngine::drawCompositeFrame(CompositeTarget& target, const std::vector
 {
     const int width = target.width;
     const int height = target.height;
-    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
-    m_gl.glDisable(GL_SCISSOR_TEST);
-    m_gl.glViewport(0, 0, width, height);
-    m_gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    m_gl.glClear(GL_COLOR_BUFFER_BIT);
-
     const float sx = boxWidth > 0 ? static_cast<float>(width) / static_cast<float>(boxWidth) : 1.0f;
     const float sy = boxHeight > 0 ? static_cast<float>(height) / static_cast<float>(boxHeight) : 1.0f;
-    m_quads.ensureInit();
     std::vector<std::pair<int, PanelRect>>& placed = m_placedPanels;
     placed.clear();
     for (const PanelDraw& panel : panels) {
@@ -533,29 +552,47 @@ void RenderEngine::drawCompositeFrame(CompositeTarget& target, const std::vector
         box.width = std::max<int32_t>(1, static_cast<int32_t>(std::lroundf(static_cast<float>(r.width) * sx)));
         box.height = std::max<int32_t>(1, static_cast<int32_t>(std::lroundf(static_cast<float>(r.height) * sy)));
         placed.emplace_back(panel.panelId, box);
+    }
+
+    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
+    m_gl.glDisable(GL_SCISSOR_TEST);
+    m_gl.glViewport(0, 0, width, height);
+    // Black shows only between panels that leave gaps.
+    if (!boxesTile(placed, width, height)) {
+        m_gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        m_gl.glClear(GL_COLOR_BUFFER_BIT);
+    }
+
+    m_quads.ensureInit();
+    size_t placedIndex = 0;
+    for (const PanelDraw& panel : panels) {
+        if (panel.rect.width <= 0 || panel.rect.height <= 0)
+            continue;
+        const PanelRect& box = placed[placedIndex++].second;
+        const DecodedFrame* frame = panel.frame ? panel.frame : panel.picture.get();
+        // Shares the panel's textures with on-screen drawing: a picture
+        // already shown is not uploaded again.
+        if (frame)
+            m_quads.upload(panel.panelId, *frame);
+        const bool drawsPicture = frame && m_quads.canDraw(panel.panelId);
 
         const GLint viewportY = height - box.y - box.height;
         m_gl.glViewport(box.x, viewportY, box.width, box.height);
         m_gl.glEnable(GL_SCISSOR_TEST);
         m_gl.glScissor(box.x, viewportY, box.width, box.height);
-        m_gl.glClearColor(0.02f, 0.02f, 0.02f, 1.0f);
-        m_gl.glClear(GL_COLOR_BUFFER_BIT);
-        const DecodedFrame* frame = panel.frame ? panel.frame : panel.picture.get();
-        bool drewPicture = false;
-        if (frame) {
-            // Shares the panel's textures with on-screen drawing: a picture
-            // already shown is not uploaded again.
-            m_quads.upload(panel.panelId, *frame);
-            if (m_quads.hasTexture(panel.panelId)) {
-                float mvp[16];
-                buildPanelMvp(mvp, box.width, box.height, frame->width, frame->height, panel.params,
-                              frame->rotationDeg, sx);
-                m_quads.drawPanel(panel.panelId, mvp);
-                drewPicture = true;
-            }
+        // The empty colour shows only where the picture leaves the panel uncovered.
+        if (!drawsPicture || !coversItsPanel(panel.params, frame->rotationDeg)) {
+            m_gl.glClearColor(0.02f, 0.02f, 0.02f, 1.0f);
+            m_gl.glClear(GL_COLOR_BUFFER_BIT);
         }
-        if (!drewPicture)
+        if (drawsPicture) {
+            float mvp[16];
+            buildPanelMvp(mvp, box.width, box.height, frame->width, frame->height, panel.params, frame->rotationDeg,
+                          sx);
+            m_quads.drawPanel(panel.panelId, mvp);
+        } else {
             m_quads.drawSolid(0.1f, 0.1f, 0.11f, 1.0f, kIdentity.data());
+        }
         m_gl.glDisable(GL_SCISSOR_TEST);
     }
 
