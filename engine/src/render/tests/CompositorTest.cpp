@@ -193,6 +193,50 @@ TEST_P(CompositorTest, panelWithoutPictureShowsItsEmptyColourAndEmptyPanelsAreLe
     EXPECT_TRUE(pixelIs(sink.pixel(320, 360), kRed[0], kRed[1], kRed[2], 6));
 }
 
+TEST_P(CompositorTest, whatAPictureLeavesUncoveredShowsNothingOfEarlierComposites)
+{
+    TestSink sink(1280, 720);
+    m_engine->setCompositeSinks({&sink});
+    int64_t slot = 0;
+    const auto picture = [&] {
+        for (int k = 0; k < 3; ++k)
+            compositeAtSlot(slot++);
+    };
+    // Two halves that tile the target: red and grey everywhere.
+    picture();
+    ASSERT_FALSE(sink.ptsUs_.empty());
+    EXPECT_TRUE(pixelIs(sink.pixel(20, 20), kRed[0], kRed[1], kRed[2], 6));
+
+    // The picture overflows its panel by 320 pixels either side; panned
+    // right by 480, the red panel's left strip is its clear colour (0.02),
+    // not the red drawn there before.
+    m_panels[0].params.panX = 480;
+    picture();
+    EXPECT_TRUE(pixelIs(sink.pixel(20, 360), 5, 5, 5, 2));
+    EXPECT_TRUE(pixelIs(sink.pixel(400, 360), kRed[0], kRed[1], kRed[2], 6));
+
+    // Zoomed out, and turned by 45 degrees: corners uncovered.
+    m_panels[0].params.panX = 0;
+    m_panels[0].params.zoom = 0.5f;
+    picture();
+    EXPECT_TRUE(pixelIs(sink.pixel(20, 20), 5, 5, 5, 2));
+    m_panels[0].params.zoom = 1.0f;
+    m_panels[0].params.rotationDegrees = 45.0f;
+    m_panels[0].rect = {0, 0, 100, 720};  // tall enough to leave its corners bare
+    picture();
+    EXPECT_TRUE(pixelIs(sink.pixel(2, 2), 5, 5, 5, 2));
+    EXPECT_TRUE(pixelIs(sink.pixel(50, 360), kRed[0], kRed[1], kRed[2], 6));
+    EXPECT_TRUE(pixelIs(sink.pixel(320, 360), 0, 0, 0, 1));  // beside it, nothing
+
+    // A gap between the panels: black, not the grey drawn there before.
+    m_panels[0].params.rotationDegrees = 0.0f;
+    m_panels[0].rect = {0, 0, 640, 720};
+    m_panels[1].rect = {660, 0, 620, 720};
+    picture();
+    EXPECT_TRUE(pixelIs(sink.pixel(650, 360), 0, 0, 0, 1));
+    EXPECT_TRUE(pixelIs(sink.pixel(20, 20), kRed[0], kRed[1], kRed[2], 6));
+}
+
 TEST_P(CompositorTest, noPanelWithAreaMakesNoComposite)
 {
     TestSink sink(1280, 720);
