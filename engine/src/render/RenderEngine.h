@@ -8,9 +8,10 @@
 // Threads: drawing and compositing run on the host's render thread with its
 // OpenGL context current; the sink list and the overlay state are handed
 // over from any thread. Owns the GL entry-point table, the quad renderer,
-// the overlay painter, one composite target per requested size and their GL
-// objects; GL objects appear lazily on first use and go only through
-// releaseGl(), never through the destructor.
+// the overlay painter, one composite target per requested size (and one
+// for the size expected next) and their GL objects; GL objects appear
+// lazily on first use or ahead of it, and go only through releaseGl() or
+// when no longer wanted, on the render thread, never through the destructor.
 
 #include "CompositeSink.h"
 #include "DecodedFrame.h"

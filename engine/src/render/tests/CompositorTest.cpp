@@ -465,21 +465,32 @@ TEST_P(CompositorTest, compositeLeavesTheHostsStateAsItWas)
     m_context.bindTarget();
     gl.glViewport(1, 2, 3, 4);
     gl.glPixelStorei(GL_PACK_ALIGNMENT, 8);
-    for (int k = 0; k < 3; ++k)
+    const auto expectHostState = [&] {
+        GLint framebuffer = 0;
+        GLint viewport[4] = {};
+        GLint packAlignment = 0;
+        gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebuffer);
+        gl.glGetIntegerv(GL_VIEWPORT, viewport);
+        gl.glGetIntegerv(GL_PACK_ALIGNMENT, &packAlignment);
+        EXPECT_EQ(static_cast<GLuint>(framebuffer), m_context.framebuffer());
+        EXPECT_EQ(viewport[0], 1);
+        EXPECT_EQ(viewport[3], 4);
+        EXPECT_EQ(packAlignment, 8);
+        EXPECT_EQ(gl.glIsEnabled(GL_BLEND), GL_FALSE);
+        EXPECT_EQ(gl.glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    };
+    // Building the target ahead, before the sink is active, as well.
+    sink.setActive(false);
+    m_engine->expectCompositeSize(641, 361);
+    for (int k = 0; k < 20; ++k)
+        compositeAtSlot(k);
+    ASSERT_EQ(m_engine->compositeTargetCount(), 1u);
+    expectHostState();
+    sink.setActive(true);
+    for (int k = 20; k < 23; ++k)
         compositeAtSlot(k);
     ASSERT_EQ(sink.ptsUs_.size(), 1u);
-    GLint framebuffer = 0;
-    GLint viewport[4] = {};
-    GLint packAlignment = 0;
-    gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebuffer);
-    gl.glGetIntegerv(GL_VIEWPORT, viewport);
-    gl.glGetIntegerv(GL_PACK_ALIGNMENT, &packAlignment);
-    EXPECT_EQ(static_cast<GLuint>(framebuffer), m_context.framebuffer());
-    EXPECT_EQ(viewport[0], 1);
-    EXPECT_EQ(viewport[3], 4);
-    EXPECT_EQ(packAlignment, 8);
-    EXPECT_EQ(gl.glIsEnabled(GL_BLEND), GL_FALSE);
-    EXPECT_EQ(gl.glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    expectHostState();
     gl.glPixelStorei(GL_PACK_ALIGNMENT, 4);
     EXPECT_EQ(sink.strides[0], 641 * 4);
     EXPECT_TRUE(pixelIs(sink.pixel(100, 300), kRed[0], kRed[1], kRed[2], 6));
