@@ -204,8 +204,9 @@ double mean(const std::vector<double>& values)
 }
 
 // A recording's start as the render thread sees it: panels on screen for a
-// while with no sink active, then a sink of width x height becomes active
-// with the overlays of a fresh recording. Gives the first composite's time
+// second with no sink active and the composite size announced, as the
+// engine does while a session runs, then a sink of that size becomes
+// active with the overlays of a fresh recording. Gives the first composite's time
 // and the median of the next steadyFrames.
 struct StartCost {
     double firstMs = 0;
