@@ -1,18 +1,23 @@
-// Cost of one composite with read-back on the calling (render) thread: four
-// panels, badges and the title band into a 1280x720 and a 1920x1080 target,
-// handed to a sink that copies the picture, against a bare synchronous
-// glReadPixels of the same size in the same context. Mesa's software GL on
-// a surfaceless EGL context, as in the tests.
+// Cost of the engine's composite on the render thread, against a minimal
+// composite of the same four pictures with the same read-back: one clear,
+// four textured quads, the read-back ring and a copy into the sink. The
+// variants run interleaved, one frame of each in turn, so that load from
+// other programs weighs on all of them alike. Then the render-thread time of
+// the first composite after a sink becomes active, against a steady frame.
+// Mesa's software GL on a surfaceless EGL context, as in the tests.
+//
+// Usage: bench_composite [frames] [width height]   (default 120, 1920 1080)
 
 #include "GlReadback.h"
 #include "GlTestContext.h"
+#include "QuadRenderer.h"
 #include "RenderEngine.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,17 +26,22 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+constexpr int kPanels = 4;
+constexpr int kPictureWidth = 1280;
+constexpr int kPictureHeight = 720;
+
 class CopySink : public lagwell::CompositeSink {
 public:
     CopySink(int width, int height) : m_width(width), m_height(height) {}
     int width() const override { return m_width; }
     int height() const override { return m_height; }
-    bool active() const override { return true; }
+    bool active() const override { return isActive; }
     void submitRgba(const uint8_t* rgba, int strideBytes, int64_t) override
     {
         m_copy.assign(rgba, rgba + static_cast<size_t>(strideBytes) * m_height);
         ++pictures;
     }
+    bool isActive = true;
     int pictures = 0;
 
 private:
@@ -40,197 +50,290 @@ private:
     std::vector<uint8_t> m_copy;
 };
 
-std::shared_ptr<const lagwell::DecodedFrame> picture(int width, int height, uint8_t luma, uint64_t seq)
+std::shared_ptr<const lagwell::DecodedFrame> picture(uint8_t luma, uint64_t seq)
 {
     auto frame = std::make_shared<lagwell::DecodedFrame>();
-    frame->width = width;
-    frame->height = height;
-    const int cw = (width + 1) / 2;
-    const int ch = (height + 1) / 2;
-    frame->planes[0].resize(static_cast<size_t>(width) * height);
+    frame->width = kPictureWidth;
+    frame->height = kPictureHeight;
+    const int cw = (kPictureWidth + 1) / 2;
+    const int ch = (kPictureHeight + 1) / 2;
+    frame->planes[0].resize(static_cast<size_t>(kPictureWidth) * kPictureHeight);
     for (size_t i = 0; i < frame->planes[0].size(); ++i)
         frame->planes[0][i] = static_cast<uint8_t>(luma + (i % 97));
     frame->planes[1].assign(static_cast<size_t>(cw) * ch, 100);
     frame->planes[2].assign(static_cast<size_t>(cw) * ch, 150);
-    frame->strides = {width, cw, cw};
+    frame->strides = {kPictureWidth, cw, cw};
     frame->seq = seq;
     return frame;
 }
 
-struct Stats {
-    double medianMs = 0;
-    double meanMs = 0;
-    double maxMs = 0;
-};
-
-Stats summarise(std::vector<double> ms)
+// Four panels in a 2 x 2 grid of a 1280 x 720 window, one picture each.
+std::vector<lagwell::PanelDraw> makePanels()
 {
-    Stats s;
-    std::sort(ms.begin(), ms.end());
-    s.medianMs = ms[ms.size() / 2];
-    for (double v : ms)
-        s.meanMs += v;
-    s.meanMs /= static_cast<double>(ms.size());
-    s.maxMs = ms.back();
-    return s;
+    const lagwell::PanelRect rects[kPanels] = {{0, 0, 640, 360}, {640, 0, 640, 360}, {0, 360, 640, 360},
+                                               {640, 360, 640, 360}};
+    std::vector<lagwell::PanelDraw> panels(kPanels);
+    for (int i = 0; i < kPanels; ++i) {
+        panels[i].panelId = i + 1;
+        panels[i].picture = picture(static_cast<uint8_t>(40 + 30 * i), static_cast<uint64_t>(i + 1));
+        panels[i].frame = panels[i].picture.get();
+        panels[i].rect = rects[i];
+    }
+    return panels;
 }
 
-double msSince(Clock::time_point start)
+lagwell::OverlayState badgesAndTitle()
 {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Composites `count` times at 30 per second of injected clock; fresh pictures
-// each time when `freshPictures` (upload included), else the same ones;
-// badges and the title band when `overlays`.
-Stats benchComposite(lagwell::GlTestContext& context, int width, int height, bool freshPictures, bool overlays,
-                     int count)
-{
-    lagwell::RenderEngine engine(context.resolver());
-    CopySink sink(width, height);
-    engine.setCompositeSinks({&sink});
     lagwell::OverlayState overlay;
     overlay.labels = lagwell::TitleCardLabels {"Ann", "Bob", "Sprint", "Morning Drills", "", "2026-12-09"};
     overlay.panelDelayMs = {{1, 0}, {2, 1500}, {3, 3000}, {4, 12000}};
-    if (overlays)
-        engine.setOverlayState(overlay);
+    overlay.elapsedMs = 1000;
+    return overlay;
+}
 
-    const lagwell::PanelRect rects[4] = {{0, 0, 640, 360}, {640, 0, 640, 360}, {0, 360, 640, 360},
-                                         {640, 360, 640, 360}};
-    std::vector<lagwell::PanelDraw> panels(4);
-    uint64_t seq = 1;
-    const auto refresh = [&] {
-        for (int i = 0; i < 4; ++i) {
-            panels[i].panelId = i + 1;
-            panels[i].picture = picture(1280, 720, static_cast<uint8_t>(40 + 30 * i), seq++);
-            panels[i].frame = panels[i].picture.get();
-            panels[i].rect = rects[i];
+lagwell::OverlayState badgesAndClosingCard()
+{
+    lagwell::OverlayState overlay = badgesAndTitle();
+    overlay.elapsedMs = 20'000;
+    overlay.closing = true;
+    overlay.closingStartMs = 0;  // long faded in
+    overlay.finalDurationMs = 23'000;
+    return overlay;
+}
+
+// The plain way: the same pictures drawn by the same quad renderer as four
+// quads into one framebuffer, read back through the same ring.
+class MinimalComposite {
+public:
+    MinimalComposite(lagwell::GlTestContext& context, int width, int height)
+        : m_gl(context.gl()), m_quads(m_gl), m_readback(m_gl), m_sink(width, height), m_width(width),
+          m_height(height)
+    {
+        m_gl.glGenTextures(1, &m_texture);
+        m_gl.glBindTexture(GL_TEXTURE_2D, m_texture);
+        m_gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        m_gl.glBindTexture(GL_TEXTURE_2D, 0);
+        m_gl.glGenFramebuffers(1, &m_fbo);
+        m_gl.glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+        m_gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_texture, 0);
+        m_gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        m_readback.ensureInit(width, height);
+    }
+
+    ~MinimalComposite()
+    {
+        m_readback.releaseGl();
+        m_quads.releaseGl();
+        m_gl.glDeleteFramebuffers(1, &m_fbo);
+        m_gl.glDeleteTextures(1, &m_texture);
+    }
+
+    void composite(const std::vector<lagwell::PanelDraw>& panels)
+    {
+        m_gl.glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+        m_gl.glViewport(0, 0, m_width, m_height);
+        m_gl.glClear(GL_COLOR_BUFFER_BIT);
+        const int cellWidth = m_width / 2;
+        const int cellHeight = m_height / 2;
+        for (size_t i = 0; i < panels.size(); ++i) {
+            const lagwell::DecodedFrame& frame = *panels[i].frame;
+            m_quads.upload(panels[i].panelId, frame);
+            m_gl.glViewport(static_cast<int>(i % 2) * cellWidth, static_cast<int>(1 - i / 2) * cellHeight,
+                            cellWidth, cellHeight);
+            float mvp[16];
+            lagwell::RenderEngine::buildPanelMvp(mvp, cellWidth, cellHeight, frame.width, frame.height,
+                                                 panels[i].params, 0, 1.0f);
+            m_quads.drawPanel(panels[i].panelId, mvp);
         }
-    };
-    refresh();
-
-    int64_t nowNs = 1'000'000'000;
-    const int warmUp = 5;
-    std::vector<double> ms;
-    for (int i = 0; i < warmUp + count; ++i) {
-        if (freshPictures)
-            refresh();
-        const auto start = Clock::now();
-        engine.compositeIfDue(panels, nowNs);
-        if (i >= warmUp)
-            ms.push_back(msSince(start));
-        // The title band lasts five seconds of recording clock: keep it on.
-        nowNs += lagwell::RenderEngine::kCompositePeriodNs;
-    }
-    if (sink.pictures < count)
-        std::fprintf(stderr, "CompositeBench: only %d pictures reached the sink\n", sink.pictures);
-    engine.releaseGl();
-    return summarise(ms);
-}
-
-// A bare synchronous glReadPixels of a freshly cleared width x height FBO.
-Stats benchReadPixels(lagwell::GlTestContext& context, int width, int height, int count)
-{
-    const lagwell::GlFunctions& gl = context.gl();
-    GLuint texture = 0;
-    GLuint fbo = 0;
-    gl.glGenTextures(1, &texture);
-    gl.glBindTexture(GL_TEXTURE_2D, texture);
-    gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    gl.glBindTexture(GL_TEXTURE_2D, 0);
-    gl.glGenFramebuffers(1, &fbo);
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    gl.glViewport(0, 0, width, height);
-    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
-    std::vector<double> ms;
-    for (int i = 0; i < 5 + count; ++i) {
-        gl.glClearColor(static_cast<float>(i % 7) / 7.0f, 0.3f, 0.6f, 1.0f);
-        gl.glClear(GL_COLOR_BUFFER_BIT);
-        const auto start = Clock::now();
-        gl.glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-        if (i >= 5)
-            ms.push_back(msSince(start));
-    }
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    gl.glDeleteFramebuffers(1, &fbo);
-    gl.glDeleteTextures(1, &texture);
-    return summarise(ms);
-}
-
-// The read-back ring alone: clear, enqueue, map the picture of two rounds
-// earlier and copy it out, as the compositor does after drawing.
-Stats benchRing(lagwell::GlTestContext& context, int width, int height, int count)
-{
-    const lagwell::GlFunctions& gl = context.gl();
-    GLuint texture = 0;
-    GLuint fbo = 0;
-    gl.glGenTextures(1, &texture);
-    gl.glBindTexture(GL_TEXTURE_2D, texture);
-    gl.glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    gl.glBindTexture(GL_TEXTURE_2D, 0);
-    gl.glGenFramebuffers(1, &fbo);
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    gl.glViewport(0, 0, width, height);
-    lagwell::GlReadback ring(gl);
-    ring.ensureInit(width, height);
-    std::vector<uint8_t> copy;
-    std::vector<double> ms;
-    for (int i = 0; i < 5 + count; ++i) {
-        gl.glClearColor(static_cast<float>(i % 7) / 7.0f, 0.3f, 0.6f, 1.0f);
-        gl.glClear(GL_COLOR_BUFFER_BIT);
-        const auto start = Clock::now();
-        ring.enqueue(fbo);
+        m_readback.enqueue(m_fbo);
         const uint8_t* data = nullptr;
         int stride = 0;
-        if (ring.dequeue(&data, &stride)) {
-            copy.assign(data, data + static_cast<size_t>(stride) * height);
-            ring.release();
+        if (m_readback.dequeue(&data, &stride)) {
+            m_sink.submitRgba(data, stride, 0);
+            m_readback.release();
         }
-        if (i >= 5)
-            ms.push_back(msSince(start));
+        m_gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
     }
-    ring.releaseGl();
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    gl.glDeleteFramebuffers(1, &fbo);
-    gl.glDeleteTextures(1, &texture);
-    return summarise(ms);
+
+private:
+    const lagwell::GlFunctions& m_gl;
+    lagwell::QuadRenderer m_quads;
+    lagwell::GlReadback m_readback;
+    CopySink m_sink;
+    GLuint m_texture = 0;
+    GLuint m_fbo = 0;
+    int m_width;
+    int m_height;
+};
+
+// One engine with its own sink and clock.
+struct EngineRun {
+    EngineRun(lagwell::GlTestContext& context, int width, int height) : engine(context.resolver()), sink(width, height)
+    {
+        engine.setCompositeSinks({&sink});
+    }
+    void composite(const std::vector<lagwell::PanelDraw>& panels)
+    {
+        engine.compositeIfDue(panels, nowNs);
+        nowNs += lagwell::RenderEngine::kCompositePeriodNs;
+    }
+    lagwell::RenderEngine engine;
+    CopySink sink;
+    int64_t nowNs = 1'000'000'000;
+};
+
+double msOf(const std::function<void()>& work)
+{
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double mean(const std::vector<double>& values)
+{
+    double sum = 0;
+    for (double v : values)
+        sum += v;
+    return sum / static_cast<double>(values.size());
+}
+
+// A recording's start as the render thread sees it: panels on screen for a
+// second with no sink active and the composite size announced, as the
+// engine does while a session runs, then a sink of that size becomes
+// active with the overlays of a fresh recording. Gives the first composite's time
+// and the median of the next steadyFrames.
+struct StartCost {
+    double firstMs = 0;
+    double steadyMs = 0;
+};
+
+StartCost recordingStart(const lagwell::GlFunctions& gl, lagwell::RenderEngine& engine, CopySink& sink,
+                         const std::vector<lagwell::PanelDraw>& panels, int64_t* nowNs, int steadyFrames)
+{
+    sink.isActive = false;
+    engine.setOverlayState(lagwell::OverlayState {});
+    engine.expectCompositeSize(sink.width(), sink.height());
+    // A second of window frames at 60 Hz before the recording starts.
+    for (int i = 0; i < 60; ++i) {
+        for (const lagwell::PanelDraw& panel : panels)
+            engine.drawPanel(panel.panelId, panel.frame, panel.params, panel.rect, 1280, 720);
+        engine.compositeIfDue(panels, *nowNs);
+        *nowNs += lagwell::RenderEngine::kCompositePeriodNs / 2;
+    }
+    gl.glFinish();  // as the window's buffer swap would
+    lagwell::OverlayState overlay = badgesAndTitle();
+    overlay.elapsedMs = 0;
+    engine.setOverlayState(overlay);
+    sink.isActive = true;
+    StartCost cost;
+    cost.firstMs = msOf([&] { engine.compositeIfDue(panels, *nowNs); });
+    std::vector<double> steady;
+    for (int i = 0; i < steadyFrames; ++i) {
+        *nowNs += lagwell::RenderEngine::kCompositePeriodNs;
+        steady.push_back(msOf([&] { engine.compositeIfDue(panels, *nowNs); }));
+    }
+    cost.steadyMs = median(steady);
+    sink.isActive = false;
+    engine.compositeIfDue(panels, *nowNs + lagwell::RenderEngine::kCompositePeriodNs);
+    return cost;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const int count = argc > 1 ? std::max(5, std::atoi(argv[1])) : 60;
+    const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 120;
+    const int width = argc > 3 ? std::max(16, std::atoi(argv[2])) : 1920;
+    const int height = argc > 3 ? std::max(16, std::atoi(argv[3])) : 1080;
     lagwell::GlTestContext context;
     std::string error;
-    if (!context.create(16, 16, lagwell::GlTestContext::Api::PreferDesktop, &error)) {
+    if (!context.create(1280, 720, lagwell::GlTestContext::Api::PreferDesktop, &error)) {
         std::fprintf(stderr, "CompositeBench: %s\n", error.c_str());
         return 1;
     }
     const char* threads = std::getenv("LP_NUM_THREADS");
-    std::printf("GL: %s; LP_NUM_THREADS=%s; %d composites per figure (median / mean / max ms)\n",
-                context.version().c_str(), threads ? threads : "(default)", count);
-    const int sizes[2][2] = {{1280, 720}, {1920, 1080}};
-    for (const auto& size : sizes) {
-        const int w = size[0];
-        const int h = size[1];
-        const Stats read = benchReadPixels(context, w, h, count);
-        const Stats ring = benchRing(context, w, h, count);
-        const Stats bare = benchComposite(context, w, h, false, false, count);
-        const Stats kept = benchComposite(context, w, h, false, true, count);
-        const Stats fresh = benchComposite(context, w, h, true, true, count);
-        std::printf("%4dx%-4d bare glReadPixels          %7.2f / %7.2f / %7.2f\n", w, h, read.medianMs,
-                    read.meanMs, read.maxMs);
-        std::printf("%4dx%-4d  read-back ring + copy     %7.2f / %7.2f / %7.2f  ratio %.2f\n", w, h, ring.medianMs,
-                    ring.meanMs, ring.maxMs, ring.medianMs / read.medianMs);
-        std::printf("%4dx%-4d  panels only, no overlays  %7.2f / %7.2f / %7.2f  ratio %.2f\n", w, h, bare.medianMs,
-                    bare.meanMs, bare.maxMs, bare.medianMs / read.medianMs);
-        std::printf("%4dx%-4d composite+read-back        %7.2f / %7.2f / %7.2f  ratio %.2f\n", w, h, kept.medianMs,
-                    kept.meanMs, kept.maxMs, kept.medianMs / read.medianMs);
-        std::printf("%4dx%-4d  same, 4 new 720p uploads  %7.2f / %7.2f / %7.2f  ratio %.2f\n", w, h,
-                    fresh.medianMs, fresh.meanMs, fresh.maxMs, fresh.medianMs / read.medianMs);
+    std::printf("GL: %s; LP_NUM_THREADS=%s\n", context.version().c_str(), threads ? threads : "(default)");
+    std::printf("%dx%d composite of %d panels (%dx%d pictures) with read-back and copy, %d frames each, "
+                "interleaved\n\n",
+                width, height, kPanels, kPictureWidth, kPictureHeight, frames);
+
+    const std::vector<lagwell::PanelDraw> panels = makePanels();
+    // A recording's start, measured first so that the program's first start
+    // meets cold memory: each round a new engine (a program's first
+    // recording), then a second recording on the same engine.
+    const int rounds = 5;
+    std::vector<double> firstOfEngine;
+    std::vector<double> firstAgain;
+    std::vector<double> steady;
+    for (int round = 0; round < rounds; ++round) {
+        context.bindTarget();  // the window the panels are drawn into
+        lagwell::RenderEngine engine(context.resolver());
+        CopySink sink(width, height);
+        engine.setCompositeSinks({&sink});
+        int64_t nowNs = 1'000'000'000;
+        const StartCost first = recordingStart(context.gl(), engine, sink, panels, &nowNs, 20);
+        const StartCost again = recordingStart(context.gl(), engine, sink, panels, &nowNs, 20);
+        firstOfEngine.push_back(first.firstMs);
+        firstAgain.push_back(again.firstMs);
+        steady.push_back(first.steadyMs);
+        steady.push_back(again.steadyMs);
+        engine.releaseGl();
     }
+    const double steadyMs = median(steady);
+    std::printf("render-thread time of a composite after a sink becomes active (median of %d starts)\n", rounds);
+    std::printf("%-38s %9s %7s\n", "", "ms", "ratio");
+    std::printf("%-38s %9.2f %7.2f\n", "steady-state frame", steadyMs, 1.0);
+    std::printf("%-38s %9.2f %7.2f\n", "first frame, the program's first", firstOfEngine.front(),
+                firstOfEngine.front() / steadyMs);
+    std::printf("%-38s %9.2f %7.2f\n", "first frame, first recording", median(firstOfEngine),
+                median(firstOfEngine) / steadyMs);
+    std::printf("%-38s %9.2f %7.2f\n", "first frame, next recording", median(firstAgain),
+                median(firstAgain) / steadyMs);
+
+    std::printf("\n");
+    {
+        MinimalComposite minimal(context, width, height);
+        EngineRun panelsOnly(context, width, height);
+        EngineRun titled(context, width, height);
+        titled.engine.setOverlayState(badgesAndTitle());
+        EngineRun closing(context, width, height);
+        closing.engine.setOverlayState(badgesAndClosingCard());
+
+        struct Variant {
+            const char* name;
+            std::function<void()> run;
+            std::vector<double> ms;
+        };
+        std::vector<Variant> variants;
+        variants.push_back({"minimal 4-quad composite (baseline)", [&] { minimal.composite(panels); }, {}});
+        variants.push_back({"engine, panels only", [&] { panelsOnly.composite(panels); }, {}});
+        variants.push_back({"engine, badges + title band", [&] { titled.composite(panels); }, {}});
+        variants.push_back({"engine, badges + closing card", [&] { closing.composite(panels); }, {}});
+        const int warmUp = 5;
+        for (int i = 0; i < warmUp + frames; ++i) {
+            for (Variant& variant : variants) {
+                const double ms = msOf(variant.run);
+                if (i >= warmUp)
+                    variant.ms.push_back(ms);
+            }
+        }
+        const double baseline = median(variants.front().ms);
+        std::printf("%-38s %9s %9s %7s\n", "ms per frame", "median", "mean", "ratio");
+        for (const Variant& variant : variants)
+            std::printf("%-38s %9.2f %9.2f %7.2f\n", variant.name, median(variant.ms), mean(variant.ms),
+                        median(variant.ms) / baseline);
+        for (EngineRun* run : {&panelsOnly, &titled, &closing}) {
+            if (run->sink.pictures < frames)
+                std::fprintf(stderr, "CompositeBench: only %d pictures reached a sink\n", run->sink.pictures);
+            run->engine.releaseGl();
+        }
+    }
+
     return 0;
 }

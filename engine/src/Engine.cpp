@@ -651,6 +651,15 @@ void Engine::afterFrame()
             draws.push_back(std::move(draw));
         }
     }
+    // While a session runs, the target a recording would start with is
+    // built ahead, not at its first picture.
+    if (d.recorder.state() == CompositeRecorder::kIdle) {
+        int32_t expectedWidth = 0;
+        int32_t expectedHeight = 0;
+        if (d.running.load())
+            d.computeCompositeSize(&expectedWidth, &expectedHeight);
+        d.renderer.expectCompositeSize(expectedWidth, expectedHeight);
+    }
     d.renderer.compositeIfDue(draws, steadyNowNs());
 }
 

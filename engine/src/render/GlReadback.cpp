@@ -79,6 +79,30 @@ void GlReadback::release()
     m_mappedIndex = -1;
 }
 
+void GlReadback::restart()
+{
+    release();
+    m_tags = {0, 0, 0};
+    m_writeIndex = 0;
+    m_queued = 0;
+}
+
+void GlReadback::prime(GLuint fbo)
+{
+    if (!hasBuffers())
+        return;
+    restart();
+    for (int i = 0; i < kRingSize; ++i)
+        enqueue(fbo);
+    // Each round maps the oldest buffer and fills it again, so all three get mapped.
+    for (int i = 0; i < kRingSize; ++i) {
+        dequeue(nullptr, nullptr);
+        release();
+        enqueue(fbo);
+    }
+    restart();
+}
+
 void GlReadback::releaseGl()
 {
     if (hasBuffers()) {

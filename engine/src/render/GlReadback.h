@@ -36,6 +36,13 @@ public:
     bool dequeue(const uint8_t** data, int* strideBytes, int64_t* tag = nullptr);
     // Unmaps what dequeue() mapped; nothing when nothing is mapped.
     void release();
+    // Forgets the queued pictures (unmapping a mapped one) and keeps the
+    // buffers: the next dequeue() again waits for three new pictures.
+    void restart();
+    // Reads fbo (left bound) into every buffer and maps each once, so that
+    // the driver has made their memory ready before the first real picture;
+    // then restarts. Nothing without buffers.
+    void prime(GLuint fbo);
     // Deletes the buffers; the read-back is then as freshly constructed.
     void releaseGl();
 

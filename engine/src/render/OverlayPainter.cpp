@@ -31,18 +31,28 @@ constexpr const char kTextFragment[] =
     "}\n";
 
 // Signed distance to a rounded rectangle, in pixels, with a soft edge one
-// pixel either side of the outline.
+// pixel either side of the outline. The quad may cover only part of the
+// rectangle: uPartPx is that part's centre, relative to the rectangle's,
+// and its size.
 constexpr const char kRectFragment[] =
     "uniform vec2 uSizePx;\n"
     "uniform float uRadiusPx;\n"
     "uniform vec4 uColor;\n"
+    "uniform vec4 uPartPx;\n"
     "varying vec2 vTexCoord;\n"
     "void main() {\n"
-    "    vec2 p = (vTexCoord - 0.5) * uSizePx;\n"
+    "    vec2 p = uPartPx.xy + (vTexCoord - 0.5) * uPartPx.zw;\n"
     "    vec2 d = abs(p) - uSizePx * 0.5 + uRadiusPx;\n"
     "    float dist = length(max(d, 0.0)) + min(max(d.x, d.y), 0.0) - uRadiusPx;\n"
     "    float coverage = 1.0 - smoothstep(-1.0, 1.0, dist);\n"
     "    gl_FragColor = vec4(uColor.rgb, uColor.a * coverage);\n"
+    "}\n";
+
+// One flat colour: the inside of a large plain rectangle.
+constexpr const char kFillFragment[] =
+    "uniform vec4 uColor;\n"
+    "void main() {\n"
+    "    gl_FragColor = uColor;\n"
     "}\n";
 
 // (x, y, u, v): a unit quad about the origin, texture row 0 at the top.
@@ -54,6 +64,9 @@ constexpr std::array<float, 16> kUnitQuad {
 };
 
 constexpr uint32_t kEllipsis = 0x2026;
+
+// The title band's first line; not translated.
+constexpr const char kBrandLine[] = "TAVRIX";
 
 // Colours, RGB in 0..1.
 constexpr float kAccent[3] = {0.961f, 0.651f, 0.137f};
@@ -229,9 +242,11 @@ void OverlayPainter::buildPrograms()
         program.uTex = m_gl.glGetUniformLocation(program.id, "uTex");
         program.uSizePx = m_gl.glGetUniformLocation(program.id, "uSizePx");
         program.uRadiusPx = m_gl.glGetUniformLocation(program.id, "uRadiusPx");
+        program.uPartPx = m_gl.glGetUniformLocation(program.id, "uPartPx");
     };
     build(m_textProgram, kTextFragment);
     build(m_rectProgram, kRectFragment);
+    build(m_fillProgram, kFillFragment);
 }
 
 void OverlayPainter::releaseGl()
@@ -250,10 +265,13 @@ void OverlayPainter::releaseGl()
             m_gl.glDeleteProgram(m_textProgram.id);
         if (m_rectProgram.id)
             m_gl.glDeleteProgram(m_rectProgram.id);
+        if (m_fillProgram.id)
+            m_gl.glDeleteProgram(m_fillProgram.id);
     }
     m_quadBuffer = 0;
     m_textProgram = Program {};
     m_rectProgram = Program {};
+    m_fillProgram = Program {};
     m_inited = false;
 }
 
@@ -473,11 +491,42 @@ void OverlayPainter::drawRoundedRect(float x, float y, float w, float h, float r
 {
     if (m_rectProgram.id == 0 || w <= 0.0f || h <= 0.0f || alpha <= 0.0f)
         return;
+    // A large plain rectangle: only a rim along the outline needs the
+    // distance function, its inside (coverage 1) is one flat colour. The
+    // rim's inner lines sit on whole pixels, at least a pixel from the
+    // outline, so that every pixel is drawn exactly once.
+    const float innerLeft = std::floor(x) + 2.0f;
+    const float innerTop = std::floor(y) + 2.0f;
+    const float innerRight = std::ceil(x + w) - 2.0f;
+    const float innerBottom = std::ceil(y + h) - 2.0f;
+    if (radius > 0.0f || m_fillProgram.id == 0 || innerRight - innerLeft < 8.0f || innerBottom - innerTop < 8.0f) {
+        drawRectPart(x, y, w, h, radius, x, y, w, h, colour, alpha, frameWidth, frameHeight);
+        return;
+    }
+    m_gl.glUseProgram(m_fillProgram.id);
+    setShapeMatrix(m_fillProgram, innerLeft, innerTop, innerRight - innerLeft, innerBottom - innerTop, frameWidth,
+                   frameHeight);
+    m_gl.glUniform4f(m_fillProgram.uColor, colour.r, colour.g, colour.b, alpha);
+    drawQuad(m_fillProgram);
+    drawRectPart(x, y, w, h, 0.0f, x, y, w, innerTop - y, colour, alpha, frameWidth, frameHeight);
+    drawRectPart(x, y, w, h, 0.0f, x, innerBottom, w, y + h - innerBottom, colour, alpha, frameWidth, frameHeight);
+    drawRectPart(x, y, w, h, 0.0f, x, innerTop, innerLeft - x, innerBottom - innerTop, colour, alpha, frameWidth,
+                 frameHeight);
+    drawRectPart(x, y, w, h, 0.0f, innerRight, innerTop, x + w - innerRight, innerBottom - innerTop, colour, alpha,
+                 frameWidth, frameHeight);
+}
+
+void OverlayPainter::drawRectPart(float x, float y, float w, float h, float radius, float partX, float partY,
+                                  float partW, float partH, Colour colour, float alpha, int frameWidth,
+                                  int frameHeight)
+{
     m_gl.glUseProgram(m_rectProgram.id);
-    setShapeMatrix(m_rectProgram, x, y, w, h, frameWidth, frameHeight);
+    setShapeMatrix(m_rectProgram, partX, partY, partW, partH, frameWidth, frameHeight);
     m_gl.glUniform2f(m_rectProgram.uSizePx, w, h);
     m_gl.glUniform1f(m_rectProgram.uRadiusPx, radius);
     m_gl.glUniform4f(m_rectProgram.uColor, colour.r, colour.g, colour.b, alpha);
+    m_gl.glUniform4f(m_rectProgram.uPartPx, partX + partW / 2.0f - (x + w / 2.0f), partY + partH / 2.0f - (y + h / 2.0f),
+                     partW, partH);
     drawQuad(m_rectProgram);
 }
 
@@ -538,6 +587,22 @@ void OverlayPainter::draw(const OverlayState& state, const std::vector<std::pair
     m_gl.glUseProgram(0);
 }
 
+void OverlayPainter::prepare(int frameWidth, int frameHeight)
+{
+    if (frameWidth <= 0 || frameHeight <= 0)
+        return;
+    ensureInit();
+    if (!m_inited)
+        return;
+    const Colour white {kWhite[0], kWhite[1], kWhite[2]};
+    drawRoundedRect(0, 0, 4, 4, 1, white, 1.0f, frameWidth, frameHeight);
+    drawRoundedRect(0, 0, 16, 16, 0, white, 1.0f, frameWidth, frameHeight);
+    // The title band's first line, at its size for this frame.
+    drawText(kBrandLine, 0, 0, scaledSize(2.6f, static_cast<float>(frameWidth) / 100.0f), true, white, 1.0f,
+             frameWidth, frameHeight);
+    m_gl.glUseProgram(0);
+}
+
 void OverlayPainter::drawBadge(int delayMs, const PanelRect& rect, const CardStrings& words, int frameWidth,
                                int frameHeight)
 {
@@ -588,7 +653,7 @@ void OverlayPainter::drawTitleBand(const OverlayState& state, const CardStrings&
 
     float y = accentThickness + 2.2f * u;
     const int brandSize = scaledSize(2.6f, u);
-    drawCentredText("TAVRIX", cx, y, brandSize, true, accent, alpha, frameWidth, frameHeight);
+    drawCentredText(kBrandLine, cx, y, brandSize, true, accent, alpha, frameWidth, frameHeight);
     y += 1.5f * static_cast<float>(brandSize);
 
     const int titleSize = scaledSize(3.0f, u);

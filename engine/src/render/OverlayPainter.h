@@ -59,6 +59,7 @@ public:
         GLint uTex = -1;
         GLint uSizePx = -1;
         GLint uRadiusPx = -1;
+        GLint uPartPx = -1;
     };
 
     // The cache keeps at most this many texts and this many texels, the
@@ -78,6 +79,12 @@ public:
     // frame's pixels (top-left origin); nowMs is the steady clock.
     void draw(const OverlayState& state, const std::vector<std::pair<int, PanelRect>>& panels, int frameWidth,
               int frameHeight, int64_t nowMs);
+
+    // Loads the fonts and builds the programs when not done yet, then draws
+    // a shape and the brand line into the bound frameWidth x frameHeight
+    // framebuffer, whose content the caller discards: the driver readies the
+    // programs for that target before the first composite needs them.
+    void prepare(int frameWidth, int frameHeight);
 
     // Deletes every GL object and empties the text cache; the fonts are
     // loaded again by the next draw.
@@ -114,6 +121,9 @@ private:
                         int frameHeight) const;
     void drawRoundedRect(float x, float y, float w, float h, float radius, Colour colour, float alpha,
                          int frameWidth, int frameHeight);
+    // The part (partX, partY, partW, partH) of the rounded rectangle (x, y, w, h).
+    void drawRectPart(float x, float y, float w, float h, float radius, float partX, float partY, float partW,
+                      float partH, Colour colour, float alpha, int frameWidth, int frameHeight);
     int drawText(const std::string& text, float x, float y, int pixelSize, bool bold, Colour colour, float alpha,
                  int frameWidth, int frameHeight);
     // Centred on cx; gives the line's width.
@@ -137,6 +147,7 @@ private:
     FtFacePtr m_boldFace;
     Program m_textProgram;
     Program m_rectProgram;
+    Program m_fillProgram;
     GLuint m_quadBuffer = 0;
     int m_maxTextureSize = 0;
     std::map<TextKey, TextEntry> m_textCache;

@@ -223,6 +223,15 @@ const QuadRenderer::PanelTextures* QuadRenderer::panelTextures(int panelId) cons
     return it == m_panels.end() ? nullptr : &it->second;
 }
 
+bool QuadRenderer::canDraw(int panelId) const
+{
+    const auto it = m_panels.find(panelId);
+    if (!m_inited || it == m_panels.end() || !it->second.ready)
+        return false;
+    const bool nv12 = it->second.layout == DecodedFrame::Layout::NV12;
+    return (nv12 ? m_nv12 : m_i420).id != 0;
+}
+
 void QuadRenderer::drawPanel(int panelId, const float* mvp)
 {
     const auto it = m_panels.find(panelId);

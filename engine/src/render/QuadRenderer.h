@@ -65,6 +65,8 @@ public:
     // than a texture row is padded, never read beyond.
     void upload(int panelId, const DecodedFrame& frame);
     bool hasTexture(int panelId) const;
+    // drawPanel() would draw the panel's picture: it has one and its program built.
+    bool canDraw(int panelId) const;
     // Draws the panel's picture opaque over the quad placed by mvp
     // (column-major 4 x 4). Nothing when the panel has no picture yet.
     void drawPanel(int panelId, const float* mvp);

@@ -69,6 +69,112 @@ int effectiveAngle(float panelDegrees, int frameRotation)
     return angle;
 }
 
+// The GL state the host's renderer relies on around a composite.
+class SavedCompositeState {
+public:
+    explicit SavedCompositeState(const GlFunctions& gl) : m_gl(gl)
+    {
+        m_gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &m_framebuffer);
+        m_gl.glGetIntegerv(GL_VIEWPORT, m_viewport);
+        m_gl.glGetIntegerv(GL_SCISSOR_BOX, m_scissorBox);
+        m_gl.glGetFloatv(GL_COLOR_CLEAR_VALUE, m_clearColor);
+        m_gl.glGetIntegerv(GL_CURRENT_PROGRAM, &m_program);
+        m_gl.glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &m_arrayBuffer);
+        m_gl.glGetIntegerv(GL_ACTIVE_TEXTURE, &m_activeTexture);
+        m_gl.glGetIntegerv(GL_UNPACK_ALIGNMENT, &m_unpackAlignment);
+        m_blend = m_gl.glIsEnabled(GL_BLEND) == GL_TRUE;
+        m_scissor = m_gl.glIsEnabled(GL_SCISSOR_TEST) == GL_TRUE;
+    }
+    SavedCompositeState(const SavedCompositeState&) = delete;
+    SavedCompositeState& operator=(const SavedCompositeState&) = delete;
+
+    void restore() const
+    {
+        m_gl.glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(m_framebuffer));
+        m_gl.glViewport(m_viewport[0], m_viewport[1], m_viewport[2], m_viewport[3]);
+        m_gl.glScissor(m_scissorBox[0], m_scissorBox[1], m_scissorBox[2], m_scissorBox[3]);
+        if (m_scissor)
+            m_gl.glEnable(GL_SCISSOR_TEST);
+        else
+            m_gl.glDisable(GL_SCISSOR_TEST);
+        if (m_blend)
+            m_gl.glEnable(GL_BLEND);
+        else
+            m_gl.glDisable(GL_BLEND);
+        m_gl.glClearColor(m_clearColor[0], m_clearColor[1], m_clearColor[2], m_clearColor[3]);
+        m_gl.glPixelStorei(GL_UNPACK_ALIGNMENT, m_unpackAlignment);
+        m_gl.glActiveTexture(static_cast<GLenum>(m_activeTexture));
+        m_gl.glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(m_arrayBuffer));
+        m_gl.glUseProgram(static_cast<GLuint>(m_program));
+    }
+
+private:
+    const GlFunctions& m_gl;
+    GLint m_framebuffer = 0;
+    GLint m_viewport[4] = {};
+    GLint m_scissorBox[4] = {};
+    GLfloat m_clearColor[4] = {};
+    GLint m_program = 0;
+    GLint m_arrayBuffer = 0;
+    GLint m_activeTexture = GL_TEXTURE0;
+    GLint m_unpackAlignment = 4;
+    bool m_blend = false;
+    bool m_scissor = false;
+};
+
+// The bounding box of the panels with an area; false when none has one.
+bool panelBox(const std::vector<PanelDraw>& panels, int* left, int* top, int* width, int* height)
+{
+    bool anyPanel = false;
+    int32_t boxLeft = 0;
+    int32_t boxTop = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+    for (const PanelDraw& panel : panels) {
+        const PanelRect& r = panel.rect;
+        if (r.width <= 0 || r.height <= 0)
+            continue;
+        const int32_t panelRight = r.x + r.width;
+        const int32_t panelBottom = r.y + r.height;
+        boxLeft = anyPanel ? std::min(boxLeft, r.x) : r.x;
+        boxTop = anyPanel ? std::min(boxTop, r.y) : r.y;
+        right = anyPanel ? std::max(right, panelRight) : panelRight;
+        bottom = anyPanel ? std::max(bottom, panelBottom) : panelBottom;
+        anyPanel = true;
+    }
+    *left = boxLeft;
+    *top = boxTop;
+    *width = std::max(1, right - boxLeft);
+    *height = std::max(1, bottom - boxTop);
+    return anyPanel;
+}
+
+// The picture fills its whole panel: the cover fit, turned by a multiple
+// of 90 degrees, neither zoomed out nor moved.
+bool coversItsPanel(const PanelParams& params, int frameRotation)
+{
+    return params.zoom >= 1.0f && params.panX == 0.0f && params.panY == 0.0f &&
+           effectiveAngle(params.rotationDegrees, frameRotation) % 90 == 0;
+}
+
+// The boxes cover the width x height target exactly, without overlap.
+bool boxesTile(const std::vector<std::pair<int, PanelRect>>& boxes, int width, int height)
+{
+    int64_t area = 0;
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        const PanelRect& a = boxes[i].second;
+        if (a.x < 0 || a.y < 0 || a.x + a.width > width || a.y + a.height > height)
+            return false;
+        for (size_t j = i + 1; j < boxes.size(); ++j) {
+            const PanelRect& b = boxes[j].second;
+            if (a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height)
+                return false;
+        }
+        area += int64_t {a.width} * a.height;
+    }
+    return area == int64_t {width} * height;
+}
+
 int64_t steadyNowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -214,6 +320,7 @@ void RenderEngine::deleteTarget(CompositeTarget& target)
     target.width = 0;
     target.height = 0;
     target.frameCount = 0;
+    target.primed = false;
 }
 
 void RenderEngine::deleteAllTargets()
@@ -249,24 +356,32 @@ void RenderEngine::ensureCompositeTarget(CompositeTarget& target, int width, int
     target.readback.ensureInit(width, height);
 }
 
+void RenderEngine::expectCompositeSize(int width, int height)
+{
+    std::lock_guard lock(m_handOverMutex);
+    m_expectedSize = width > 0 && height > 0 ? SizeKey {width, height} : SizeKey {0, 0};
+}
+
 void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t nowNs)
 {
     std::shared_ptr<const std::vector<CompositeSink*>> sinks;
     std::shared_ptr<const OverlayState> overlay;
+    SizeKey expected;
     {
         std::lock_guard lock(m_handOverMutex);
         sinks = m_sinks;
         overlay = m_overlay;
+        expected = m_expectedSize;
     }
 
-    std::vector<CompositeSink*> active;
+    m_activeSinks.clear();
     for (CompositeSink* sink : *sinks) {
         if (sink && sink->active())
-            active.push_back(sink);
+            m_activeSinks.push_back(sink);
     }
-    if (active.empty()) {
-        deleteAllTargets();
+    if (m_activeSinks.empty()) {
         m_slotClocks.clear();
+        prepareExpectedTarget(expected, panels, nowNs);
         return;
     }
 
@@ -282,33 +397,25 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
             m_lastCompositeNs = nowNs;
     }
 
-    bool anyPanel = false;
-    int32_t left = 0;
-    int32_t top = 0;
-    int32_t right = 0;
-    int32_t bottom = 0;
-    for (const PanelDraw& panel : panels) {
-        const PanelRect& r = panel.rect;
-        if (r.width <= 0 || r.height <= 0)
-            continue;
-        const int32_t panelRight = r.x + r.width;
-        const int32_t panelBottom = r.y + r.height;
-        left = anyPanel ? std::min(left, r.x) : r.x;
-        top = anyPanel ? std::min(top, r.y) : r.y;
-        right = anyPanel ? std::max(right, panelRight) : panelRight;
-        bottom = anyPanel ? std::max(bottom, panelBottom) : panelBottom;
-        anyPanel = true;
-    }
-    if (!anyPanel)
+    int left = 0;
+    int top = 0;
+    int boxWidth = 0;
+    int boxHeight = 0;
+    if (!panelBox(panels, &left, &top, &boxWidth, &boxHeight))
         return;
-    const int boxWidth = std::max(1, right - left);
-    const int boxHeight = std::max(1, bottom - top);
 
-    std::map<SizeKey, std::vector<CompositeSink*>> groups;
-    for (CompositeSink* sink : active)
-        groups[{sink->width(), sink->height()}].push_back(sink);
+    // Sinks by size, in ascending size and, within a size, list order.
+    std::stable_sort(m_activeSinks.begin(), m_activeSinks.end(), [](CompositeSink* a, CompositeSink* b) {
+        return SizeKey {a->width(), a->height()} < SizeKey {b->width(), b->height()};
+    });
+    const auto wanted = [&](const SizeKey& size) {
+        return std::any_of(m_activeSinks.begin(), m_activeSinks.end(), [&](CompositeSink* sink) {
+            return SizeKey {sink->width(), sink->height()} == size;
+        });
+    };
+    // The expected size stays ready for the next recording or share.
     for (auto it = m_targets.begin(); it != m_targets.end();) {
-        if (groups.count(it->first) == 0) {
+        if (!wanted(it->first) && it->first != expected) {
             deleteTarget(it->second);
             it = m_targets.erase(it);
         } else {
@@ -316,7 +423,7 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
         }
     }
     for (auto it = m_slotClocks.begin(); it != m_slotClocks.end();)
-        it = groups.count(it->first) == 0 ? m_slotClocks.erase(it) : std::next(it);
+        it = wanted(it->first) ? std::next(it) : m_slotClocks.erase(it);
 
     if (!ensureGl())
         return;
@@ -330,28 +437,16 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
     GLint maxTextureSize = 0;
     m_gl.glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
 
-    // What the host's renderer may rely on.
-    GLint savedFramebuffer = 0;
-    GLint savedViewport[4] = {};
-    GLint savedScissorBox[4] = {};
-    GLfloat savedClearColor[4] = {};
-    GLint savedProgram = 0;
-    GLint savedArrayBuffer = 0;
-    GLint savedActiveTexture = GL_TEXTURE0;
-    GLint savedUnpackAlignment = 4;
-    m_gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &savedFramebuffer);
-    m_gl.glGetIntegerv(GL_VIEWPORT, savedViewport);
-    m_gl.glGetIntegerv(GL_SCISSOR_BOX, savedScissorBox);
-    m_gl.glGetFloatv(GL_COLOR_CLEAR_VALUE, savedClearColor);
-    m_gl.glGetIntegerv(GL_CURRENT_PROGRAM, &savedProgram);
-    m_gl.glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &savedArrayBuffer);
-    m_gl.glGetIntegerv(GL_ACTIVE_TEXTURE, &savedActiveTexture);
-    m_gl.glGetIntegerv(GL_UNPACK_ALIGNMENT, &savedUnpackAlignment);
-    const bool blendWasOn = m_gl.glIsEnabled(GL_BLEND) == GL_TRUE;
-    const bool scissorWasOn = m_gl.glIsEnabled(GL_SCISSOR_TEST) == GL_TRUE;
-
+    const SavedCompositeState saved(m_gl);
     bool drewAny = false;
-    for (const auto& [size, sizeSinks] : groups) {
+    for (size_t first = 0; first < m_activeSinks.size();) {
+        const SizeKey size {m_activeSinks[first]->width(), m_activeSinks[first]->height()};
+        size_t end = first + 1;
+        while (end < m_activeSinks.size() &&
+               SizeKey {m_activeSinks[end]->width(), m_activeSinks[end]->height()} == size)
+            ++end;
+        const size_t groupBegin = first;
+        first = end;
         const auto [width, height] = size;
         // A size the context cannot hold as a texture gets nothing.
         if (width <= 0 || height <= 0 || width > maxTextureSize || height > maxTextureSize)
@@ -373,32 +468,68 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
         if (target.readback.dequeue(&data, &stride, &drawnSlot)) {
             // Two slots of read-back latency, as when composites are on time.
             const int64_t ptsUs = (drawnSlot + GlReadback::kRingSize - 1) * kPtsStepUs;
-            for (CompositeSink* sink : sizeSinks)
-                sink->submitRgba(data, stride, ptsUs);
+            for (size_t i = groupBegin; i < end; ++i)
+                m_activeSinks[i]->submitRgba(data, stride, ptsUs);
             target.readback.release();
         }
         ++target.frameCount;
+        target.primed = true;
         drewAny = true;
     }
     if (drewAny)
         m_compositeMeter.count(nowNs / 1'000'000);
+    saved.restore();
+}
 
-    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(savedFramebuffer));
-    m_gl.glViewport(savedViewport[0], savedViewport[1], savedViewport[2], savedViewport[3]);
-    m_gl.glScissor(savedScissorBox[0], savedScissorBox[1], savedScissorBox[2], savedScissorBox[3]);
-    if (scissorWasOn)
-        m_gl.glEnable(GL_SCISSOR_TEST);
-    else
-        m_gl.glDisable(GL_SCISSOR_TEST);
-    if (blendWasOn)
-        m_gl.glEnable(GL_BLEND);
-    else
-        m_gl.glDisable(GL_BLEND);
-    m_gl.glClearColor(savedClearColor[0], savedClearColor[1], savedClearColor[2], savedClearColor[3]);
-    m_gl.glPixelStorei(GL_UNPACK_ALIGNMENT, savedUnpackAlignment);
-    m_gl.glActiveTexture(static_cast<GLenum>(savedActiveTexture));
-    m_gl.glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(savedArrayBuffer));
-    m_gl.glUseProgram(static_cast<GLuint>(savedProgram));
+void RenderEngine::prepareExpectedTarget(const SizeKey& expected, const std::vector<PanelDraw>& panels,
+                                         int64_t nowNs)
+{
+    // No target per step of a window being resized: the size must hold still first.
+    if (expected != m_lastExpectedSize) {
+        m_lastExpectedSize = expected;
+        m_expectedSinceNs = nowNs;
+    }
+    for (auto it = m_targets.begin(); it != m_targets.end();) {
+        if (it->first == expected) {
+            // Pictures of a finished recording must not reach the next one.
+            if (it->second.readback.queued() > 0)
+                it->second.readback.restart();
+            ++it;
+        } else {
+            deleteTarget(it->second);
+            it = m_targets.erase(it);
+        }
+    }
+    const auto [width, height] = expected;
+    if (width <= 0 || height <= 0 || nowNs - m_expectedSinceNs < kExpectedSizeSettleNs)
+        return;
+    const auto found = m_targets.find(expected);
+    if (found != m_targets.end() && found->second.primed)
+        return;
+    if (!ensureGl() || !m_gl.hasCompositing())
+        return;
+    GLint maxTextureSize = 0;
+    m_gl.glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+    if (width > maxTextureSize || height > maxTextureSize)
+        return;
+
+    const SavedCompositeState saved(m_gl);
+    CompositeTarget& target = m_targets.try_emplace(expected, m_gl).first->second;
+    ensureCompositeTarget(target, width, height);
+    // One composite without overlays, a shape and a text ready the driver's
+    // programs for this target, and the read-back buffers get their memory.
+    int left = 0;
+    int top = 0;
+    int boxWidth = 0;
+    int boxHeight = 0;
+    if (panelBox(panels, &left, &top, &boxWidth, &boxHeight))
+        drawCompositeFrame(target, panels, OverlayState {}, left, top, boxWidth, boxHeight, nowNs);
+    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
+    m_gl.glViewport(0, 0, width, height);
+    m_overlayPainter.prepare(width, height);
+    target.readback.prime(target.fbo);
+    target.primed = true;
+    saved.restore();
 }
 
 void RenderEngine::drawCompositeFrame(CompositeTarget& target, const std::vector<PanelDraw>& panels,
@@ -407,17 +538,10 @@ void RenderEngine::drawCompositeFrame(CompositeTarget& target, const std::vector
 {
     const int width = target.width;
     const int height = target.height;
-    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
-    m_gl.glDisable(GL_SCISSOR_TEST);
-    m_gl.glViewport(0, 0, width, height);
-    m_gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    m_gl.glClear(GL_COLOR_BUFFER_BIT);
-
     const float sx = boxWidth > 0 ? static_cast<float>(width) / static_cast<float>(boxWidth) : 1.0f;
     const float sy = boxHeight > 0 ? static_cast<float>(height) / static_cast<float>(boxHeight) : 1.0f;
-    m_quads.ensureInit();
-    std::vector<std::pair<int, PanelRect>> placed;
-    placed.reserve(panels.size());
+    std::vector<std::pair<int, PanelRect>>& placed = m_placedPanels;
+    placed.clear();
     for (const PanelDraw& panel : panels) {
         const PanelRect& r = panel.rect;
         if (r.width <= 0 || r.height <= 0)
@@ -428,29 +552,47 @@ void RenderEngine::drawCompositeFrame(CompositeTarget& target, const std::vector
         box.width = std::max<int32_t>(1, static_cast<int32_t>(std::lroundf(static_cast<float>(r.width) * sx)));
         box.height = std::max<int32_t>(1, static_cast<int32_t>(std::lroundf(static_cast<float>(r.height) * sy)));
         placed.emplace_back(panel.panelId, box);
+    }
+
+    m_gl.glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
+    m_gl.glDisable(GL_SCISSOR_TEST);
+    m_gl.glViewport(0, 0, width, height);
+    // Black shows only between panels that leave gaps.
+    if (!boxesTile(placed, width, height)) {
+        m_gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        m_gl.glClear(GL_COLOR_BUFFER_BIT);
+    }
+
+    m_quads.ensureInit();
+    size_t placedIndex = 0;
+    for (const PanelDraw& panel : panels) {
+        if (panel.rect.width <= 0 || panel.rect.height <= 0)
+            continue;
+        const PanelRect& box = placed[placedIndex++].second;
+        const DecodedFrame* frame = panel.frame ? panel.frame : panel.picture.get();
+        // Shares the panel's textures with on-screen drawing: a picture
+        // already shown is not uploaded again.
+        if (frame)
+            m_quads.upload(panel.panelId, *frame);
+        const bool drawsPicture = frame && m_quads.canDraw(panel.panelId);
 
         const GLint viewportY = height - box.y - box.height;
         m_gl.glViewport(box.x, viewportY, box.width, box.height);
         m_gl.glEnable(GL_SCISSOR_TEST);
         m_gl.glScissor(box.x, viewportY, box.width, box.height);
-        m_gl.glClearColor(0.02f, 0.02f, 0.02f, 1.0f);
-        m_gl.glClear(GL_COLOR_BUFFER_BIT);
-        const DecodedFrame* frame = panel.frame ? panel.frame : panel.picture.get();
-        bool drewPicture = false;
-        if (frame) {
-            // Shares the panel's textures with on-screen drawing: a picture
-            // already shown is not uploaded again.
-            m_quads.upload(panel.panelId, *frame);
-            if (m_quads.hasTexture(panel.panelId)) {
-                float mvp[16];
-                buildPanelMvp(mvp, box.width, box.height, frame->width, frame->height, panel.params,
-                              frame->rotationDeg, sx);
-                m_quads.drawPanel(panel.panelId, mvp);
-                drewPicture = true;
-            }
+        // The empty colour shows only where the picture leaves the panel uncovered.
+        if (!drawsPicture || !coversItsPanel(panel.params, frame->rotationDeg)) {
+            m_gl.glClearColor(0.02f, 0.02f, 0.02f, 1.0f);
+            m_gl.glClear(GL_COLOR_BUFFER_BIT);
         }
-        if (!drewPicture)
+        if (drawsPicture) {
+            float mvp[16];
+            buildPanelMvp(mvp, box.width, box.height, frame->width, frame->height, panel.params, frame->rotationDeg,
+                          sx);
+            m_quads.drawPanel(panel.panelId, mvp);
+        } else {
             m_quads.drawSolid(0.1f, 0.1f, 0.11f, 1.0f, kIdentity.data());
+        }
         m_gl.glDisable(GL_SCISSOR_TEST);
     }
 

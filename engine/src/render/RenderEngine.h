@@ -8,9 +8,10 @@
 // Threads: drawing and compositing run on the host's render thread with its
 // OpenGL context current; the sink list and the overlay state are handed
 // over from any thread. Owns the GL entry-point table, the quad renderer,
-// the overlay painter, one composite target per requested size and their GL
-// objects; GL objects appear lazily on first use and go only through
-// releaseGl(), never through the destructor.
+// the overlay painter, one composite target per requested size (and one
+// for the size expected next) and their GL objects; GL objects appear
+// lazily on first use or ahead of it, and go only through releaseGl() or
+// when no longer wanted, on the render thread, never through the destructor.
 
 #include "CompositeSink.h"
 #include "DecodedFrame.h"
@@ -36,6 +37,7 @@ public:
     // Composite pacing: one slot every 1/30 s, and the timestamp step of one slot.
     static constexpr int64_t kCompositePeriodNs = 33'333'333;
     static constexpr int64_t kPtsStepUs = 33'333;
+    static constexpr int64_t kExpectedSizeSettleNs = 500'000'000;
 
     // Touches no GL. resolver may be empty and set later with setGlResolver.
     explicit RenderEngine(GlResolver resolver = {});
@@ -67,6 +69,14 @@ public:
     void setCompositeSinks(std::vector<CompositeSink*> sinks);
     // Any thread: the overlays the next composites burn in (a whole copy).
     void setOverlayState(const OverlayState& state);
+
+    // Any thread: the size the composite of a recording or share started now
+    // would have (0 x 0: none). While no sink is active and the size has
+    // held for kExpectedSizeSettleNs, the render thread keeps a target of
+    // this size ready, drawn once and with its read-back memory touched, so
+    // that a sink of this size starts without building anything. The target
+    // is freed when another size, or none, is expected.
+    void expectCompositeSize(int width, int height);
 
     // Render thread, after every window frame; nowNs is the steady clock.
     // At most once per 1/30 s slot and only while a sink is active: draws
@@ -113,6 +123,7 @@ private:
         int32_t width = 0;
         int32_t height = 0;
         int64_t frameCount = 0;  // composites drawn since (re)created
+        bool primed = false;     // drawn into and read back at least once
         GlReadback readback;
     };
 
@@ -126,6 +137,7 @@ private:
     // Loads the entry points once per context; false (one notice) when they
     // cannot be had.
     bool ensureGl();
+    void prepareExpectedTarget(const SizeKey& expected, const std::vector<PanelDraw>& panels, int64_t nowNs);
     void ensureCompositeTarget(CompositeTarget& target, int width, int height);
     void deleteTarget(CompositeTarget& target);
     void deleteAllTargets();
@@ -141,13 +153,18 @@ private:
     RateMeter m_panelDrawMeter;
 
     std::mutex m_handOverMutex;
-    // guards: m_sinks, m_overlay (replaced whole, never changed in place)
+    // guards: m_sinks, m_overlay (replaced whole, never changed in place), m_expectedSize
     std::shared_ptr<const std::vector<CompositeSink*>> m_sinks;
     std::shared_ptr<const OverlayState> m_overlay;
+    SizeKey m_expectedSize {0, 0};
 
     // render thread only
     std::map<SizeKey, CompositeTarget> m_targets;
     std::map<SizeKey, SlotClock> m_slotClocks;
+    std::vector<CompositeSink*> m_activeSinks;  // of the current call, kept for its capacity
+    std::vector<std::pair<int, PanelRect>> m_placedPanels;  // likewise
+    SizeKey m_lastExpectedSize {0, 0};
+    int64_t m_expectedSinceNs = 0;  // steady clock when m_lastExpectedSize was first seen
     int64_t m_lastCompositeNs = 0;  // steady clock of the current slot
     bool m_hasCompositeSlot = false;  // false before the first composite
     RateMeter m_compositeMeter;

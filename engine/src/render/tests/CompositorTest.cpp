@@ -193,6 +193,50 @@ TEST_P(CompositorTest, panelWithoutPictureShowsItsEmptyColourAndEmptyPanelsAreLe
     EXPECT_TRUE(pixelIs(sink.pixel(320, 360), kRed[0], kRed[1], kRed[2], 6));
 }
 
+TEST_P(CompositorTest, whatAPictureLeavesUncoveredShowsNothingOfEarlierComposites)
+{
+    TestSink sink(1280, 720);
+    m_engine->setCompositeSinks({&sink});
+    int64_t slot = 0;
+    const auto picture = [&] {
+        for (int k = 0; k < 3; ++k)
+            compositeAtSlot(slot++);
+    };
+    // Two halves that tile the target: red and grey everywhere.
+    picture();
+    ASSERT_FALSE(sink.ptsUs_.empty());
+    EXPECT_TRUE(pixelIs(sink.pixel(20, 20), kRed[0], kRed[1], kRed[2], 6));
+
+    // The picture overflows its panel by 320 pixels either side; panned
+    // right by 480, the red panel's left strip is its clear colour (0.02),
+    // not the red drawn there before.
+    m_panels[0].params.panX = 480;
+    picture();
+    EXPECT_TRUE(pixelIs(sink.pixel(20, 360), 5, 5, 5, 2));
+    EXPECT_TRUE(pixelIs(sink.pixel(400, 360), kRed[0], kRed[1], kRed[2], 6));
+
+    // Zoomed out, and turned by 45 degrees: corners uncovered.
+    m_panels[0].params.panX = 0;
+    m_panels[0].params.zoom = 0.5f;
+    picture();
+    EXPECT_TRUE(pixelIs(sink.pixel(20, 20), 5, 5, 5, 2));
+    m_panels[0].params.zoom = 1.0f;
+    m_panels[0].params.rotationDegrees = 45.0f;
+    m_panels[0].rect = {0, 0, 100, 720};  // tall enough to leave its corners bare
+    picture();
+    EXPECT_TRUE(pixelIs(sink.pixel(2, 2), 5, 5, 5, 2));
+    EXPECT_TRUE(pixelIs(sink.pixel(50, 360), kRed[0], kRed[1], kRed[2], 6));
+    EXPECT_TRUE(pixelIs(sink.pixel(320, 360), 0, 0, 0, 1));  // beside it, nothing
+
+    // A gap between the panels: black, not the grey drawn there before.
+    m_panels[0].params.rotationDegrees = 0.0f;
+    m_panels[0].rect = {0, 0, 640, 720};
+    m_panels[1].rect = {660, 0, 620, 720};
+    picture();
+    EXPECT_TRUE(pixelIs(sink.pixel(650, 360), 0, 0, 0, 1));
+    EXPECT_TRUE(pixelIs(sink.pixel(20, 20), kRed[0], kRed[1], kRed[2], 6));
+}
+
 TEST_P(CompositorTest, noPanelWithAreaMakesNoComposite)
 {
     TestSink sink(1280, 720);
@@ -318,6 +362,100 @@ TEST_P(CompositorTest, releaseGlMidStreamKeepsTimestampsMovingForward)
     EXPECT_TRUE(pixelIs(sink.pixel(320, 360), kRed[0], kRed[1], kRed[2], 6));
 }
 
+// GL texture and buffer names alive in the context among the first few hundred.
+std::vector<GLuint> liveNames(const GlFunctions& gl)
+{
+    std::vector<GLuint> names;
+    for (GLuint name = 1; name < 400; ++name) {
+        if (gl.glIsTexture(name) == GL_TRUE)
+            names.push_back(name);
+        if (gl.glIsBuffer(name) == GL_TRUE)
+            names.push_back(name + 100'000);
+    }
+    return names;
+}
+
+TEST_P(CompositorTest, expectedTargetIsBuiltAheadUsedByTheRecordingAndFreedWhenNoLongerExpected)
+{
+    const GlFunctions& gl = m_context.gl();
+    TestSink sink(1280, 720);
+    sink.setActive(false);
+    m_engine->setCompositeSinks({&sink});
+    int64_t nowNs = kStartNs;
+    const auto frame = [&] {
+        m_engine->compositeIfDue(m_panels, nowNs);
+        nowNs += kPeriodNs;
+    };
+    const auto settle = [&] {
+        const int64_t settledNs = nowNs + RenderEngine::kExpectedSizeSettleNs;
+        while (nowNs <= settledNs + kPeriodNs)
+            frame();
+    };
+    const std::vector<GLuint> contextOnly = liveNames(gl);
+    // Programs, quads, panel textures and the brand line's text stay after the first preparation.
+    m_engine->expectCompositeSize(1280, 720);
+    settle();
+    ASSERT_EQ(m_engine->compositeTargetCount(), 1u);
+    m_engine->expectCompositeSize(0, 0);
+    frame();
+    ASSERT_EQ(m_engine->compositeTargetCount(), 0u);
+    const std::vector<GLuint> baseline = liveNames(gl);
+
+    // A size that changes at every frame, as while a window is resized, builds nothing.
+    for (int i = 0; i < 40; ++i) {
+        m_engine->expectCompositeSize(1280 + 16 * i, 720);
+        frame();
+        ASSERT_EQ(m_engine->compositeTargetCount(), 0u);
+    }
+    m_engine->expectCompositeSize(1280, 720);
+    settle();
+    ASSERT_EQ(m_engine->compositeTargetCount(), 1u);
+    const std::vector<GLuint> prepared = liveNames(gl);
+    EXPECT_EQ(prepared.size(), baseline.size() + 4);  // colour texture and three pack buffers
+    EXPECT_TRUE(sink.ptsUs_.empty());
+
+    // The recording draws into the prepared target, and its first picture
+    // still comes at its third composite.
+    sink.setActive(true);
+    for (int k = 0; k < 3; ++k)
+        frame();
+    EXPECT_EQ(liveNames(gl), prepared);
+    EXPECT_EQ(sink.ptsUs_, (std::vector<int64_t> {66'666}));
+    EXPECT_TRUE(pixelIs(sink.pixel(320, 360), kRed[0], kRed[1], kRed[2], 6));
+
+    // Between recordings the target stays; none of the last recording's
+    // pictures reaches the next one.
+    sink.setActive(false);
+    frame();
+    EXPECT_EQ(m_engine->compositeTargetCount(), 1u);
+    m_panels[0] = panel(1, m_grey, {0, 0, 640, 720});
+    sink.setActive(true);
+    for (int k = 0; k < 2; ++k)
+        frame();
+    EXPECT_EQ(sink.ptsUs_.size(), 1u);
+    frame();
+    EXPECT_EQ(sink.ptsUs_, (std::vector<int64_t> {66'666, 66'666}));
+    EXPECT_TRUE(pixelIs(sink.pixel(320, 360), kGrey[0], kGrey[1], kGrey[2], 6));
+    EXPECT_EQ(liveNames(gl), prepared);
+
+    // Nothing expected and nothing recording: the target goes.
+    sink.setActive(false);
+    m_engine->expectCompositeSize(0, 0);
+    frame();
+    EXPECT_EQ(m_engine->compositeTargetCount(), 0u);
+    EXPECT_EQ(liveNames(gl), baseline);
+
+    // A prepared target goes with releaseGl, and is built again afterwards.
+    m_engine->expectCompositeSize(640, 360);
+    settle();
+    ASSERT_EQ(m_engine->compositeTargetCount(), 1u);
+    m_engine->releaseGl();
+    EXPECT_EQ(m_engine->compositeTargetCount(), 0u);
+    EXPECT_EQ(liveNames(gl), contextOnly);
+    frame();
+    EXPECT_EQ(m_engine->compositeTargetCount(), 1u);
+}
+
 TEST_P(CompositorTest, compositeLeavesTheHostsStateAsItWas)
 {
     // An odd width: rows the host's pack alignment of 8 would pad.
@@ -327,21 +465,32 @@ TEST_P(CompositorTest, compositeLeavesTheHostsStateAsItWas)
     m_context.bindTarget();
     gl.glViewport(1, 2, 3, 4);
     gl.glPixelStorei(GL_PACK_ALIGNMENT, 8);
-    for (int k = 0; k < 3; ++k)
+    const auto expectHostState = [&] {
+        GLint framebuffer = 0;
+        GLint viewport[4] = {};
+        GLint packAlignment = 0;
+        gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebuffer);
+        gl.glGetIntegerv(GL_VIEWPORT, viewport);
+        gl.glGetIntegerv(GL_PACK_ALIGNMENT, &packAlignment);
+        EXPECT_EQ(static_cast<GLuint>(framebuffer), m_context.framebuffer());
+        EXPECT_EQ(viewport[0], 1);
+        EXPECT_EQ(viewport[3], 4);
+        EXPECT_EQ(packAlignment, 8);
+        EXPECT_EQ(gl.glIsEnabled(GL_BLEND), GL_FALSE);
+        EXPECT_EQ(gl.glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    };
+    // Building the target ahead, before the sink is active, as well.
+    sink.setActive(false);
+    m_engine->expectCompositeSize(641, 361);
+    for (int k = 0; k < 20; ++k)
+        compositeAtSlot(k);
+    ASSERT_EQ(m_engine->compositeTargetCount(), 1u);
+    expectHostState();
+    sink.setActive(true);
+    for (int k = 20; k < 23; ++k)
         compositeAtSlot(k);
     ASSERT_EQ(sink.ptsUs_.size(), 1u);
-    GLint framebuffer = 0;
-    GLint viewport[4] = {};
-    GLint packAlignment = 0;
-    gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebuffer);
-    gl.glGetIntegerv(GL_VIEWPORT, viewport);
-    gl.glGetIntegerv(GL_PACK_ALIGNMENT, &packAlignment);
-    EXPECT_EQ(static_cast<GLuint>(framebuffer), m_context.framebuffer());
-    EXPECT_EQ(viewport[0], 1);
-    EXPECT_EQ(viewport[3], 4);
-    EXPECT_EQ(packAlignment, 8);
-    EXPECT_EQ(gl.glIsEnabled(GL_BLEND), GL_FALSE);
-    EXPECT_EQ(gl.glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    expectHostState();
     gl.glPixelStorei(GL_PACK_ALIGNMENT, 4);
     EXPECT_EQ(sink.strides[0], 641 * 4);
     EXPECT_TRUE(pixelIs(sink.pixel(100, 300), kRed[0], kRed[1], kRed[2], 6));

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <string>
@@ -199,6 +200,43 @@ TEST_F(OverlayPainterTest, closingCardFadesInOverSixHundredMilliseconds)
             EXPECT_EQ(white.count, 0);
         }
     }
+}
+
+TEST_F(OverlayPainterTest, plainRectangleKeepsItsSoftEdgeAndBlendsEachPixelOnce)
+{
+    // The closing card's background covers the frame at alpha 0.495: along
+    // the frame's edges and two columns clear of text, every pixel is the
+    // distance function's coverage of (0.031, 0.031, 0.039) over mid grey,
+    // neither blended twice nor left out where rim and inside meet.
+    OverlayState state;
+    state.closing = true;
+    state.closingStartMs = 10'000;
+    state.finalDurationMs = 13'000;
+    m_context.clear(0.5f, 0.5f, 0.5f, 1);
+    draw(state, {}, 10'300);
+    const std::vector<uint8_t> rgba = m_context.readRgba();
+    const auto expected = [](int x, int y) {
+        const double d = std::max(std::abs(x + 0.5 - kWidth / 2.0) - kWidth / 2.0,
+                                  std::abs(y + 0.5 - kHeight / 2.0) - kHeight / 2.0);
+        const double t = std::clamp((d + 1.0) / 2.0, 0.0, 1.0);
+        const double alpha = 0.495 * (1.0 - t * t * (3.0 - 2.0 * t));
+        return 0.031 * 255.0 * alpha + 128.0 * (1.0 - alpha);
+    };
+    std::vector<std::pair<int, int>> points;
+    for (int x = 0; x < kWidth; ++x)
+        for (int y : {0, 1, 2, 3, kHeight - 4, kHeight - 3, kHeight - 2, kHeight - 1})
+            points.emplace_back(x, y);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x : {0, 1, 2, 3, 40, kWidth - 41, kWidth - 4, kWidth - 3, kWidth - 2, kWidth - 1})
+            points.emplace_back(x, y);
+    int wrong = 0;
+    for (const auto& [x, y] : points) {
+        const int red = m_context.pixelOf(rgba, x, y).r;
+        if (std::abs(red - expected(x, y)) > 2.0 && ++wrong <= 5)
+            ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << red << ", not " << expected(x, y);
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(expected(0, 0) - expected(1, 1), 8.0);  // the soft edge is there to be seen
 }
 
 TEST_F(OverlayPainterTest, cardWordsComeFromTheCardLanguage)
