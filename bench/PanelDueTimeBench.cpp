@@ -5,10 +5,12 @@
 // one: the newest frame in the ring whose wall time is at or before now minus
 // the delay. Printed per delay and overall:
 //   - lag: (now - delay) - the picture's wallMs, p50 and p99, for the shown
-//     picture and for the ideal one, and the p99 excess of the first over the
-//     second (goal: at most 5 ms);
+//     picture and for the ideal one, and the difference of the two p99s;
+//   - excess: per tick, the ideal picture's wallMs - the shown one's, p99
+//     (goal: at most 5 ms) and mean;
 //   - behind: ticks where the panel shows an older picture than the ideal
-//     (goal: at most 2 %); ahead: ticks where it shows a picture not yet due
+//     (goal: at most 2 %), and how long the ideal had been due at those
+//     ticks (p50, max); ahead: ticks where it shows a picture not yet due
 //     (must be 0);
 //   - decode cost: the decode thread's CPU time per picture against a bare
 //     TurboJPEG decode of the same frames paced at 30 fps on its own thread
@@ -160,6 +162,8 @@ struct Panel {
     // Per render tick, milliseconds.
     std::vector<int64_t> shownLag;
     std::vector<int64_t> idealLag;
+    std::vector<int64_t> excess;
+    std::vector<int64_t> dueFor;  // behind ticks: how long the ideal had been due
     int behind = 0;
     int ahead = 0;
     int ticks = 0;
@@ -174,16 +178,41 @@ double percentile(std::vector<int64_t> values, double p)
     return static_cast<double>(values[at]);
 }
 
-void printLags(const char* label, const std::vector<int64_t>& shown, const std::vector<int64_t>& ideal, int behind,
-               int ahead, int ticks)
-{
-    const double shownP99 = percentile(shown, 99);
-    const double idealP99 = percentile(ideal, 99);
-    std::printf("  %-13s %5d ticks: lag shown p50 %5.1f p99 %5.1f ms; ideal p50 %5.1f p99 %5.1f ms; "
-                "p99 excess %5.1f ms; behind %5.2f %%; ahead %d\n",
-                label, ticks, percentile(shown, 50), shownP99, percentile(ideal, 50), idealP99,
-                shownP99 - idealP99, ticks ? 100.0 * behind / ticks : 0.0, ahead);
-}
+struct Lags {
+    std::vector<int64_t> shown;
+    std::vector<int64_t> ideal;
+    std::vector<int64_t> excess;
+    std::vector<int64_t> dueFor;
+    int behind = 0;
+    int ahead = 0;
+    int ticks = 0;
+
+    void add(const Panel& panel)
+    {
+        shown.insert(shown.end(), panel.shownLag.begin(), panel.shownLag.end());
+        ideal.insert(ideal.end(), panel.idealLag.begin(), panel.idealLag.end());
+        excess.insert(excess.end(), panel.excess.begin(), panel.excess.end());
+        dueFor.insert(dueFor.end(), panel.dueFor.begin(), panel.dueFor.end());
+        behind += panel.behind;
+        ahead += panel.ahead;
+        ticks += panel.ticks;
+    }
+
+    void print(const char* label) const
+    {
+        const double shownP99 = percentile(shown, 99);
+        const double idealP99 = percentile(ideal, 99);
+        double excessSum = 0.0;
+        for (int64_t ms : excess)
+            excessSum += static_cast<double>(ms);
+        std::printf("  %-13s %5d ticks: lag shown p50 %4.1f p99 %4.1f ms, ideal p50 %4.1f p99 %4.1f ms "
+                    "(p99s differ by %4.1f ms); excess p99 %4.1f ms, mean %4.2f ms; behind %5.2f %% (the ideal due for p50 %.0f, max %.0f ms); "
+                    "ahead %d\n",
+                    label, ticks, percentile(shown, 50), shownP99, percentile(ideal, 50), idealP99,
+                    shownP99 - idealP99, percentile(excess, 99), excess.empty() ? 0.0 : excessSum / excess.size(),
+                    ticks ? 100.0 * behind / ticks : 0.0, percentile(dueFor, 50), percentile(dueFor, 100), ahead);
+    }
+};
 
 }  // namespace
 
@@ -262,18 +291,26 @@ int main()
             next += kTick;
             std::this_thread::sleep_until(next);
             for (auto& panel : panels) {
-                // Taken before the clock is read, so a picture handed over
-                // in between cannot count as one shown early.
-                const auto shown = panel->out.acquire();
+                // The clock read on both sides of the take: behind means older
+                // than what was due before it, ahead newer than what was due
+                // after it, so a preemption in between counts as neither.
                 const int64_t targetMs = wallNowMs() - panel->delayMs;
-                const auto ideal = ring->keyframeInfoAtOrBefore(targetMs);  // every JPEG is a keyframe
-                if (!shown || !ideal)
+                const auto shown = panel->out.acquire();
+                const int64_t afterMs = wallNowMs() - panel->delayMs;
+                // Every JPEG is a keyframe: the frame due at a time.
+                const auto ideal = ring->keyframeInfoAtOrBefore(targetMs);
+                const auto dueAfter = ring->keyframeInfoAtOrBefore(afterMs);
+                if (!shown || !ideal || !dueAfter)
                     continue;
                 ++panel->ticks;
                 panel->shownLag.push_back(targetMs - shown->wallMs);
                 panel->idealLag.push_back(targetMs - ideal->wallMs);
-                panel->behind += shown->seq < ideal->seq ? 1 : 0;
-                panel->ahead += shown->seq > ideal->seq ? 1 : 0;
+                panel->excess.push_back(ideal->wallMs - shown->wallMs);
+                if (shown->seq < ideal->seq) {
+                    ++panel->behind;
+                    panel->dueFor.push_back(targetMs - ideal->wallMs);
+                }
+                panel->ahead += shown->seq > dueAfter->seq ? 1 : 0;
             }
         }
     });
@@ -297,36 +334,20 @@ int main()
     std::printf("%dx%d test pattern at %.1f fps, %d panels, delays 2000 and 5000 ms, %.0f s of 60 Hz render "
                 "ticks\n",
                 kWidth, kHeight, fps, kPanelCount, kMeasureSeconds);
-    std::vector<int64_t> allShown;
-    std::vector<int64_t> allIdeal;
-    int allBehind = 0;
-    int allAhead = 0;
-    int allTicks = 0;
+    Lags all;
     for (int32_t delayMs : {2000, 5000}) {
-        std::vector<int64_t> shown;
-        std::vector<int64_t> ideal;
-        int behind = 0;
-        int ahead = 0;
-        int ticks = 0;
+        Lags lags;
         for (const auto& panel : panels) {
-            if (panel->delayMs != delayMs)
-                continue;
-            shown.insert(shown.end(), panel->shownLag.begin(), panel->shownLag.end());
-            ideal.insert(ideal.end(), panel->idealLag.begin(), panel->idealLag.end());
-            behind += panel->behind;
-            ahead += panel->ahead;
-            ticks += panel->ticks;
+            if (panel->delayMs == delayMs)
+                lags.add(*panel);
         }
         char label[32];
         std::snprintf(label, sizeof label, "delay %d ms", delayMs);
-        printLags(label, shown, ideal, behind, ahead, ticks);
-        allShown.insert(allShown.end(), shown.begin(), shown.end());
-        allIdeal.insert(allIdeal.end(), ideal.begin(), ideal.end());
-        allBehind += behind;
-        allAhead += ahead;
-        allTicks += ticks;
+        lags.print(label);
     }
-    printLags("all panels", allShown, allIdeal, allBehind, allAhead, allTicks);
+    for (const auto& panel : panels)
+        all.add(*panel);
+    all.print("all panels");
 
     uint64_t pictures = 0;
     double cpuMs = 0.0;

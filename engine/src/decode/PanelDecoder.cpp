@@ -25,11 +25,17 @@ namespace {
 
 std::atomic<int> g_threadCounter {0};
 
-int64_t systemWallClockMs()
+int64_t systemWallClockUs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
+    return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
+}
+
+// Milliseconds rounded down, also before the epoch.
+int64_t floorMs(int64_t us)
+{
+    return us >= 0 ? us / 1000 : -((-us + 999) / 1000);
 }
 
 // Box-averages one chroma plane of a JPEG's own subsampling down to the
@@ -99,7 +105,7 @@ void copyRows(const uint8_t* src, int srcStride, uint8_t* dst, size_t rowBytes, 
 PanelDecoder::PanelDecoder(std::shared_ptr<FrameRing> ring, TripleBuffer& out, WallClockMs wallClockMs)
     : m_ring(std::move(ring)),
       m_out(out),
-      m_wallClockMs(wallClockMs ? std::move(wallClockMs) : WallClockMs(systemWallClockMs))
+      m_wallClockMs(std::move(wallClockMs))
 {
 }
 
@@ -162,12 +168,32 @@ void PanelDecoder::setRing(std::shared_ptr<FrameRing> ring)
     m_wake.notify_one();
 }
 
-void PanelDecoder::waitFor(int ms)
+int64_t PanelDecoder::wallNowUs() const
 {
-    std::unique_lock lock(m_waitMutex);
-    m_wake.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
-                      [this] { return m_wakePending || !m_running.load(); });
-    m_wakePending = false;
+    return m_wallClockMs ? m_wallClockMs() * 1000 : systemWallClockUs();
+}
+
+std::chrono::microseconds PanelDecoder::untilDue(int64_t wallMs, int64_t delayMs) const
+{
+    constexpr int64_t kDayMs = 86'400'000;  // bounds a nonsense wall time, so nothing overflows
+    const int64_t nowUs = wallNowUs();
+    const int64_t nowMs = floorMs(nowUs);
+    const int64_t aheadMs = std::clamp<int64_t>(wallMs - (nowMs - delayMs), -kDayMs, kDayMs);
+    return std::chrono::microseconds(aheadMs * 1000 - (nowUs - nowMs * 1000));
+}
+
+void PanelDecoder::waitUntil(SteadyClock::time_point deadline)
+{
+    if (deadline <= SteadyClock::now())
+        return;
+    bool woken = false;
+    {
+        std::unique_lock lock(m_waitMutex);
+        woken = m_wake.wait_until(lock, deadline, [this] { return m_wakePending || !m_running.load(); });
+        m_wakePending = false;
+    }
+    if (!woken)
+        m_lead.recordWakeLateness(std::chrono::duration_cast<DecodeLead::Duration>(SteadyClock::now() - deadline));
 }
 
 void PanelDecoder::decodeLoop()
@@ -197,15 +223,17 @@ void PanelDecoder::decodeLoop()
             m_parameterSets.clear();
             m_sizeRefusalLogged = false;
             m_streamHasBPictures = false;
+            m_held.clear();
+            m_lead.clear();
         }
         if (!ring || ring->count() == 0) {
-            waitFor(kIdleWaitMs);
+            waitUntil(SteadyClock::now() + std::chrono::milliseconds(kIdleWaitMs));
             continue;
         }
 
-        const int published = decodePass(*ring);
-        meterCount += published;
-        publishedTotal += static_cast<uint64_t>(published);
+        const PassResult pass = decodePass(*ring);
+        meterCount += pass.decoded;
+        publishedTotal += static_cast<uint64_t>(pass.decoded);
 
         const auto now = SteadyClock::now();
         const int64_t elapsedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(now - meterStart).count();
@@ -214,8 +242,12 @@ void PanelDecoder::decodeLoop()
             meterStart = now;
             meterCount = 0;
         }
-        waitFor(kPassWaitMs);
+        waitUntil(pass.wakeAt);
     }
+    // A held picture was never shown: a restart seeks back to it.
+    if (!m_held.empty())
+        m_nextSeq = -1;
+    m_held.clear();
     releaseDecoders();
     m_pictures.clear();
     m_frame = {};
@@ -223,12 +255,15 @@ void PanelDecoder::decodeLoop()
                 static_cast<unsigned long long>(publishedTotal));
 }
 
-int PanelDecoder::decodePass(const FrameRing& ring)
+PanelDecoder::PassResult PanelDecoder::decodePass(const FrameRing& ring)
 {
     const int64_t delayMs = m_delayMs.load();
-    int64_t targetMs = m_wallClockMs() - delayMs;
+    int64_t targetMs = floorMs(wallNowUs()) - delayMs;
     const int64_t oldestMs = ring.oldestWallMs();
-    if (oldestMs != 0 && targetMs < oldestMs)
+    // A delay longer than the buffer shows the oldest frame, which moves
+    // with the ring's evictions, not with the clock: that state is polled.
+    const bool atOldest = oldestMs != 0 && targetMs < oldestMs;
+    if (atOldest)
         targetMs = oldestMs;
     const bool isH264 = ring.fourcc() == kFourccH264;
 
@@ -255,27 +290,69 @@ int PanelDecoder::decodePass(const FrameRing& ring)
             }
             m_nextSeq = static_cast<int64_t>(keyframe->seq);
             m_seekDelayMs = delayMs;
+            m_held.clear();
         }
     }
 
-    int published = 0;
-    for (int i = 0; m_nextSeq >= 0 && i < kMaxDecodesPerPass; ++i) {
-        const uint64_t seq = static_cast<uint64_t>(m_nextSeq);
-        const auto info = ring.infoBySequence(seq);
-        if (!info || info->wallMs > targetMs)
+    m_targetMs = targetMs;
+    handOverDue(targetMs);
+
+    PassResult result;
+    std::optional<SteadyClock::time_point> decodeAheadAt;
+    for (int i = 0; i < kMaxDecodesPerPass; ++i) {
+        const auto info = m_nextSeq >= 0 ? ring.infoBySequence(static_cast<uint64_t>(m_nextSeq)) : std::nullopt;
+        if (!info)
             break;
+        if (info->wallMs > targetMs) {
+            // Not due yet: one picture is decoded ahead, once its decode has
+            // to start. An H.264 decoder that still holds pictures back for
+            // reordering is fed on until one comes out.
+            if (atOldest || !m_held.empty())
+                break;
+            const bool reordering = isH264 && !m_pending.empty() && m_pending.size() < kMaxReorderFrames;
+            const auto untilStart = untilDue(info->wallMs, delayMs) - m_lead.lead();
+            if (!reordering && untilStart > DecodeLead::Duration::zero()) {
+                decodeAheadAt = SteadyClock::now() + untilStart;
+                break;
+            }
+        }
         if (isH264 && m_awaitingKeyframe && !info->keyframe) {
             ++m_nextSeq;  // refers to data the decoder lost; not even copied
             continue;
         }
-        if (!ring.copyBySequence(seq, m_frame))
+        if (!ring.copyBySequence(info->seq, m_frame))
             break;  // evicted since the look-up; the next pass resynchronises
+        const auto decodeStart = SteadyClock::now();
         const bool ok = isH264 ? decodeH264Frame(m_frame) : decodeMjpegFrame(m_frame);
+        m_lead.recordDecode(std::chrono::duration_cast<DecodeLead::Duration>(SteadyClock::now() - decodeStart));
         if (ok)
-            ++published;
+            ++result.decoded;
         ++m_nextSeq;
     }
-    return published;
+
+    // Sleep until the held picture is due, else until the next decode has
+    // to start; poll while the next frame has not arrived, while the panel
+    // shows the oldest frame and between the batches of a catch-up.
+    const auto now = SteadyClock::now();
+    if (!atOldest && !m_held.empty())
+        result.wakeAt = now + untilDue(m_held.front()->wallMs, delayMs);
+    else if (!atOldest && decodeAheadAt)
+        result.wakeAt = *decodeAheadAt;
+    else
+        result.wakeAt = now + std::chrono::milliseconds(kPassWaitMs);
+    result.wakeAt = std::min(result.wakeAt, now + std::chrono::milliseconds(kMaxSleepMs));
+    return result;
+}
+
+void PanelDecoder::handOverDue(int64_t targetMs)
+{
+    std::shared_ptr<DecodedFrame> due;
+    while (!m_held.empty() && m_held.front()->wallMs <= targetMs) {
+        due = std::move(m_held.front());
+        m_held.pop_front();
+    }
+    if (due)
+        m_out.publish(std::move(due));
 }
 
 void PanelDecoder::releaseDecoders()
@@ -324,7 +401,10 @@ void PanelDecoder::publishPicture(int64_t wallMs, uint64_t seq)
     picture->wallMs = wallMs;
     picture->seq = seq;
     picture->rotationDeg = 0;
-    m_out.publish(std::move(picture));
+    m_held.push_back(std::move(picture));
+    if (m_held.size() > kMaxHeldPictures)
+        m_held.pop_front();
+    handOverDue(m_targetMs);
 }
 
 bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)

@@ -4,12 +4,16 @@
 // the panel's delay on its own thread ("tvx-decN"): it decodes forward up to
 // the newest frame whose wall time is not later than now minus the delay and
 // publishes every picture into the panel's TripleBuffer for the render thread.
+// The next frame is decoded ahead, as late as recent decodes allow, and its
+// picture held back until it is due (now minus the delay reaches its wall
+// time); between pictures the thread sleeps until the next decode or hand-over.
 // JPEG frames go through TurboJPEG, H.264 access units through libavcodec (a
 // VAAPI, CUDA or V4L2 memory-to-memory decoder when named, else software).
 // The ring is shared, the TripleBuffer borrowed (it must outlive the decoder);
 // codec, scaler and scratch state belong to the decode thread alone.
 
 #include "CHandles.h"
+#include "DecodeLead.h"
 #include "DecodedFrame.h"
 #include "FrameRing.h"
 #include "LogRepeatLimiter.h"
@@ -17,6 +21,7 @@
 #include "TripleBuffer.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -37,7 +42,8 @@ public:
     using WallClockMs = std::function<int64_t()>;
 
     static constexpr int kIdleWaitMs = 20;         // wait while there is no ring or it is empty
-    static constexpr int kPassWaitMs = 8;          // wait after every pass
+    static constexpr int kPassWaitMs = 8;          // poll while the next frame is not in the ring yet
+    static constexpr int kMaxSleepMs = 100;        // longest sleep without a look at the wall clock
     static constexpr int kMaxDecodesPerPass = 8;
     static constexpr int64_t kSeekThresholdMs = 250;  // a delay change beyond this restarts from a keyframe
     static constexpr int64_t kMeterWindowNs = 999'999'999;
@@ -48,6 +54,11 @@ public:
     // Bound on the times of packets sent to the H.264 decoder without a
     // picture yet; beyond it the oldest entry is dropped.
     static constexpr size_t kMaxPendingPackets = 64;
+    // Pictures decoded ahead and not yet due; beyond it the oldest is dropped.
+    static constexpr size_t kMaxHeldPictures = 4;
+    // H.264 frames sent ahead while the decoder still holds pictures back for
+    // reordering (the most a stream may declare).
+    static constexpr size_t kMaxReorderFrames = 16;
 
     // Takes the ring (may be empty) and the panel's output buffer; nothing
     // runs yet. `wallClockMs` replaces the system clock (tests).
@@ -81,15 +92,30 @@ private:
         uint64_t seq = 0;
     };
 
+    using SteadyClock = std::chrono::steady_clock;
+
+    struct PassResult {
+        int decoded = 0;  // decodes that produced a picture
+        SteadyClock::time_point wakeAt;
+    };
+
     static constexpr int64_t kNoSeek = std::numeric_limits<int64_t>::min();
 
     // Everything below runs on the decode thread.
     void decodeLoop();
-    // One pass over `ring`: seek when needed, decode forward up to the
-    // target; returns the number of decodes that published a picture.
-    int decodePass(const FrameRing& ring);
-    // Waits up to `ms`; a setter or stop() ends the wait early.
-    void waitFor(int ms);
+    // One pass over `ring`: seek when needed, hand over the held pictures
+    // that are due, decode forward up to the target and the next frame ahead
+    // once its decode has to start; says when the next pass is needed.
+    PassResult decodePass(const FrameRing& ring);
+    // Wall-clock now in microseconds (the injected clock's milliseconds when set).
+    int64_t wallNowUs() const;
+    // Time from now until a picture of `wallMs` is due at `delayMs`.
+    std::chrono::microseconds untilDue(int64_t wallMs, int64_t delayMs) const;
+    // Waits until `deadline`; a setter or stop() ends the wait early.
+    void waitUntil(SteadyClock::time_point deadline);
+    // Publishes the newest held picture whose wall time is at or before
+    // `targetMs` and drops the older ones.
+    void handOverDue(int64_t targetMs);
     void releaseDecoders();
     void releaseH264Decoder();
     // After an H.264 decode error: the context and the pending times go, and
@@ -147,6 +173,9 @@ private:
     // start, read after) and m_decodesPerSecond (atomic).
     int64_t m_nextSeq = -1;           // -1 = no position
     int64_t m_seekDelayMs = kNoSeek;  // delay in force at the last seek
+    int64_t m_targetMs = 0;           // wall time due in the current pass; later pictures are held
+    std::deque<std::shared_ptr<DecodedFrame>> m_held;  // decoded ahead, in wall-time order
+    DecodeLead m_lead;
     std::vector<uint8_t> m_parameterSets;  // SPS and PPS with start codes, from the ring
     EncodedFrame m_frame;  // the frame being decoded, copied from the ring into reused storage
     bool m_sizeRefusalLogged = false;
