@@ -202,7 +202,6 @@ void PanelDecoder::decodeLoop()
     std::snprintf(name, sizeof name, "tvx-dec%d", g_threadCounter.fetch_add(1) % 10000);
     pthread_setname_np(pthread_self(), name);
 
-    using SteadyClock = std::chrono::steady_clock;
     auto meterStart = SteadyClock::now();
     int meterCount = 0;
     uint64_t publishedTotal = 0;
