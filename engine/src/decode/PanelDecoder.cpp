@@ -303,14 +303,12 @@ PanelDecoder::PassResult PanelDecoder::decodePass(const FrameRing& ring)
         if (!info)
             break;
         if (info->wallMs > targetMs) {
-            // Not due yet: one picture is decoded ahead, once its decode has
-            // to start. An H.264 decoder that still holds pictures back for
-            // reordering is fed on until one comes out.
+            // Not due yet: one frame is decoded ahead, once its decode has
+            // to start.
             if (atOldest || !m_held.empty())
                 break;
-            const bool reordering = isH264 && !m_pending.empty() && m_pending.size() < kMaxReorderFrames;
             const auto untilStart = untilDue(info->wallMs, delayMs) - m_lead.lead();
-            if (!reordering && untilStart > DecodeLead::Duration::zero()) {
+            if (untilStart > DecodeLead::Duration::zero()) {
                 decodeAheadAt = SteadyClock::now() + untilStart;
                 break;
             }
@@ -321,6 +319,7 @@ PanelDecoder::PassResult PanelDecoder::decodePass(const FrameRing& ring)
         }
         if (!ring.copyBySequence(info->seq, m_frame))
             break;  // evicted since the look-up; the next pass resynchronises
+        m_sentWallMs = info->wallMs;
         const auto decodeStart = SteadyClock::now();
         const bool ok = isH264 ? decodeH264Frame(m_frame) : decodeMjpegFrame(m_frame);
         m_lead.recordDecode(std::chrono::duration_cast<DecodeLead::Duration>(SteadyClock::now() - decodeStart));
@@ -334,7 +333,7 @@ PanelDecoder::PassResult PanelDecoder::decodePass(const FrameRing& ring)
     // shows the oldest frame and between the batches of a catch-up.
     const auto now = SteadyClock::now();
     if (!atOldest && !m_held.empty())
-        result.wakeAt = now + untilDue(m_held.front()->wallMs, delayMs);
+        result.wakeAt = now + untilDue(m_held.front().dueWallMs, delayMs);
     else if (!atOldest && decodeAheadAt)
         result.wakeAt = *decodeAheadAt;
     else
@@ -346,8 +345,8 @@ PanelDecoder::PassResult PanelDecoder::decodePass(const FrameRing& ring)
 void PanelDecoder::handOverDue(int64_t targetMs)
 {
     std::shared_ptr<DecodedFrame> due;
-    while (!m_held.empty() && m_held.front()->wallMs <= targetMs) {
-        due = std::move(m_held.front());
+    while (!m_held.empty() && m_held.front().dueWallMs <= targetMs) {
+        due = std::move(m_held.front().picture);
         m_held.pop_front();
     }
     if (due)
@@ -400,7 +399,9 @@ void PanelDecoder::publishPicture(int64_t wallMs, uint64_t seq)
     picture->wallMs = wallMs;
     picture->seq = seq;
     picture->rotationDeg = 0;
-    m_held.push_back(std::move(picture));
+    // A picture the H.264 decoder gives out late (reordering) waits for the
+    // frame just sent, as it would have without decoding ahead.
+    m_held.push_back(HeldPicture {std::move(picture), std::max(wallMs, m_sentWallMs)});
     if (m_held.size() > kMaxHeldPictures)
         m_held.pop_front();
     handOverDue(m_targetMs);

@@ -56,9 +56,6 @@ public:
     static constexpr size_t kMaxPendingPackets = 64;
     // Pictures decoded ahead and not yet due; beyond it the oldest is dropped.
     static constexpr size_t kMaxHeldPictures = 4;
-    // H.264 frames sent ahead while the decoder still holds pictures back for
-    // reordering (the most a stream may declare).
-    static constexpr size_t kMaxReorderFrames = 16;
 
     // Takes the ring (may be empty) and the panel's output buffer; nothing
     // runs yet. `wallClockMs` replaces the system clock (tests).
@@ -94,6 +91,11 @@ private:
 
     using SteadyClock = std::chrono::steady_clock;
 
+    struct HeldPicture {
+        std::shared_ptr<DecodedFrame> picture;
+        int64_t dueWallMs = 0;  // handed over once now minus the delay reaches it
+    };
+
     struct PassResult {
         int decoded = 0;  // decodes that produced a picture
         SteadyClock::time_point wakeAt;
@@ -113,7 +115,7 @@ private:
     std::chrono::microseconds untilDue(int64_t wallMs, int64_t delayMs) const;
     // Waits until `deadline`; a setter or stop() ends the wait early.
     void waitUntil(SteadyClock::time_point deadline);
-    // Publishes the newest held picture whose wall time is at or before
+    // Publishes the newest held picture whose due wall time is at or before
     // `targetMs` and drops the older ones.
     void handOverDue(int64_t targetMs);
     void releaseDecoders();
@@ -174,7 +176,8 @@ private:
     int64_t m_nextSeq = -1;           // -1 = no position
     int64_t m_seekDelayMs = kNoSeek;  // delay in force at the last seek
     int64_t m_targetMs = 0;           // wall time due in the current pass; later pictures are held
-    std::deque<std::shared_ptr<DecodedFrame>> m_held;  // decoded ahead, in wall-time order
+    std::deque<HeldPicture> m_held;  // decoded ahead, in hand-over order
+    int64_t m_sentWallMs = 0;        // wallMs of the frame being decoded
     DecodeLead m_lead;
     std::vector<uint8_t> m_parameterSets;  // SPS and PPS with start codes, from the ring
     EncodedFrame m_frame;  // the frame being decoded, copied from the ring into reused storage
