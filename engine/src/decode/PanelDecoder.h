@@ -42,7 +42,7 @@ public:
     using WallClockMs = std::function<int64_t()>;
 
     static constexpr int kIdleWaitMs = 20;         // wait while there is no ring or it is empty
-    static constexpr int kPassWaitMs = 8;          // poll while the next frame is not in the ring yet
+    static constexpr int kPassWaitMs = 8;          // poll: next frame not in the ring, oldest shown, catch-up
     static constexpr int kMaxSleepMs = 100;        // longest sleep without a look at the wall clock
     static constexpr int kMaxDecodesPerPass = 8;
     static constexpr int64_t kSeekThresholdMs = 250;  // a delay change beyond this restarts from a keyframe
