@@ -7,7 +7,7 @@
 //   - lag: (now - delay) - the picture's wallMs, p50 and p99, for the shown
 //     picture and for the ideal one, and the difference of the two p99s;
 //   - excess: per tick, the ideal picture's wallMs - the shown one's, p99
-//     (goal: at most 5 ms) and mean;
+//     (goal: at most 5 ms), mean and max;
 //   - behind: ticks where the panel shows an older picture than the ideal
 //     (goal: at most 2 %), and how long the ideal had been due at those
 //     ticks (p50, max); ahead: ticks where it shows a picture not yet due
@@ -206,10 +206,11 @@ struct Lags {
         for (int64_t ms : excess)
             excessSum += static_cast<double>(ms);
         std::printf("  %-13s %5d ticks: lag shown p50 %4.1f p99 %4.1f ms, ideal p50 %4.1f p99 %4.1f ms "
-                    "(p99s differ by %4.1f ms); excess p99 %4.1f ms, mean %4.2f ms; behind %5.2f %% (the ideal due for p50 %.0f, max %.0f ms); "
+                    "(p99s differ by %4.1f ms); excess p99 %4.1f ms, mean %4.2f ms, max %.0f ms; behind %5.2f %% (the ideal due for p50 %.0f, max %.0f ms); "
                     "ahead %d\n",
                     label, ticks, percentile(shown, 50), shownP99, percentile(ideal, 50), idealP99,
                     shownP99 - idealP99, percentile(excess, 99), excess.empty() ? 0.0 : excessSum / excess.size(),
+                    percentile(excess, 100),
                     ticks ? 100.0 * behind / ticks : 0.0, percentile(dueFor, 50), percentile(dueFor, 100), ahead);
     }
 };
