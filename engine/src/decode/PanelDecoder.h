@@ -16,6 +16,7 @@
 #include "DecodeLead.h"
 #include "DecodedFrame.h"
 #include "FrameRing.h"
+#include "JpegPictureDecoder.h"
 #include "LogRepeatLimiter.h"
 #include "PicturePool.h"
 #include "TripleBuffer.h"
@@ -182,11 +183,6 @@ private:
     std::vector<uint8_t> m_parameterSets;  // SPS and PPS with start codes, from the ring
     EncodedFrame m_frame;  // the frame being decoded, copied from the ring into reused storage
     bool m_sizeRefusalLogged = false;
-    bool m_jpegWarningLogged = false;
-    TjHandlePtr m_jpeg;
-    std::vector<uint8_t> m_nativeY;  // luma padded to whole MCUs (sizes that are not multiples)
-    std::vector<uint8_t> m_nativeU;  // chroma at the JPEG's own size (not 4:2:0 sources)
-    std::vector<uint8_t> m_nativeV;
     std::string m_hardwareName;
     bool m_hardwareFailed = false;  // once set, only the software decoder is made
     AvCodecContextPtr m_codec;
@@ -201,11 +197,10 @@ private:
     int m_scalerWidth = 0;
     int m_scalerHeight = 0;
     int m_scalerFormat = -1;  // -1 = none
+    JpegPictureDecoder m_jpegDecoder;
     PicturePool m_pictures;  // every picture is decoded or copied into one, then published as is
     // One per repeating warning, so a stream of bad frames writes about a
     // line a second per kind.
-    LogRepeatLimiter m_headerWarnings;
-    LogRepeatLimiter m_jpegDecodeWarnings;
     LogRepeatLimiter m_emptyWarnings;
     LogRepeatLimiter m_sendWarnings;
     LogRepeatLimiter m_damagedWarnings;
