@@ -25,42 +25,17 @@ namespace {
 
 std::atomic<int> g_threadCounter {0};
 
-int64_t systemWallClockMs()
+int64_t systemWallClockUs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
+    return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
-// Box-averages one chroma plane of a JPEG's own subsampling down to the
-// 4:2:0 plane of dstWidth x dstHeight. A source sample covers stepX x stepY
-// luma pixels, a destination sample 2 x 2; every destination sample averages
-// the source samples that overlap its block (at least one, so coarser
-// sources such as 4:1:1 are repeated) and the last row and column are
-// clipped to the plane. Both planes are packed. Remainders are discarded.
-void downsampleChromaPlane(const uint8_t* src, int srcWidth, int srcHeight, int stepX, int stepY, uint8_t* dst,
-                           int dstWidth, int dstHeight)
+// Milliseconds rounded down, also before the epoch.
+int64_t floorMs(int64_t us)
 {
-    if (dstWidth <= 0 || dstHeight <= 0 || srcWidth <= 0 || srcHeight <= 0)
-        return;
-    stepX = std::max(stepX, 1);
-    stepY = std::max(stepY, 1);
-    for (int y = 0; y < dstHeight; ++y) {
-        const int row0 = std::min(2 * y / stepY, srcHeight - 1);
-        const int row1 = std::min((2 * y + 1) / stepY, srcHeight - 1);
-        uint8_t* out = dst + static_cast<size_t>(y) * dstWidth;
-        for (int x = 0; x < dstWidth; ++x) {
-            const int col0 = std::min(2 * x / stepX, srcWidth - 1);
-            const int col1 = std::min((2 * x + 1) / stepX, srcWidth - 1);
-            unsigned sum = 0;
-            for (int row = row0; row <= row1; ++row) {
-                const uint8_t* in = src + static_cast<size_t>(row) * srcWidth;
-                for (int col = col0; col <= col1; ++col)
-                    sum += in[col];
-            }
-            out[x] = static_cast<uint8_t>(sum / static_cast<unsigned>((row1 - row0 + 1) * (col1 - col0 + 1)));
-        }
-    }
+    return us >= 0 ? us / 1000 : -((-us + 999) / 1000);
 }
 
 // get_format callback: the wanted hardware format when offered, else
@@ -99,7 +74,7 @@ void copyRows(const uint8_t* src, int srcStride, uint8_t* dst, size_t rowBytes, 
 PanelDecoder::PanelDecoder(std::shared_ptr<FrameRing> ring, TripleBuffer& out, WallClockMs wallClockMs)
     : m_ring(std::move(ring)),
       m_out(out),
-      m_wallClockMs(wallClockMs ? std::move(wallClockMs) : WallClockMs(systemWallClockMs))
+      m_wallClockMs(std::move(wallClockMs))
 {
 }
 
@@ -162,12 +137,32 @@ void PanelDecoder::setRing(std::shared_ptr<FrameRing> ring)
     m_wake.notify_one();
 }
 
-void PanelDecoder::waitFor(int ms)
+int64_t PanelDecoder::wallNowUs() const
 {
-    std::unique_lock lock(m_waitMutex);
-    m_wake.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
-                      [this] { return m_wakePending || !m_running.load(); });
-    m_wakePending = false;
+    return m_wallClockMs ? m_wallClockMs() * 1000 : systemWallClockUs();
+}
+
+std::chrono::microseconds PanelDecoder::untilDue(int64_t wallMs, int64_t delayMs) const
+{
+    constexpr int64_t kDayMs = 86'400'000;  // bounds a nonsense wall time, so nothing overflows
+    const int64_t nowUs = wallNowUs();
+    const int64_t nowMs = floorMs(nowUs);
+    const int64_t aheadMs = std::clamp<int64_t>(wallMs - (nowMs - delayMs), -kDayMs, kDayMs);
+    return std::chrono::microseconds(aheadMs * 1000 - (nowUs - nowMs * 1000));
+}
+
+void PanelDecoder::waitUntil(SteadyClock::time_point deadline)
+{
+    if (deadline <= SteadyClock::now())
+        return;
+    bool woken = false;
+    {
+        std::unique_lock lock(m_waitMutex);
+        woken = m_wake.wait_until(lock, deadline, [this] { return m_wakePending || !m_running.load(); });
+        m_wakePending = false;
+    }
+    if (!woken)
+        m_lead.recordWakeLateness(std::chrono::duration_cast<DecodeLead::Duration>(SteadyClock::now() - deadline));
 }
 
 void PanelDecoder::decodeLoop()
@@ -176,7 +171,6 @@ void PanelDecoder::decodeLoop()
     std::snprintf(name, sizeof name, "tvx-dec%d", g_threadCounter.fetch_add(1) % 10000);
     pthread_setname_np(pthread_self(), name);
 
-    using SteadyClock = std::chrono::steady_clock;
     auto meterStart = SteadyClock::now();
     int meterCount = 0;
     uint64_t publishedTotal = 0;
@@ -197,15 +191,17 @@ void PanelDecoder::decodeLoop()
             m_parameterSets.clear();
             m_sizeRefusalLogged = false;
             m_streamHasBPictures = false;
+            m_held.clear();
+            m_lead.clear();
         }
         if (!ring || ring->count() == 0) {
-            waitFor(kIdleWaitMs);
+            waitUntil(SteadyClock::now() + std::chrono::milliseconds(kIdleWaitMs));
             continue;
         }
 
-        const int published = decodePass(*ring);
-        meterCount += published;
-        publishedTotal += static_cast<uint64_t>(published);
+        const PassResult pass = decodePass(*ring);
+        meterCount += pass.decoded;
+        publishedTotal += static_cast<uint64_t>(pass.decoded);
 
         const auto now = SteadyClock::now();
         const int64_t elapsedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(now - meterStart).count();
@@ -214,8 +210,12 @@ void PanelDecoder::decodeLoop()
             meterStart = now;
             meterCount = 0;
         }
-        waitFor(kPassWaitMs);
+        waitUntil(pass.wakeAt);
     }
+    // A held picture was never shown: a restart seeks back to it.
+    if (!m_held.empty())
+        m_nextSeq = -1;
+    m_held.clear();
     releaseDecoders();
     m_pictures.clear();
     m_frame = {};
@@ -223,12 +223,15 @@ void PanelDecoder::decodeLoop()
                 static_cast<unsigned long long>(publishedTotal));
 }
 
-int PanelDecoder::decodePass(const FrameRing& ring)
+PanelDecoder::PassResult PanelDecoder::decodePass(const FrameRing& ring)
 {
     const int64_t delayMs = m_delayMs.load();
-    int64_t targetMs = m_wallClockMs() - delayMs;
+    int64_t targetMs = floorMs(wallNowUs()) - delayMs;
     const int64_t oldestMs = ring.oldestWallMs();
-    if (oldestMs != 0 && targetMs < oldestMs)
+    // A delay longer than the buffer shows the oldest frame, which moves
+    // with the ring's evictions, not with the clock: that state is polled.
+    const bool atOldest = oldestMs != 0 && targetMs < oldestMs;
+    if (atOldest)
         targetMs = oldestMs;
     const bool isH264 = ring.fourcc() == kFourccH264;
 
@@ -255,27 +258,68 @@ int PanelDecoder::decodePass(const FrameRing& ring)
             }
             m_nextSeq = static_cast<int64_t>(keyframe->seq);
             m_seekDelayMs = delayMs;
+            m_held.clear();
         }
     }
 
-    int published = 0;
-    for (int i = 0; m_nextSeq >= 0 && i < kMaxDecodesPerPass; ++i) {
-        const uint64_t seq = static_cast<uint64_t>(m_nextSeq);
-        const auto info = ring.infoBySequence(seq);
-        if (!info || info->wallMs > targetMs)
+    m_targetMs = targetMs;
+    handOverDue(targetMs);
+
+    PassResult result;
+    std::optional<SteadyClock::time_point> decodeAheadAt;
+    for (int i = 0; i < kMaxDecodesPerPass; ++i) {
+        const auto info = m_nextSeq >= 0 ? ring.infoBySequence(static_cast<uint64_t>(m_nextSeq)) : std::nullopt;
+        if (!info)
             break;
+        if (info->wallMs > targetMs) {
+            // Not due yet: one frame is decoded ahead, once its decode has
+            // to start.
+            if (atOldest || !m_held.empty())
+                break;
+            const auto untilStart = untilDue(info->wallMs, delayMs) - m_lead.lead();
+            if (untilStart > DecodeLead::Duration::zero()) {
+                decodeAheadAt = SteadyClock::now() + untilStart;
+                break;
+            }
+        }
         if (isH264 && m_awaitingKeyframe && !info->keyframe) {
             ++m_nextSeq;  // refers to data the decoder lost; not even copied
             continue;
         }
-        if (!ring.copyBySequence(seq, m_frame))
+        if (!ring.copyBySequence(info->seq, m_frame))
             break;  // evicted since the look-up; the next pass resynchronises
+        m_sentWallMs = info->wallMs;
+        const auto decodeStart = SteadyClock::now();
         const bool ok = isH264 ? decodeH264Frame(m_frame) : decodeMjpegFrame(m_frame);
+        m_lead.recordDecode(std::chrono::duration_cast<DecodeLead::Duration>(SteadyClock::now() - decodeStart));
         if (ok)
-            ++published;
+            ++result.decoded;
         ++m_nextSeq;
     }
-    return published;
+
+    // Sleep until the held picture is due, else until the next decode has
+    // to start; poll while the next frame has not arrived, while the panel
+    // shows the oldest frame and between the batches of a catch-up.
+    const auto now = SteadyClock::now();
+    if (!atOldest && !m_held.empty())
+        result.wakeAt = now + untilDue(m_held.front().dueWallMs, delayMs);
+    else if (!atOldest && decodeAheadAt)
+        result.wakeAt = *decodeAheadAt;
+    else
+        result.wakeAt = now + std::chrono::milliseconds(kPassWaitMs);
+    result.wakeAt = std::min(result.wakeAt, now + std::chrono::milliseconds(kMaxSleepMs));
+    return result;
+}
+
+void PanelDecoder::handOverDue(int64_t targetMs)
+{
+    std::shared_ptr<DecodedFrame> due;
+    while (!m_held.empty() && m_held.front().dueWallMs <= targetMs) {
+        due = std::move(m_held.front().picture);
+        m_held.pop_front();
+    }
+    if (due)
+        m_out.publish(std::move(due));
 }
 
 void PanelDecoder::releaseDecoders()
@@ -284,10 +328,7 @@ void PanelDecoder::releaseDecoders()
     m_awaitingKeyframe = false;
     m_scaler.reset();
     m_scalerFormat = -1;
-    m_jpeg.reset();
-    m_nativeY = {};
-    m_nativeU = {};
-    m_nativeV = {};
+    m_jpegDecoder.release();
 }
 
 void PanelDecoder::releaseH264Decoder()
@@ -324,111 +365,19 @@ void PanelDecoder::publishPicture(int64_t wallMs, uint64_t seq)
     picture->wallMs = wallMs;
     picture->seq = seq;
     picture->rotationDeg = 0;
-    m_out.publish(std::move(picture));
+    // A picture the H.264 decoder gives out late (reordering) waits for the
+    // frame just sent, as it would have without decoding ahead.
+    m_held.push_back(HeldPicture {std::move(picture), std::max(wallMs, m_sentWallMs)});
+    if (m_held.size() > kMaxHeldPictures)
+        m_held.pop_front();
+    handOverDue(m_targetMs);
 }
 
 bool PanelDecoder::decodeMjpegFrame(const EncodedFrame& frame)
 {
-    if (!m_jpeg) {
-        m_jpeg.reset(tjInitDecompress());
-        if (!m_jpeg)
-            return false;
-    }
-    void* const handle = m_jpeg.get();
-    const unsigned char* data = frame.data.data();
-    const unsigned long size = frame.data.size();
-
-    int width = 0;
-    int height = 0;
-    int subsampling = 0;
-    int colorspace = 0;
-    // A header that fails part-way leaves the decompressor inside it, and
-    // every later frame would fail the same way: the next frame gets a new one.
-    if (tjDecompressHeader3(handle, data, size, &width, &height, &subsampling, &colorspace) != 0) {
-        LW_LOG_WARN_LIMITED(m_headerWarnings, "PanelDecoder: tjDecompressHeader3 failed: %s", tjGetErrorStr2(handle));
-        m_jpeg.reset();
+    if (!m_jpegDecoder.decode(frame.data, m_pictures,
+                              [this](int64_t width, int64_t height) { return pictureSizeAllowed(width, height); }))
         return false;
-    }
-    if (width < 1 || height < 1) {
-        m_jpeg.reset();
-        return false;
-    }
-    if (!pictureSizeAllowed(width, height))
-        return false;
-
-    // TurboJPEG reports a picture it decoded whole but with a complaint
-    // (stray bytes after the data, say) as a warning; such a picture is kept.
-    const auto decodeFailed = [&](int rc) {
-        if (rc == 0)
-            return false;
-        if (tjGetErrorCode(handle) == TJERR_WARNING) {
-            if (!m_jpegWarningLogged) {
-                m_jpegWarningLogged = true;
-                LW_LOG_WARN("PanelDecoder: JPEG decoded with a warning, picture kept: %s", tjGetErrorStr2(handle));
-            }
-            return false;
-        }
-        return true;
-    };
-
-    if (subsampling < 0 || subsampling >= TJ_NUMSAMP)
-        return false;
-    // TurboJPEG writes whole MCUs: a luma plane that is not a multiple of
-    // them is decoded into a padded buffer and then cropped.
-    const int lumaPlaneWidth = tjPlaneWidth(0, width, subsampling);
-    const int lumaPlaneHeight = tjPlaneHeight(0, height, subsampling);
-    if (lumaPlaneWidth < 1 || lumaPlaneHeight < 1)
-        return false;
-    const bool paddedLuma = lumaPlaneWidth != width || lumaPlaneHeight != height;
-    if (paddedLuma)
-        m_nativeY.resize(static_cast<size_t>(lumaPlaneWidth) * static_cast<size_t>(lumaPlaneHeight));
-
-    DecodedFrame& picture = m_pictures.prepare(DecodedFrame::Layout::I420, width, height);
-    auto& planes = picture.planes;
-    unsigned char* const lumaOut = paddedLuma ? m_nativeY.data() : planes[0].data();
-    const int lumaStride = paddedLuma ? lumaPlaneWidth : width;
-    if (subsampling == TJSAMP_420 || subsampling == TJSAMP_GRAY) {
-        // 4:2:0 chroma planes are exactly the picture's, padded or not.
-        unsigned char* out[3] = {lumaOut, planes[1].data(), planes[2].data()};
-        int strides[3] = {lumaStride, picture.strides[1], picture.strides[2]};
-        if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
-            LW_LOG_WARN_LIMITED(m_jpegDecodeWarnings, "PanelDecoder: tjDecompressToYUVPlanes failed: %s",
-                                tjGetErrorStr2(handle));
-            m_jpeg.reset();
-            return false;
-        }
-        if (subsampling == TJSAMP_GRAY) {
-            std::fill(planes[1].begin(), planes[1].end(), uint8_t {128});
-            std::fill(planes[2].begin(), planes[2].end(), uint8_t {128});
-        }
-    } else {
-        const int planeWidth = tjPlaneWidth(1, width, subsampling);
-        const int planeHeight = tjPlaneHeight(1, height, subsampling);
-        if (planeWidth < 1 || planeHeight < 1)
-            return false;
-        const size_t planeBytes = static_cast<size_t>(planeWidth) * static_cast<size_t>(planeHeight);
-        m_nativeU.resize(planeBytes);
-        m_nativeV.resize(planeBytes);
-        unsigned char* out[3] = {lumaOut, m_nativeU.data(), m_nativeV.data()};
-        int strides[3] = {lumaStride, planeWidth, planeWidth};
-        if (decodeFailed(tjDecompressToYUVPlanes(handle, data, size, out, width, strides, height, 0))) {
-            LW_LOG_WARN_LIMITED(m_jpegDecodeWarnings,
-                                "PanelDecoder: tjDecompressToYUVPlanes (native subsamp) failed: %s",
-                                tjGetErrorStr2(handle));
-            m_jpeg.reset();
-            return false;
-        }
-        const int stepX = tjMCUWidth[subsampling] / 8;
-        const int stepY = tjMCUHeight[subsampling] / 8;
-        const int chromaWidth = picture.strides[1];
-        const int chromaHeight = (height + 1) / 2;
-        downsampleChromaPlane(m_nativeU.data(), planeWidth, planeHeight, stepX, stepY, planes[1].data(),
-                              chromaWidth, chromaHeight);
-        downsampleChromaPlane(m_nativeV.data(), planeWidth, planeHeight, stepX, stepY, planes[2].data(),
-                              chromaWidth, chromaHeight);
-    }
-    if (paddedLuma)
-        copyRows(m_nativeY.data(), lumaPlaneWidth, planes[0].data(), static_cast<size_t>(width), height);
     publishPicture(frame.wallMs, frame.seq);
     return true;
 }

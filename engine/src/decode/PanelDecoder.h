@@ -4,19 +4,25 @@
 // the panel's delay on its own thread ("tvx-decN"): it decodes forward up to
 // the newest frame whose wall time is not later than now minus the delay and
 // publishes every picture into the panel's TripleBuffer for the render thread.
+// The next frame is decoded ahead, as late as recent decodes allow, and its
+// picture held back until it is due (now minus the delay reaches its wall
+// time); between pictures the thread sleeps until the next decode or hand-over.
 // JPEG frames go through TurboJPEG, H.264 access units through libavcodec (a
 // VAAPI, CUDA or V4L2 memory-to-memory decoder when named, else software).
 // The ring is shared, the TripleBuffer borrowed (it must outlive the decoder);
 // codec, scaler and scratch state belong to the decode thread alone.
 
 #include "CHandles.h"
+#include "DecodeLead.h"
 #include "DecodedFrame.h"
 #include "FrameRing.h"
+#include "JpegPictureDecoder.h"
 #include "LogRepeatLimiter.h"
 #include "PicturePool.h"
 #include "TripleBuffer.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -37,7 +43,8 @@ public:
     using WallClockMs = std::function<int64_t()>;
 
     static constexpr int kIdleWaitMs = 20;         // wait while there is no ring or it is empty
-    static constexpr int kPassWaitMs = 8;          // wait after every pass
+    static constexpr int kPassWaitMs = 8;          // poll: next frame not in the ring, oldest shown, catch-up
+    static constexpr int kMaxSleepMs = 100;        // longest sleep without a look at the wall clock
     static constexpr int kMaxDecodesPerPass = 8;
     static constexpr int64_t kSeekThresholdMs = 250;  // a delay change beyond this restarts from a keyframe
     static constexpr int64_t kMeterWindowNs = 999'999'999;
@@ -48,6 +55,8 @@ public:
     // Bound on the times of packets sent to the H.264 decoder without a
     // picture yet; beyond it the oldest entry is dropped.
     static constexpr size_t kMaxPendingPackets = 64;
+    // Pictures decoded ahead and not yet due; beyond it the oldest is dropped.
+    static constexpr size_t kMaxHeldPictures = 4;
 
     // Takes the ring (may be empty) and the panel's output buffer; nothing
     // runs yet. `wallClockMs` replaces the system clock (tests).
@@ -81,15 +90,35 @@ private:
         uint64_t seq = 0;
     };
 
+    using SteadyClock = std::chrono::steady_clock;
+
+    struct HeldPicture {
+        std::shared_ptr<DecodedFrame> picture;
+        int64_t dueWallMs = 0;  // handed over once now minus the delay reaches it
+    };
+
+    struct PassResult {
+        int decoded = 0;  // decodes that produced a picture
+        SteadyClock::time_point wakeAt;
+    };
+
     static constexpr int64_t kNoSeek = std::numeric_limits<int64_t>::min();
 
     // Everything below runs on the decode thread.
     void decodeLoop();
-    // One pass over `ring`: seek when needed, decode forward up to the
-    // target; returns the number of decodes that published a picture.
-    int decodePass(const FrameRing& ring);
-    // Waits up to `ms`; a setter or stop() ends the wait early.
-    void waitFor(int ms);
+    // One pass over `ring`: seek when needed, hand over the held pictures
+    // that are due, decode forward up to the target and the next frame ahead
+    // once its decode has to start; says when the next pass is needed.
+    PassResult decodePass(const FrameRing& ring);
+    // Wall-clock now in microseconds (the injected clock's milliseconds when set).
+    int64_t wallNowUs() const;
+    // Time from now until a picture of `wallMs` is due at `delayMs`.
+    std::chrono::microseconds untilDue(int64_t wallMs, int64_t delayMs) const;
+    // Waits until `deadline`; a setter or stop() ends the wait early.
+    void waitUntil(SteadyClock::time_point deadline);
+    // Publishes the newest held picture whose due wall time is at or before
+    // `targetMs` and drops the older ones.
+    void handOverDue(int64_t targetMs);
     void releaseDecoders();
     void releaseH264Decoder();
     // After an H.264 decode error: the context and the pending times go, and
@@ -147,14 +176,13 @@ private:
     // start, read after) and m_decodesPerSecond (atomic).
     int64_t m_nextSeq = -1;           // -1 = no position
     int64_t m_seekDelayMs = kNoSeek;  // delay in force at the last seek
+    int64_t m_targetMs = 0;           // wall time due in the current pass; later pictures are held
+    std::deque<HeldPicture> m_held;  // decoded ahead, in hand-over order
+    int64_t m_sentWallMs = 0;        // wallMs of the frame being decoded
+    DecodeLead m_lead;
     std::vector<uint8_t> m_parameterSets;  // SPS and PPS with start codes, from the ring
     EncodedFrame m_frame;  // the frame being decoded, copied from the ring into reused storage
     bool m_sizeRefusalLogged = false;
-    bool m_jpegWarningLogged = false;
-    TjHandlePtr m_jpeg;
-    std::vector<uint8_t> m_nativeY;  // luma padded to whole MCUs (sizes that are not multiples)
-    std::vector<uint8_t> m_nativeU;  // chroma at the JPEG's own size (not 4:2:0 sources)
-    std::vector<uint8_t> m_nativeV;
     std::string m_hardwareName;
     bool m_hardwareFailed = false;  // once set, only the software decoder is made
     AvCodecContextPtr m_codec;
@@ -169,11 +197,10 @@ private:
     int m_scalerWidth = 0;
     int m_scalerHeight = 0;
     int m_scalerFormat = -1;  // -1 = none
+    JpegPictureDecoder m_jpegDecoder;
     PicturePool m_pictures;  // every picture is decoded or copied into one, then published as is
     // One per repeating warning, so a stream of bad frames writes about a
     // line a second per kind.
-    LogRepeatLimiter m_headerWarnings;
-    LogRepeatLimiter m_jpegDecodeWarnings;
     LogRepeatLimiter m_emptyWarnings;
     LogRepeatLimiter m_sendWarnings;
     LogRepeatLimiter m_damagedWarnings;

@@ -350,3 +350,145 @@ TEST(PanelDecoderTest, testPatternCameraThroughTheRingToPanelsAtTwoDelays)
     delayed.stop();
     camera.stop();
 }
+
+TEST(PanelDecoderTest, aPictureDecodedAheadWaitsForItsDueTimeThroughDelayChangesAndSeeks)
+{
+    // The clock stops 1 ms before frame 85 is due at 1000 ms: the decoder
+    // has it decoded and waiting, and must not hand it over early.
+    auto ring = jpegRing(100);
+    FakeClock clock(wallOf(95) - 1);
+    TripleBuffer out;
+    PanelDecoder decoder(ring, out, clock.function());
+
+    struct Step {
+        int32_t delayMs;
+        uint64_t shownSeq;
+    } steps[] = {
+        {1000, 84},
+        {1200, 84},  // 200 from the seek: no seek, and no going back
+        {900, 85},   // shorter: the waiting picture is due at once; 86 waits
+        {1251, 82},  // 251 from the seek at 1000: seeks, the waiting 86 is dropped
+    };
+    decoder.start();
+    for (const Step& step : steps) {
+        decoder.setDelayMs(step.delayMs);
+        ASSERT_TRUE(waitForSeq(out, step.shownSeq)) << "delay " << step.delayMs;
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        EXPECT_EQ(out.acquire()->seq, step.shownSeq) << "delay " << step.delayMs << ": a picture shown before it was due";
+    }
+    // The clock moves on: the next pictures come when due.
+    clock.set(wallOf(96) - 1);
+    EXPECT_TRUE(waitForSeq(out, 83));
+    clock.set(wallOf(97));
+    const auto picture = waitForSeq(out, 84);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(indexForLuma(picture->planes[0][0]), static_cast<int>(84 % kLumaCycle));
+
+    // Stopped while 85 waits, started again: 85 still comes when due.
+    clock.set(wallOf(97) + 50);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    decoder.stop();
+    decoder.start();
+    EXPECT_EQ(out.acquire()->seq, 84u);
+    clock.set(wallOf(97) + 51);
+    EXPECT_TRUE(waitForSeq(out, 85));
+}
+
+TEST(PanelDecoderTest, aPictureWaitingForItsDueTimeIsDroppedWithItsRing)
+{
+    auto first = jpegRing(100);
+    // A ring without a keyframe: nothing to seek to.
+    auto undecodable = std::make_shared<FrameRing>(1'000'000);
+    undecodable->setStream(lagwell::kFourccMjpeg, 32, 16, {});
+    lagwell::EncodedFrame frame = jpegFrame(encodeFlatJpeg(32, 16, 10), wallOf(50));
+    frame.keyframe = false;
+    undecodable->add(std::move(frame));
+    auto second = std::make_shared<FrameRing>(1'000'000);
+    second->setStream(lagwell::kFourccMjpeg, 64, 32, {});
+    for (int i = 0; i < 100; ++i)
+        second->add(jpegFrame(encodeFlatJpeg(64, 32, lumaForIndex(i)), wallOf(i)));
+    FakeClock clock(wallOf(95) - 1);
+    TripleBuffer out;
+    PanelDecoder decoder(first, out, clock.function());
+    decoder.setDelayMs(1000);
+    decoder.start();
+    const auto shown = waitForSeq(out, 84);  // and 85 decoded, waiting
+    ASSERT_TRUE(shown);
+
+    decoder.setRing(undecodable);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    clock.set(wallOf(95));  // the old ring's 85 would be due now
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(out.acquire(), shown) << "a picture of the old ring was shown after the ring changed";
+
+    decoder.setRing(second);
+    ASSERT_TRUE(waitUntil([&] {
+        auto picture = out.acquire();
+        return picture && picture->width == 64 && picture->seq == 85;
+    }));
+}
+
+TEST(PanelDecoderTest, delayedPanelOnTheRealClockNeverShowsAPictureBeforeItIsDue)
+{
+    constexpr int32_t kDelayMs = 200;
+    auto ring = std::make_shared<FrameRing>(2000);
+    ring->setStream(lagwell::kFourccMjpeg, 96, 64, {});
+    TripleBuffer out;
+    PanelDecoder decoder(ring, out);
+    decoder.setDelayMs(kDelayMs);
+    decoder.start();
+    const auto nowMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    std::atomic<bool> running {true};
+    std::thread feeder([&] {
+        for (int i = 0; running.load(); ++i) {
+            ring->add(jpegFrame(encodeFlatJpeg(96, 64, lumaForIndex(i)), nowMs()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(7));
+        }
+    });
+    int pictures = 0;
+    int early = 0;
+    int backwards = 0;
+    std::shared_ptr<const DecodedFrame> previous;
+    const auto end = SteadyClock::now() + std::chrono::milliseconds(1500);
+    while (SteadyClock::now() < end) {
+        auto picture = out.acquire();
+        const int64_t targetMs = nowMs() - kDelayMs;  // read after the take
+        if (picture && picture != previous) {
+            ++pictures;
+            // Until the ring holds the delay the oldest frame is shown.
+            early += picture->wallMs > targetMs && picture->seq != 0 ? 1 : 0;
+            backwards += previous && picture->seq < previous->seq ? 1 : 0;
+            previous = picture;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+    running.store(false);
+    feeder.join();
+    decoder.stop();
+    EXPECT_GT(pictures, 20);
+    EXPECT_EQ(early, 0);
+    EXPECT_EQ(backwards, 0);
+}
+
+TEST(PanelDecoderTest, stopWhileWaitingForAFarPictureReturnsPromptly)
+{
+    // The next frame is due in ten minutes.
+    auto ring = std::make_shared<FrameRing>(10'000'000);
+    ring->setStream(lagwell::kFourccMjpeg, 32, 16, {});
+    ring->add(jpegFrame(encodeFlatJpeg(32, 16, 50), wallOf(0)));
+    ring->add(jpegFrame(encodeFlatJpeg(32, 16, 150), wallOf(0) + 600'000));
+    FakeClock clock(wallOf(0) + 1);
+    TripleBuffer out;
+    PanelDecoder decoder(ring, out, clock.function());
+    decoder.start();
+    ASSERT_TRUE(waitForSeq(out, 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const auto start = SteadyClock::now();
+    decoder.stop();
+    EXPECT_LT(SteadyClock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(out.acquire()->seq, 0u);
+}
