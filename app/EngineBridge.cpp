@@ -3,7 +3,6 @@
 #include "AppNames.h"
 #include "Engine.h"
 #include "FfmpegLogBridge.h"
-#include "ProbeRun.h"
 #include "RenderGate.h"
 
 #include <QDeadlineTimer>
@@ -16,8 +15,10 @@
 #include <QtDebug>
 
 #include <charconv>
+#include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -104,6 +105,35 @@ private:
     EngineBridge* m_bridge;
 };
 
+// The probe's result, kept where the GUI thread can wait for it: a session
+// started before the queued result arrives takes it from here.
+class EngineBridge::ProbeResult {
+public:
+    // Probe thread.
+    void set(const lagwell::Capabilities& capabilities)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_capabilities = capabilities;
+        }
+        m_arrived.notify_all();
+    }
+
+    // GUI thread: blocks until set() ran.
+    lagwell::Capabilities wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_arrived.wait(lock, [this] { return m_capabilities.has_value(); });
+        return *m_capabilities;
+    }
+
+private:
+    std::mutex m_mutex;
+    // guards: m_capabilities
+    std::optional<lagwell::Capabilities> m_capabilities;
+    std::condition_variable m_arrived;
+};
+
 EngineBridge::EngineBridge(QObject* parent)
     : QObject(parent)
 {
@@ -122,13 +152,21 @@ EngineBridge::EngineBridge(QObject* parent)
         relay->post([event](EngineBridge* bridge) { bridge->handleEngineEvent(event); });
     });
 
-    // The probe main started early, else one of our own.
-    m_probe = ProbeRun::takeEarly();
-    if (!m_probe)
-        m_probe = std::make_shared<ProbeRun>();
-    m_probe->whenDone([relay](const lagwell::Capabilities& capabilities) {
+    m_probeResult = std::make_shared<ProbeResult>();
+    QThread* probeThread = QThread::create([relay, result = m_probeResult]() {
+        lagwell::Capabilities capabilities;
+        try {
+            capabilities = lagwell::Engine::probe();
+        } catch (const std::exception& e) {
+            qWarning("EngineBridge: capability probe failed: %s", e.what());
+        }
+        result->set(capabilities);
         relay->post([capabilities](EngineBridge* bridge) { bridge->onProbeFinished(capabilities); });
     });
+    probeThread->setObjectName(QStringLiteral("tvx-probe"));
+    connect(probeThread, &QThread::finished, probeThread, &QObject::deleteLater);
+    m_probeThread = probeThread;
+    probeThread->start(QThread::InheritPriority);
 
     m_repaintPump.setInterval(kRepaintIntervalMs);
     m_healthTimer.setInterval(kHealthIntervalMs);
@@ -146,8 +184,11 @@ EngineBridge::~EngineBridge()
         g_instance = nullptr;
     m_relay->detach();
     // The probe touches no bridge member, but it must not outlive the program
-    // that is shutting down around it: the last owner waits for it.
-    m_probe.reset();
+    // that is shutting down around it: wait for it here.
+    if (QThread* probeThread = m_probeThread.data()) {
+        probeThread->wait();
+        delete probeThread;
+    }
     // The engine goes below: its share server must be done stopping first.
     if (m_shareStopThread)
         m_shareStopThread->wait();
@@ -479,9 +520,9 @@ void EngineBridge::ensureWindowHooked(QQuickWindow* window)
 
 void EngineBridge::finishProbe()
 {
-    if (m_ready || !m_probe)
+    if (m_ready || !m_probeResult)
         return;
-    onProbeFinished(m_probe->wait());
+    onProbeFinished(m_probeResult->wait());
 }
 
 void EngineBridge::onProbeFinished(const lagwell::Capabilities& capabilities)

@@ -32,7 +32,6 @@ class QQmlEngine;
 class QQuickItem;
 class QQuickWindow;
 class QThread;
-class ProbeRun;
 class RenderGate;
 
 namespace lagwell {
@@ -150,6 +149,7 @@ signals:
 
 private:
     class EventRelay;
+    class ProbeResult;
 
     void setRecordingUiState(RecordingUiState state);
     void repaintStep();
@@ -185,7 +185,8 @@ private:
     std::unique_ptr<lagwell::Engine> m_engine;
     std::shared_ptr<RenderGate> m_renderGate;
     std::shared_ptr<EventRelay> m_relay;
-    std::shared_ptr<ProbeRun> m_probe;
+    QPointer<QThread> m_probeThread;
+    std::shared_ptr<ProbeResult> m_probeResult;
     // The share server's stop while it winds down; null when none runs.
     std::unique_ptr<QThread> m_shareStopThread;
 };

@@ -23,8 +23,6 @@ set(tavrix_app_sources
   app/RenderGate.cpp
   app/EngineBridge.h
   app/EngineBridge.cpp
-  app/ProbeRun.h
-  app/ProbeRun.cpp
   app/PanelItem.h
   app/PanelItem.cpp
   app/PanelRenderNode.h

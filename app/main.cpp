@@ -9,9 +9,7 @@
 
 #include "AppNames.h"
 #include "GraphicsTier.h"
-#include "FfmpegLogBridge.h"
 #include "LanguageManager.h"
-#include "ProbeRun.h"
 #include "ScreenshotRun.h"
 #include "StartupOptions.h"
 #include "TerminationSignals.h"
@@ -59,17 +57,10 @@ void setApplicationNames()
 
 void setWindowIcon(QGuiApplication& app)
 {
-    // With their sizes given, the pictures are read only when shown, not
-    // before the window's first frame.
-    struct IconFile {
-        const char* path;
-        int side;
-    };
     QIcon icon;
-    for (const IconFile& file : {IconFile {":/qt/qml/Tavrix/icons/tavrix.png", 48},
-                                 IconFile {":/qt/qml/Tavrix/icons/tavrix-128.png", 128},
-                                 IconFile {":/qt/qml/Tavrix/icons/tavrix-256.png", 256}})
-        icon.addFile(QString::fromLatin1(file.path), QSize(file.side, file.side));
+    for (const char* file : {":/qt/qml/Tavrix/icons/tavrix.png", ":/qt/qml/Tavrix/icons/tavrix-128.png",
+                             ":/qt/qml/Tavrix/icons/tavrix-256.png"})
+        icon.addFile(QString::fromLatin1(file));
     app.setWindowIcon(icon);
 }
 
@@ -132,12 +123,6 @@ int main(int argc, char* argv[])
     const StartupOptions::Request request = StartupOptions::parseCommandLine(parser, commandLine);
     if (request != StartupOptions::Request::Run)
         return answerWithoutWindow(argc, argv, parser, request, commandLine);
-
-    // The capability probe needs nothing of Qt: it runs beside the start-up
-    // from here, and the Engine singleton takes its result (waited for at
-    // the end of main at the latest).
-    lagwell::FfmpegLogBridge::install();
-    const std::shared_ptr<ProbeRun> probe = ProbeRun::startEarly();
 
     QGuiApplication app(argc, argv);
     setApplicationNames();
