@@ -4,9 +4,12 @@
 // first grabbed picture: both programs grab their window on a timer of 1 ms
 // after the event loop starts (the program's screenshot mode, `--after 1`),
 // save it (as BMP) and print "--screenshot: saved" on standard error; the
-// time is taken when that line arrives. The programs run in turn, after one
-// warm-up round that is not counted; all share one fresh HOME, so the first
+// time is taken when that line arrives. The programs run in turn, each round
+// starting at the next one, after one warm-up round that is not counted; all share one fresh HOME, so the first
 // start's settings are written in the warm-up.
+//
+// A fourth row runs the bare window with the program's own non-Qt libraries
+// (FFmpeg, TurboJPEG, ALSA, FreeType) preloaded: what loading them costs.
 //
 // Usage: bench_startup [runs] [--program P] [--before P] [--baseline P]
 // Prints the median of each and the program's ratios to the baseline, for
@@ -148,6 +151,31 @@ std::optional<Timing> runOnce(const Launch& launch, std::string* output)
     return timing;
 }
 
+// The program's direct non-Qt, non-system libraries (DT_NEEDED, as objdump
+// lists them), separated by spaces for LD_PRELOAD; empty when unknown.
+std::string ownLibraries(const std::string& program)
+{
+    const std::string command = "objdump -p '" + program + "' 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return {};
+    std::string result;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+        char name[256];
+        if (std::sscanf(line, " NEEDED %255s", name) != 1)
+            continue;
+        const std::string library = name;
+        bool skipped = false;
+        for (const char* prefix : {"libQt6", "libc.", "libm.", "libstdc++", "libgcc_s", "ld-linux"})
+            skipped = skipped || library.rfind(prefix, 0) == 0;
+        if (!skipped)
+            result += (result.empty() ? "" : " ") + library;
+    }
+    pclose(pipe);
+    return result;
+}
+
 double median(std::vector<double> values)
 {
     if (values.empty())
@@ -213,6 +241,12 @@ int main(int argc, char* argv[])
         {"start screen", {program, "--screenshot", shot, "--after", "1"}, common},
         {"session screen", {program, "--screenshot", shot, "--after", "1", "--screen", "session"}, session},
     };
+    const std::string libraries = ownLibraries(program);
+    if (!libraries.empty()) {
+        std::map<std::string, std::string> preloaded = bare;
+        preloaded["LD_PRELOAD"] = libraries;
+        launches.push_back({"bare + libraries", {baseline, shot, "1"}, preloaded});
+    }
     if (!before.empty()) {
         launches.push_back({"start (before)", {before, "--screenshot", shot, "--after", "1"}, common});
         launches.push_back(
@@ -222,7 +256,9 @@ int main(int argc, char* argv[])
     std::vector<std::vector<double>> firstPicture(launches.size());
     std::vector<std::vector<double>> exits(launches.size());
     for (int round = 0; round <= runs; ++round) {
-        for (size_t i = 0; i < launches.size(); ++i) {
+        // Each round starts at another program, so none always runs first.
+        for (size_t k = 0; k < launches.size(); ++k) {
+            const size_t i = (k + static_cast<size_t>(round)) % launches.size();
             const std::optional<Timing> timing = runOnce(launches[i], nullptr);
             if (!timing)
                 return 1;
@@ -235,12 +271,14 @@ int main(int argc, char* argv[])
 
     const double base = median(firstPicture[0]);
     std::printf("exec -> first grabbed picture, median of %d runs (%s)\n", runs, program.c_str());
-    std::printf("%-16s %12s %8s %14s\n", "", "picture ms", "ratio", "exit ms");
+    std::printf("%-17s %12s %8s %14s\n", "", "picture ms", "ratio", "exit ms");
     for (size_t i = 0; i < launches.size(); ++i) {
         const double value = median(firstPicture[i]);
-        std::printf("%-16s %12.1f %7.2fx %14.1f\n", launches[i].name.c_str(), value, base > 0 ? value / base : 0.0,
+        std::printf("%-17s %12.1f %7.2fx %14.1f\n", launches[i].name.c_str(), value, base > 0 ? value / base : 0.0,
                     median(exits[i]));
     }
+    if (!libraries.empty())
+        std::printf("bare + libraries: the bare window with LD_PRELOAD=\"%s\"\n", libraries.c_str());
     std::error_code ignored;
     std::filesystem::remove_all(home, ignored);
     return 0;
