@@ -55,7 +55,9 @@ void callback(void* context, int level, const char* format, va_list arguments)
     // The level FFmpeg is set to still decides what is worth formatting.
     if (level > av_log_get_level())
         return;
-    if (level > AV_LOG_ERROR && !isDebugLogging())
+    // Nothing but errors is written without debug logging; a piece that
+    // continues a pending line still joins it.
+    if (level > AV_LOG_ERROR && !isDebugLogging() && t_pending.empty())
         return;
     char piece[1024];
     va_list copy;
@@ -84,9 +86,9 @@ void callback(void* context, int level, const char* format, va_list arguments)
         start = newline + 1;
     }
     if (start > 0) {
+        // What is left began in this piece.
         t_pending.erase(0, start);
-        if (t_pending.empty())
-            t_pendingLevel = AV_LOG_TRACE;
+        t_pendingLevel = t_pending.empty() ? AV_LOG_TRACE : level;
     }
 }
 
