@@ -2,6 +2,7 @@
 
 #include "AppNames.h"
 #include "Engine.h"
+#include "FfmpegLogBridge.h"
 #include "RenderGate.h"
 
 #include <QDeadlineTimer>
@@ -14,8 +15,10 @@
 #include <QtDebug>
 
 #include <charconv>
+#include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -102,10 +105,41 @@ private:
     EngineBridge* m_bridge;
 };
 
+// The probe's result, kept where the GUI thread can wait for it: a session
+// started before the queued result arrives takes it from here.
+class EngineBridge::ProbeResult {
+public:
+    // Probe thread.
+    void set(const lagwell::Capabilities& capabilities)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_capabilities = capabilities;
+        }
+        m_arrived.notify_all();
+    }
+
+    // GUI thread: blocks until set() ran.
+    lagwell::Capabilities wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_arrived.wait(lock, [this] { return m_capabilities.has_value(); });
+        return *m_capabilities;
+    }
+
+private:
+    std::mutex m_mutex;
+    // guards: m_capabilities
+    std::optional<lagwell::Capabilities> m_capabilities;
+    std::condition_variable m_arrived;
+};
+
 EngineBridge::EngineBridge(QObject* parent)
     : QObject(parent)
 {
     g_instance = this;
+    // FFmpeg's own lines go through the log from the probe on.
+    lagwell::FfmpegLogBridge::install();
     m_engine = std::make_unique<lagwell::Engine>();
     m_renderGate = std::make_shared<RenderGate>(m_engine.get());
     m_relay = std::make_shared<EventRelay>(this);
@@ -118,13 +152,15 @@ EngineBridge::EngineBridge(QObject* parent)
         relay->post([event](EngineBridge* bridge) { bridge->handleEngineEvent(event); });
     });
 
-    QThread* probeThread = QThread::create([relay]() {
+    m_probeResult = std::make_shared<ProbeResult>();
+    QThread* probeThread = QThread::create([relay, result = m_probeResult]() {
         lagwell::Capabilities capabilities;
         try {
             capabilities = lagwell::Engine::probe();
         } catch (const std::exception& e) {
             qWarning("EngineBridge: capability probe failed: %s", e.what());
         }
+        result->set(capabilities);
         relay->post([capabilities](EngineBridge* bridge) { bridge->onProbeFinished(capabilities); });
     });
     probeThread->setObjectName(QStringLiteral("tvx-probe"));
@@ -227,6 +263,7 @@ bool EngineBridge::startSession(const QVariantList& cameraIds, int resolutionHei
     config.resolutionTier = resolutionHeight > 2159 ? 2 : (resolutionHeight > 1079 ? 1 : 0);
     config.bufferSeconds = bufferSeconds;
 
+    finishProbe();
     try {
         m_engine->startSession(config);
     } catch (const std::exception& e) {
@@ -481,8 +518,18 @@ void EngineBridge::ensureWindowHooked(QQuickWindow* window)
         m_repaintPump.start();
 }
 
+void EngineBridge::finishProbe()
+{
+    if (m_ready || !m_probeResult)
+        return;
+    onProbeFinished(m_probeResult->wait());
+}
+
 void EngineBridge::onProbeFinished(const lagwell::Capabilities& capabilities)
 {
+    // A session start may have taken the result before its queued delivery.
+    if (m_ready)
+        return;
     m_capabilities = capabilities;
     guarded([&] { m_engine->setCapabilities(capabilities); });
     m_ready = true;

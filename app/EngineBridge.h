@@ -149,6 +149,7 @@ signals:
 
 private:
     class EventRelay;
+    class ProbeResult;
 
     void setRecordingUiState(RecordingUiState state);
     void repaintStep();
@@ -158,6 +159,9 @@ private:
     // Waits up to `timeoutMs` for the share stop on the worker; true when
     // none runs any more (the worker is then joined).
     bool finishShareStop(int timeoutMs);
+    // Before the probe result has arrived: waits for the probe that runs,
+    // so a session start does not probe a second time, and applies it.
+    void finishProbe();
     // Runs an engine call; any std::exception becomes error(message) and false.
     template <typename Call>
     bool guarded(Call&& call);
@@ -182,6 +186,7 @@ private:
     std::shared_ptr<RenderGate> m_renderGate;
     std::shared_ptr<EventRelay> m_relay;
     QPointer<QThread> m_probeThread;
+    std::shared_ptr<ProbeResult> m_probeResult;
     // The share server's stop while it winds down; null when none runs.
     std::unique_ptr<QThread> m_shareStopThread;
 };

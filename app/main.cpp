@@ -57,10 +57,17 @@ void setApplicationNames()
 
 void setWindowIcon(QGuiApplication& app)
 {
+    // With their sizes given, the pictures are read when the window shows
+    // them, not here before anything is on screen.
+    struct IconFile {
+        const char* path;
+        int side;
+    };
     QIcon icon;
-    for (const char* file : {":/qt/qml/Tavrix/icons/tavrix.png", ":/qt/qml/Tavrix/icons/tavrix-128.png",
-                             ":/qt/qml/Tavrix/icons/tavrix-256.png"})
-        icon.addFile(QString::fromLatin1(file));
+    for (const IconFile& file : {IconFile {":/qt/qml/Tavrix/icons/tavrix.png", 48},
+                                 IconFile {":/qt/qml/Tavrix/icons/tavrix-128.png", 128},
+                                 IconFile {":/qt/qml/Tavrix/icons/tavrix-256.png", 256}})
+        icon.addFile(QString::fromLatin1(file.path), QSize(file.side, file.side));
     app.setWindowIcon(icon);
 }
 

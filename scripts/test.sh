@@ -19,11 +19,23 @@ cmake --build build -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRIX_ENGINE_ONLY=ON -DTAVRIX_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 
+# ctest lists a test that skipped itself (GTEST_SKIP: a missing display,
+# privilege or tool) as "(Skipped)"; say how many, and which.
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+reportSkipped() {
+  local count
+  count=$(grep -c '(Skipped)$' "$1" || true)
+  echo "== $2: $count test(s) skipped =="
+  grep '(Skipped)$' "$1" || true
+}
+
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== engine tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
 asanStatus=0
-ctest --test-dir build-asan -j "$testJobs" --timeout 600 || asanStatus=$?
+ctest --test-dir build-asan -j "$testJobs" --timeout 600 2>&1 | tee "$logs/asan.log" || asanStatus=$?
+reportSkipped "$logs/asan.log" "engine tests under the sanitizers"
 
 # Windows and GL tests need a display: use Xvfb when none is set.
 run() {
@@ -34,7 +46,12 @@ run() {
   fi
 }
 echo "== all tests =="
-run ctest --test-dir build -j "$testJobs" --timeout 600
+allStatus=0
+run ctest --test-dir build -j "$testJobs" --timeout 600 2>&1 | tee "$logs/all.log" || allStatus=$?
+reportSkipped "$logs/all.log" "all tests"
+if [ "$allStatus" -ne 0 ]; then
+  exit "$allStatus"
+fi
 if [ "$asanStatus" -ne 0 ]; then
   echo "engine tests under the sanitizers failed (see above)" >&2
   exit "$asanStatus"

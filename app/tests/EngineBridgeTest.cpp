@@ -15,11 +15,54 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 Q_IMPORT_QML_PLUGIN(TavrixPlugin)
 
 namespace {
 
 constexpr int kProbeTimeoutMs = 120000;
+
+// Everything written to standard error (fd 2, where the engine's log goes)
+// while it lives.
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        m_file = ::open(m_path.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        ::dup2(m_file, STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+
+    QString finish()
+    {
+        restore();
+        QFile file(m_path);
+        file.open(QIODevice::ReadOnly);
+        const QString text = QString::fromUtf8(file.readAll());
+        file.remove();
+        return text;
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        ::close(m_file);
+        m_saved = -1;
+    }
+
+    QString m_path = QDir::temp().filePath(QStringLiteral("tvx-bridge-stderr-%1.log").arg(::getpid()));
+    int m_saved = -1;
+    int m_file = -1;
+};
 
 // Every signal of the bridge, by name, in the order it was emitted.
 class SignalLog : public QObject {
@@ -125,6 +168,35 @@ private slots:
         qmlEngine.reset();
         QCOMPARE(EngineBridge::instance(), nullptr);
         QTest::qWait(50);
+    }
+
+    // The session screen starts its session while the probe still runs: the
+    // start waits for that probe instead of running a second one, so the
+    // cameras are looked for (and a missing one reported) once.
+    void sessionStartedBeforeTheProbeAnswersProbesOnce()
+    {
+        StderrCapture capture;
+        QString log;
+        {
+            EngineBridge bridge;
+            SignalLog signals_(&bridge);
+            QVERIFY(!bridge.ready());
+            const bool started = bridge.startSession({QStringLiteral("test")}, 720, 10);
+            const bool readyAtOnce = bridge.ready();
+            const QStringList atStart = signals_.names;
+            // The queued result arrives later and changes nothing.
+            QTest::qWait(300);
+            bridge.stopSession();
+            const QStringList names = signals_.names;
+            log = capture.finish();
+            QVERIFY(started);
+            QVERIFY2(readyAtOnce, qPrintable(log));
+            QCOMPARE(atStart.count(QStringLiteral("readyChanged")), 1);
+            QCOMPARE(names.count(QStringLiteral("readyChanged")), 1);
+        }
+        QCOMPARE(log.count(QStringLiteral("Capabilities: ")), 1);
+        QCOMPARE(log.count(QStringLiteral("/dev/video* node(s) found")), 1);
+        QVERIFY2(log.count(QStringLiteral("no usable camera")) <= 1, qPrintable(log));
     }
 
     void cameraIdIsTheBusInfoElseThePath()

@@ -1,6 +1,7 @@
 #include "CapabilityProbe.h"
 
 #include "CHandles.h"
+#include "FfmpegLogBridge.h"
 #include "Log.h"
 #include "SystemV4l2Io.h"
 #include "UvcCapture.h"
@@ -16,7 +17,6 @@
 
 extern "C" {
 #include <libavutil/hwcontext.h>
-#include <libavutil/log.h>
 }
 
 namespace lagwell {
@@ -82,20 +82,6 @@ bool vaapiEncoderOpens(const AVCodec* codec)
     context->hw_frames_ctx = av_buffer_ref(frames.get());
     return context->hw_frames_ctx && avcodec_open2(context.get(), codec, nullptr) == 0;
 }
-
-// Keeps FFmpeg quiet while it lives: asking for hardware that is not there
-// makes the libraries print errors, and here a failure is an answer. The
-// level is process-wide; the probe runs once, before any recording.
-class QuietFfmpegLog {
-public:
-    QuietFfmpegLog() : m_level(av_log_get_level()) { av_log_set_level(AV_LOG_FATAL); }
-    ~QuietFfmpegLog() { av_log_set_level(m_level); }
-    QuietFfmpegLog(const QuietFfmpegLog&) = delete;
-    QuietFfmpegLog& operator=(const QuietFfmpegLog&) = delete;
-
-private:
-    int m_level;
-};
 
 void sleepNs(int64_t ns)
 {
@@ -175,7 +161,9 @@ bool CapabilityProbe::probeEncoderOpens(const std::string& name)
 
 std::string CapabilityProbe::findEncoder(bool* vaapiDeviceCreated)
 {
-    const QuietFfmpegLog quiet;
+    // Asking for hardware that is not there makes FFmpeg report errors;
+    // here a failure is an answer.
+    const FfmpegLogBridge::Trial trial;
     *vaapiDeviceCreated = canCreateDevice(AV_HWDEVICE_TYPE_VAAPI, kRenderNode);
     if (*vaapiDeviceCreated && probeEncoderOpens("h264_vaapi"))
         return "h264_vaapi";
@@ -188,7 +176,7 @@ std::string CapabilityProbe::findEncoder(bool* vaapiDeviceCreated)
 
 std::string CapabilityProbe::findHwDecoder(bool vaapiDeviceCreated)
 {
-    const QuietFfmpegLog quiet;
+    const FfmpegLogBridge::Trial trial;
     const bool cudaDeviceCreated = canCreateDevice(AV_HWDEVICE_TYPE_CUDA, nullptr);
     if (vaapiDeviceCreated)
         return "vaapi";

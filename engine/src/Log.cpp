@@ -2,9 +2,11 @@
 
 #include "LogRepeatLimiter.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -14,9 +16,21 @@
 namespace lagwell {
 namespace {
 
+constexpr const char* kDebugVariable = "TAVRIX_DEBUG";
+
+std::atomic<bool>& debugFlag()
+{
+    static std::atomic<bool> flag {[] {
+        const char* value = std::getenv(kDebugVariable);
+        return value && std::strcmp(value, "1") == 0;
+    }()};
+    return flag;
+}
+
 const char* levelName(LogLevel level)
 {
     switch (level) {
+    case LogLevel::Debug: return "DEBUG";
     case LogLevel::Info: return "INFO";
     case LogLevel::Warn: return "WARN";
     case LogLevel::Error: return "ERROR";
@@ -77,8 +91,20 @@ std::string linePrefix(LogLevel level, const char* file, int line)
 
 }  // namespace
 
+bool isDebugLogging()
+{
+    return debugFlag().load(std::memory_order_relaxed);
+}
+
+void setDebugLogging(bool on)
+{
+    debugFlag().store(on, std::memory_order_relaxed);
+}
+
 void logLine(LogLevel level, const char* file, int line, const char* format, ...)
 {
+    if (level == LogLevel::Debug && !isDebugLogging())
+        return;
     std::string out = linePrefix(level, file, line);
     va_list args;
     va_start(args, format);
@@ -92,6 +118,8 @@ void logLineLimited(LogRepeatLimiter& limiter, LogLevel level, const char* file,
     const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::steady_clock::now().time_since_epoch())
                               .count();
+    if (level == LogLevel::Debug && !isDebugLogging())
+        return;
     uint64_t heldBack = 0;
     if (!limiter.admit(nowMs, &heldBack))
         return;

@@ -4,12 +4,19 @@
 // "hh:mm:ss.mmm [LEVEL] File.cpp:123: " followed by the message, which starts
 // with the class name ("TestPatternSource: ..."). Callable from any thread;
 // each line is written with one call so lines of different threads never mix.
+// Debug lines (the libraries' own chatter, Transcoder details) are written
+// only while debug logging is on: TAVRIX_DEBUG=1 in the environment, or
+// setDebugLogging(true).
 
 namespace lagwell {
 
 class LogRepeatLimiter;
 
-enum class LogLevel { Info, Warn, Error };
+enum class LogLevel { Debug, Info, Warn, Error };
+
+// Whether Debug lines are written. Starts from TAVRIX_DEBUG ("1" turns it on).
+bool isDebugLogging();
+void setDebugLogging(bool on);
 
 void logLine(LogLevel level, const char* file, int line, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
@@ -25,6 +32,7 @@ void logLineLimited(LogRepeatLimiter& limiter, LogLevel level, const char* file,
 
 }  // namespace lagwell
 
+#define LW_LOG_DEBUG(...) ::lagwell::logLine(::lagwell::LogLevel::Debug, __FILE__, __LINE__, __VA_ARGS__)
 #define LW_LOG_INFO(...) ::lagwell::logLine(::lagwell::LogLevel::Info, __FILE__, __LINE__, __VA_ARGS__)
 #define LW_LOG_WARN(...) ::lagwell::logLine(::lagwell::LogLevel::Warn, __FILE__, __LINE__, __VA_ARGS__)
 #define LW_LOG_ERROR(...) ::lagwell::logLine(::lagwell::LogLevel::Error, __FILE__, __LINE__, __VA_ARGS__)

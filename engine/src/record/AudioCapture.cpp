@@ -1,5 +1,6 @@
 #include "AudioCapture.h"
 
+#include "AlsaLogBridge.h"
 #include "Log.h"
 
 #include <pthread.h>
@@ -35,6 +36,9 @@ bool AudioCapture::start(Callback callback, std::string* error)
         return false;
     }
 
+    // ALSA's own lines (a missing card, say) go to the debug log: the error
+    // text below says what failed.
+    AlsaLogBridge::install();
     snd_pcm_t* raw = nullptr;
     const int openRc = snd_pcm_open(&raw, "default", SND_PCM_STREAM_CAPTURE, 0);
     if (openRc < 0) {

@@ -3,6 +3,7 @@
 #include "AnnexB.h"
 #include "CHandles.h"
 #include "FfmpegError.h"
+#include "FfmpegLogBridge.h"
 
 extern "C" {
 #include <libavutil/hwcontext.h>
@@ -13,6 +14,7 @@ extern "C" {
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace lagwell {
 namespace {
@@ -268,6 +270,10 @@ bool Encoder::open(const Config& config, std::string* error)
         if (!reason.empty()) {
             reason = "failed earlier in this run: " + reason;
         } else {
+            // A missing hardware encoder is an answer, not an error to show.
+            std::optional<FfmpegLogBridge::Trial> trial;
+            if (isHardware(candidate))
+                trial.emplace();
             std::unique_ptr<Impl> impl = Impl::build(candidate, config, reason);
             if (impl) {
                 m_impl = std::move(impl);

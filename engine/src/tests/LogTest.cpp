@@ -1,8 +1,17 @@
 #include "Log.h"
 
+#include "AlsaLogBridge.h"
+#include "FfmpegLogBridge.h"
 #include "LogRepeatLimiter.h"
 
 #include <gtest/gtest.h>
+
+#include <alsa/asoundlib.h>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/log.h>
+}
 
 #include <chrono>
 #include <regex>
@@ -146,4 +155,125 @@ TEST(LogTest, limitedLinesFromManyThreadsStayFewAndCarryTheCount)
     }
     // Written lines plus those counted in them never exceed the calls.
     EXPECT_LE(reported + lines.size(), static_cast<uint64_t>(kThreads * kPerThread));
+}
+
+namespace {
+
+// Debug logging on or off for one test, restored after it.
+class DebugLogging {
+public:
+    explicit DebugLogging(bool on)
+        : m_was(lagwell::isDebugLogging())
+    {
+        lagwell::setDebugLogging(on);
+    }
+    ~DebugLogging() { lagwell::setDebugLogging(m_was); }
+
+private:
+    bool m_was;
+};
+
+std::vector<std::string> linesOf(const std::string& out)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\n', start);
+        if (end == std::string::npos)
+            end = out.size();
+        lines.push_back(out.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(LogTest, debugLinesAreWrittenOnlyWhileDebugLoggingIsOn)
+{
+    testing::internal::CaptureStderr();
+    {
+        const DebugLogging off(false);
+        LW_LOG_DEBUG("Transcoder: hidden");
+    }
+    {
+        const DebugLogging on(true);
+        LW_LOG_DEBUG("Transcoder: shown %d", 1);
+    }
+    const std::vector<std::string> lines = linesOf(testing::internal::GetCapturedStderr());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d \[DEBUG\] LogTest\.cpp:\d+: Transcoder: shown 1)")))
+        << lines[0];
+}
+
+// FFmpeg's errors reach the log as ERROR lines, whole even when sent in
+// pieces; its information (libx264's statistics, say) and the errors of a
+// trial (a hardware encoder that is not there) only as DEBUG lines.
+TEST(LogTest, ffmpegMessagesGoThroughTheLogAtTheirLevel)
+{
+    lagwell::FfmpegLogBridge::install();
+    const std::regex error(R"(\d\d:\d\d:\d\d\.\d\d\d \[ERROR\] FfmpegLogBridge\.cpp:\d+: FfmpegLogBridge: )"
+                           R"(\[\w+\] Picture size 0x0 is invalid)");
+    {
+        const DebugLogging off(false);
+        testing::internal::CaptureStderr();
+        av_log(nullptr, AV_LOG_INFO, "x264 [info]: frame I:1     Avg QP:20.00  size: 1000\n");
+        av_log(nullptr, AV_LOG_WARNING, "deprecated pixel format used\n");
+        {
+            const lagwell::FfmpegLogBridge::Trial trial;
+            av_log(nullptr, AV_LOG_ERROR, "Cannot load libcuda.so.1\n");
+        }
+        // A real error of the library, with its context's name.
+        EXPECT_LT(av_image_check_size(0, 0, 0, nullptr), 0);
+        const std::vector<std::string> lines = linesOf(testing::internal::GetCapturedStderr());
+        ASSERT_EQ(lines.size(), 1u) << testing::PrintToString(lines);
+        EXPECT_TRUE(std::regex_match(lines[0], error)) << lines[0];
+    }
+    {
+        const DebugLogging on(true);
+        testing::internal::CaptureStderr();
+        av_log(nullptr, AV_LOG_INFO, "encoded %d frames, ", 3);
+        av_log(nullptr, AV_LOG_INFO, "done\n");
+        {
+            const lagwell::FfmpegLogBridge::Trial trial;
+            av_log(nullptr, AV_LOG_ERROR, "Cannot load libcuda.so.1\n");
+        }
+        av_log(nullptr, AV_LOG_DEBUG, "below FFmpeg's own level\n");
+        const std::vector<std::string> lines = linesOf(testing::internal::GetCapturedStderr());
+        ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
+        EXPECT_NE(lines[0].find("[DEBUG] FfmpegLogBridge.cpp:"), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find(": FfmpegLogBridge: [ffmpeg] encoded 3 frames, done"), std::string::npos) << lines[0];
+        EXPECT_NE(lines[1].find("[DEBUG]"), std::string::npos) << lines[1];
+        EXPECT_NE(lines[1].find("Cannot load libcuda.so.1"), std::string::npos) << lines[1];
+    }
+}
+
+// ALSA prints "ALSA lib ..." lines of its own when a device is missing; they
+// become DEBUG lines of the log.
+TEST(LogTest, alsaMessagesAreDebugLinesNotRawOutput)
+{
+    lagwell::AlsaLogBridge::install();
+    const auto openMissing = [] {
+        snd_pcm_t* pcm = nullptr;
+        const int rc = snd_pcm_open(&pcm, "hw:97,0", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+        if (rc == 0)
+            snd_pcm_close(pcm);
+        return rc;
+    };
+    {
+        const DebugLogging off(false);
+        testing::internal::CaptureStderr();
+        EXPECT_LT(openMissing(), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+    {
+        const DebugLogging on(true);
+        testing::internal::CaptureStderr();
+        EXPECT_LT(openMissing(), 0);
+        const std::vector<std::string> lines = linesOf(testing::internal::GetCapturedStderr());
+        ASSERT_FALSE(lines.empty());
+        const std::regex line(R"(\d\d:\d\d:\d\d\.\d\d\d \[DEBUG\] AlsaLogBridge\.cpp:\d+: AlsaLogBridge: \S+\.c:\d+ .*)");
+        for (const std::string& text : lines)
+            EXPECT_TRUE(std::regex_match(text, line)) << text;
+    }
 }
