@@ -699,6 +699,11 @@ In OBS: eine Medienquelle hinzufügen, den Haken bei „Lokale Datei“ entferne
         <extracomment>Banner while no camera picture has arrived for a while</extracomment>
         <translation>Das Kamerabild hängt</translation>
     </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown on a session panel in place of the picture when no camera was found</extracomment>
+        <translation>Keine Kamera gefunden.</translation>
+    </message>
 </context>
 <context>
     <name>StartScreen</name>

@@ -699,6 +699,11 @@ In OBS: add a Media Source, untick &quot;Local File&quot;, and paste that URL. R
         <extracomment>Banner while no camera picture has arrived for a while</extracomment>
         <translation>Camera feed has stalled</translation>
     </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown on a session panel in place of the picture when no camera was found</extracomment>
+        <translation>No camera detected.</translation>
+    </message>
 </context>
 <context>
     <name>StartScreen</name>

@@ -699,6 +699,11 @@ En OBS: añade una Fuente multimedia, desmarca &quot;Archivo local&quot; y pega 
         <extracomment>Banner while no camera picture has arrived for a while</extracomment>
         <translation>La imagen de la cámara se ha detenido</translation>
     </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown on a session panel in place of the picture when no camera was found</extracomment>
+        <translation>No se ha detectado ninguna cámara.</translation>
+    </message>
 </context>
 <context>
     <name>StartScreen</name>

@@ -699,6 +699,11 @@ Dans OBS&#xa0;: ajoutez une «&#xa0;Source média&#xa0;», décochez «&#xa0;Fic
         <extracomment>Banner while no camera picture has arrived for a while</extracomment>
         <translation>Le flux de la caméra est figé</translation>
     </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown on a session panel in place of the picture when no camera was found</extracomment>
+        <translation>Aucune caméra détectée.</translation>
+    </message>
 </context>
 <context>
     <name>StartScreen</name>

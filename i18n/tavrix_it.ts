@@ -699,6 +699,11 @@ In OBS: aggiungi una Fonte multimediale, deseleziona &quot;File locale&quot; e i
         <extracomment>Banner while no camera picture has arrived for a while</extracomment>
         <translation>Il segnale della videocamera si è bloccato</translation>
     </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown on a session panel in place of the picture when no camera was found</extracomment>
+        <translation>Nessuna videocamera rilevata.</translation>
+    </message>
 </context>
 <context>
     <name>StartScreen</name>

@@ -699,6 +699,11 @@ In OBS: voeg een Mediabron toe, vink &quot;Lokaal bestand&quot; uit en plak die 
         <extracomment>Banner while no camera picture has arrived for a while</extracomment>
         <translation>Camerabeeld is blijven hangen</translation>
     </message>
+    <message>
+        <source>No camera detected.</source>
+        <extracomment>Shown on a session panel in place of the picture when no camera was found</extracomment>
+        <translation>Geen camera gevonden.</translation>
+    </message>
 </context>
 <context>
     <name>StartScreen</name>

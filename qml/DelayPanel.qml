@@ -29,6 +29,9 @@ Item {
     property bool locked: false
     property real topClearance: 8
     readonly property bool isLive: root.delaySeconds === 0
+    // Shown instead of the picture and every control when the panel has
+    // nothing to show (no camera); empty in a running session.
+    property string notice: ""
 
     // The pan when the current drag became active.
     property real startX: 0
@@ -53,6 +56,7 @@ Item {
         id: video
         objectName: "videoPanel"
         anchors.fill: parent
+        visible: root.notice === ""
         delayMs: Math.round(root.delaySeconds * 1000)
         source: root.source
         rotationDegrees: root.rotation
@@ -62,11 +66,15 @@ Item {
         mirror: false
     }
 
-    // Takes the drags that start on the picture; the controls keep theirs.
+    // Takes the drags that start on the picture. A control keeps its press
+    // however far the pointer moves: the handler never takes a grab from an
+    // item, so a shaky press on "+" stays a press on "+".
     DragHandler {
         id: panDrag
         target: null
-        enabled: root.zoom > 1 && !root.locked
+        enabled: root.zoom > 1 && !root.locked && root.notice === ""
+        grabPermissions: PointerHandler.CanTakeOverFromHandlersOfDifferentType
+                         | PointerHandler.ApprovesTakeOverByAnything
         onActiveChanged: {
             if (active) {
                 root.startX = root.panX
@@ -88,6 +96,7 @@ Item {
         y: root.topClearance
         width: badgeRow.width + 16
         height: badgeRow.height + 8
+        visible: root.notice === ""
         radius: 6
         color: Theme.surfaceTranslucent
 
@@ -122,24 +131,20 @@ Item {
         anchors.right: parent.right
         anchors.rightMargin: 8
         y: root.topClearance
+        visible: root.notice === ""
         spacing: 6
 
         ThemedButton {
             id: flipButton
             objectName: "tour-flip"
             visible: root.showSourceButton && !root.locked
-            padding: 6
-            contentItem: Text {
-                color: Theme.text
-                font.pixelSize: 12
-                font.bold: true
-                textFormat: Text.PlainText
-                text: "\u21C4 " + root.sourceLabel
-            }
-            background: Rectangle {
-                radius: 6
-                color: Theme.surfaceTranslucent
-            }
+            tone: "overlay"
+            implicitWidth: implicitContentWidth + leftPadding + rightPadding
+            implicitHeight: 30
+            padding: 8
+            font.pixelSize: 12
+            font.bold: true
+            text: "\u21C4 " + root.sourceLabel
             onClicked: root.sourceRequested(root.source === 1 ? 0 : 1)
         }
 
@@ -147,18 +152,13 @@ Item {
             id: rotateButton
             objectName: "tour-rotate"
             visible: !root.locked
-            padding: 6
-            contentItem: Text {
-                color: Theme.text
-                font.pixelSize: 12
-                font.bold: true
-                textFormat: Text.PlainText
-                text: "\u21BB " + root.rotation + "\u00B0"
-            }
-            background: Rectangle {
-                radius: 6
-                color: Theme.surfaceTranslucent
-            }
+            tone: "overlay"
+            implicitWidth: implicitContentWidth + leftPadding + rightPadding
+            implicitHeight: 30
+            padding: 8
+            font.pixelSize: 12
+            font.bold: true
+            text: "\u21BB " + root.rotation + "\u00B0"
             onClicked: root.rotationRequested((root.rotation + 90) % 360)
         }
     }
@@ -170,6 +170,7 @@ Item {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         height: 8 + delaySlider.height + (root.locked ? 0 : zoomRow.height + 6)
+        visible: root.notice === ""
         color: Theme.surfaceTranslucent
 
         Column {
@@ -192,6 +193,8 @@ Item {
                     width: 24
                     height: 24
                     padding: 0
+                    font.pixelSize: 14
+                    font.bold: true
                     text: "\u2212"
                     onClicked: root.zoomRequested(Math.max(root.minZoom, root.zoom - root.zoomStep))
                 }
@@ -209,6 +212,8 @@ Item {
                     width: 24
                     height: 24
                     padding: 0
+                    font.pixelSize: 14
+                    font.bold: true
                     text: "+"
                     onClicked: root.zoomRequested(Math.min(root.maxZoom, root.zoom + root.zoomStep))
                 }
@@ -217,6 +222,8 @@ Item {
                     width: 24
                     height: 24
                     padding: 0
+                    font.pixelSize: 14
+                    font.bold: true
                     text: "\u2302"
                     onClicked: {
                         root.zoomRequested(1)
@@ -238,5 +245,18 @@ Item {
                 onMoved: root.delayRequested(value)
             }
         }
+    }
+
+    Text {
+        objectName: "panelNotice"
+        anchors.centerIn: parent
+        width: parent.width - 32
+        visible: root.notice !== ""
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.WordWrap
+        color: Theme.textDim
+        font.pixelSize: Theme.fontLabel
+        textFormat: Text.PlainText
+        text: root.notice
     }
 }

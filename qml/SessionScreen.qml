@@ -57,6 +57,15 @@ Item {
     property bool menuVisible: false
     property bool liveShareVisible: false
     property bool cameraLostVisible: false
+    // The toolbar stays while the tour runs and while a recording is
+    // starting, running or stopping (its record button is what says so).
+    readonly property bool toolbarPinned: root.tourActive || Engine.recordingState !== Engine.Idle
+    // The probe found no camera: no session runs and nothing can be recorded.
+    readonly property bool noCamera: Engine.ready && root.activeCameraId === ""
+    // Bottom edge of the lowest banner shown, 0 when none shows.
+    readonly property real bannersBottom: stalledBanner.visible ? stalledBanner.y + stalledBanner.height
+                                        : cameraLostBanner.visible ? cameraLostBanner.y + cameraLostBanner.height
+                                        : 0
 
     // The ids the running session was started with ([] when none runs), and
     // those that ran when a camera was lost.
@@ -214,6 +223,9 @@ Item {
         }
         if (state !== Engine.Idle)
             return
+        // Without a running session there is nothing to record.
+        if (!Engine.sessionRunning)
+            return
         root.sessionFormVisible = true
     }
 
@@ -262,8 +274,19 @@ Item {
 
     function showToolbar() {
         root.toolbarVisible = true
-        if (!root.tourActive)
+        if (!root.toolbarPinned)
             toolbarHideTimer.restart()
+    }
+
+    // Top of the badge and the top controls of a panel: clear of the
+    // toolbar while it shows and always clear of the banners, so a coach
+    // can still switch or turn a camera while a banner shows.
+    function topClearanceFor(index) {
+        if (!Layouts.isTopRowPanel(root.layoutId, index))
+            return 8
+        if (root.bannersBottom > 0)
+            return root.bannersBottom + 8
+        return root.toolbarVisible ? 48 : 8
     }
 
     // The saved card's link: the stream address turned into the recordings page.
@@ -274,8 +297,8 @@ Item {
 
     onLayoutIdChanged: root.rememberLayout()
 
-    onTourActiveChanged: {
-        if (root.tourActive) {
+    onToolbarPinnedChanged: {
+        if (root.toolbarPinned) {
             root.toolbarVisible = true
             toolbarHideTimer.stop()
         } else {
@@ -367,7 +390,7 @@ Item {
         objectName: "toolbarHideTimer"
         interval: 3000
         onTriggered: {
-            if (!root.tourActive)
+            if (!root.toolbarPinned)
                 root.toolbarVisible = false
         }
     }
@@ -388,9 +411,23 @@ Item {
         color: Theme.background
     }
 
-    // Hovering anywhere brings the toolbar back.
+    // A pointer moving anywhere over the screen brings the toolbar back.
+    // Qt Quick repeats a resting pointer's hover at every repainted frame;
+    // only a position not seen before is a movement.
     HoverHandler {
-        onPointChanged: root.showToolbar()
+        id: pointerWatch
+
+        property point lastSeen: Qt.point(-1, -1)
+
+        onPointChanged: {
+            if (!pointerWatch.hovered)
+                return
+            const at = pointerWatch.point.scenePosition
+            if (at.x === pointerWatch.lastSeen.x && at.y === pointerWatch.lastSeen.y)
+                return
+            pointerWatch.lastSeen = at
+            root.showToolbar()
+        }
     }
 
     Item {
@@ -428,7 +465,9 @@ Item {
                     panX: root.panelPans[cell.index].x
                     panY: root.panelPans[cell.index].y
                     locked: root.sessionFormVisible || Engine.recordingState !== Engine.Idle
-                    topClearance: root.toolbarVisible && Layouts.isTopRowPanel(root.layoutId, cell.index) ? 48 : 8
+                    topClearance: root.topClearanceFor(cell.index)
+                    //: Shown on a session panel in place of the picture when no camera was found
+                    notice: root.noCamera ? qsTr("No camera detected.") : ""
 
                     onDelayRequested: (value) => root.setPanelEntry("delays", cell.index, value)
                     onSourceRequested: (slot) => root.requestPanelSource(cell.index, slot)
@@ -459,23 +498,21 @@ Item {
 
             ThemedButton {
                 objectName: "tour-menu"
-                flat: true
+                implicitWidth: 40
+                implicitHeight: 34
+                font.pixelSize: 18
                 text: "\u2630"
                 onClicked: root.menuVisible = true
             }
             ThemedButton {
                 id: exitButton
                 objectName: "exitButton"
-                flat: true
+                implicitHeight: 34
                 enabled: Engine.recordingState === Engine.Idle
-                contentItem: Text {
-                    color: Theme.error
-                    font.bold: true
-                    opacity: exitButton.enabled ? 1 : 0.4
-                    verticalAlignment: Text.AlignVCenter
-                    //: Toolbar button that ends the session and returns to the start screen
-                    text: qsTr("Exit")
-                }
+                textColor: Theme.error
+                font.bold: true
+                //: Toolbar button that ends the session and returns to the start screen
+                text: qsTr("Exit")
                 onClicked: root.exitToStart()
             }
         }
@@ -519,19 +556,18 @@ Item {
                 objectName: "tour-variant"
                 anchors.verticalCenter: parent.verticalCenter
                 visible: Layouts.variantsFor(root.panelCount).length > 1
-                flat: true
-                contentItem: Text {
-                    color: Theme.accent
-                    font.pixelSize: 18
-                    verticalAlignment: Text.AlignVCenter
-                    text: "\u229E"
-                }
+                implicitWidth: 40
+                implicitHeight: 34
+                textColor: Theme.accent
+                font.pixelSize: 18
+                text: "\u229E"
                 onClicked: root.cycleLayoutVariant()
             }
             ThemedButton {
                 objectName: "tour-liveshare"
                 anchors.verticalCenter: parent.verticalCenter
-                flat: true
+                implicitWidth: 40
+                implicitHeight: 34
                 text: "\uD83D\uDCE1"
                 onClicked: root.liveShareVisible = true
             }
@@ -539,7 +575,12 @@ Item {
                 id: recordButton
                 objectName: "tour-rec"
                 anchors.verticalCenter: parent.verticalCenter
-                enabled: Engine.recordingState !== Engine.Stopping
+                // Stopping finishes by itself; with no session (no camera)
+                // there is nothing to record.
+                enabled: Engine.recordingState === Engine.Idle ? Engine.sessionRunning
+                                                               : Engine.recordingState !== Engine.Stopping
+                implicitHeight: 34
+                radius: 14
                 leftPadding: 12
                 rightPadding: 12
                 contentItem: Row {
@@ -557,7 +598,6 @@ Item {
                         objectName: "recordLabel"
                         anchors.verticalCenter: parent.verticalCenter
                         color: Theme.text
-                        opacity: recordButton.enabled ? 1 : 0.5
                         font.pixelSize: 13
                         font.bold: true
                         text: {
@@ -571,12 +611,6 @@ Item {
                             return qsTr("REC")
                         }
                     }
-                }
-                background: Rectangle {
-                    radius: 14
-                    color: "transparent"
-                    border.width: 1
-                    border.color: Theme.border
                 }
                 onClicked: root.toggleRecording()
             }

@@ -2,7 +2,8 @@
 // every developer start-up screen grabbed by screenshot mode, and a first
 // start with fresh settings driven by a real X client (xdotool): the invite
 // sheet, then the tour, whose Start opens a session, a recording made with
-// the keys and the return to the start screen. The test hook plugin
+// the keys and the return to the start screen; the session's toolbar under a
+// resting pointer; the window on a screen smaller than it. The test hook plugin
 // (hook/ProgramHookPlugin.cpp) reports where the window is and where its
 // buttons are; it never acts itself.
 
@@ -18,7 +19,79 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <cmath>
+
 #include <signal.h>
+
+namespace {
+
+// A settings directory in which the invite sheet was answered and the tour
+// seen, so nothing opens over the screen asked for.
+void answerFirstRun(const QString& home)
+{
+    QSettings settings(settingsPath(home), QSettings::IniFormat);
+    settings.setValue("referral/invitedByAsked", true);
+    settings.setValue("tutorial/seen", 1);
+}
+
+QString visibleWindow()
+{
+    QString window;
+    if (!xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrix$"}, &window))
+        return {};
+    return window.section('\n', 0, 0);
+}
+
+QImage grabWindow(const QString& window, const QString& name)
+{
+    const QString path = QStringLiteral(TAVRIX_GRAB_DIR "/%1.png").arg(name);
+    QFile::remove(path);
+    const ToolRun run = runTool("import", {"-window", window, path});
+    if (run.exitCode != 0)
+        qWarning("import: %s", qUtf8Printable(run.err));
+    return QImage(path).convertToFormat(QImage::Format_RGB32);
+}
+
+// Share of the sampled pixels of the top band, between the toolbar's left and
+// right groups, that are brighter than the translucent toolbar lets through
+// (its fill covers three quarters of the picture with near black).
+double brightShareOfTopBand(const QImage& image)
+{
+    int bright = 0;
+    int all = 0;
+    for (int y = 4; y < 40; y += 4) {
+        for (int x = 150; x < image.width() - 380; x += 6) {
+            const QRgb pixel = image.pixel(x, y);
+            bright += std::max({qRed(pixel), qGreen(pixel), qBlue(pixel)}) > 120 ? 1 : 0;
+            ++all;
+        }
+    }
+    return all ? double(bright) / all : 0;
+}
+
+double relativeLuminance(const QColor& colour)
+{
+    const auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+}
+
+// The mean colour of a 3 x 5 patch inside a button, left of its label.
+QColor buttonFill(const QImage& image, const QRect& box)
+{
+    int r = 0, g = 0, b = 0;
+    for (int dy = -2; dy <= 2; ++dy) {
+        for (int dx = 3; dx <= 5; ++dx) {
+            const QRgb pixel = image.pixel(box.x() + dx, box.center().y() + dy);
+            r += qRed(pixel);
+            g += qGreen(pixel);
+            b += qBlue(pixel);
+        }
+    }
+    return QColor(r / 15, g / 15, b / 15);
+}
+
+}  // namespace
 
 
 class TavrixWindowTest : public QObject {
@@ -173,6 +246,115 @@ private slots:
         QVERIFY(program.process().waitForFinished(60000));
         QCOMPARE(program.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.process().exitCode(), 0);
+    }
+
+    // The toolbar with a mouse resting over the picture, as on a laptop:
+    // gone 3 s after the last movement although the panels repaint every
+    // frame, back with the next movement, and kept while a recording runs.
+    // Its panel-count buttons tell the chosen count from the others.
+    void toolbarUnderARestingPointer()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        answerFirstRun(home.path());
+        WatchedProgram program(home.path(), {"--screen", "session", "--layout", "2-side"});
+        QVERIFY(program.start());
+        QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
+                 qUtf8Printable(program.err()));
+        const QString window = visibleWindow();
+        QVERIFY(!window.isEmpty());
+        QVERIFY(xdotool({"windowfocus", "--sync", window}));
+        const auto moveTo = [&](int x, int y) {
+            return xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y)});
+        };
+        QVERIFY(moveTo(600, 300));
+        QVERIFY(moveTo(612, 306));
+        QVERIFY(program.whereShown("toolbar"));
+        const QImage shown = grabWindow(window, "toolbar-shown");
+        QVERIFY2(brightShareOfTopBand(shown) < 0.02, qPrintable(QString::number(brightShareOfTopBand(shown))));
+
+        // The checked count (2) against an unchecked one: at least 3:1.
+        const auto box = [&](const QString& name) {
+            program.process().write(("rect " + name + "\n").toUtf8());
+            const QRegularExpressionMatch m = program.waitFor("rect " + name + " (\\d+) (\\d+) (\\d+) (\\d+)", 20000);
+            return m.hasMatch() ? QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                                        m.captured(4).toInt())
+                                : QRect();
+        };
+        const QRect checkedBox = box("panelCountButton2");
+        const QRect uncheckedBox = box("panelCountButton1");
+        QVERIFY(checkedBox.isValid() && uncheckedBox.isValid());
+        const QColor checkedFill = buttonFill(shown, checkedBox);
+        const QColor uncheckedFill = buttonFill(shown, uncheckedBox);
+        const double checked = relativeLuminance(checkedFill);
+        const double unchecked = relativeLuminance(uncheckedFill);
+        const double contrast = (std::max(checked, unchecked) + 0.05) / (std::min(checked, unchecked) + 0.05);
+        QVERIFY2(contrast >= 3.0, qPrintable(QStringLiteral("%1 (%2 against %3)")
+                                                 .arg(contrast)
+                                                 .arg(checkedFill.name(), uncheckedFill.name())));
+
+        // Left still: the pointer's hover, repeated while the panels
+        // repaint, is no movement.
+        program.keepReading(5000);
+        QVERIFY(!program.where("toolbar"));
+        const QImage hidden = grabWindow(window, "toolbar-hidden");
+        QVERIFY2(brightShareOfTopBand(hidden) > 0.5, qPrintable(QString::number(brightShareOfTopBand(hidden))));
+
+        QVERIFY(moveTo(630, 320));
+        QVERIFY(program.whereShown("toolbar"));
+        QVERIFY(brightShareOfTopBand(grabWindow(window, "toolbar-back")) < 0.02);
+
+        // A recording keeps it, also once the title card is gone.
+        QVERIFY(xdotool({"key", "--clearmodifiers", "r"}));
+        const std::optional<QPoint> start = program.whereShown("startRecordingButton");
+        QVERIFY(start);
+        QVERIFY(xdotool({"mousemove", "--window", window, QString::number(start->x()), QString::number(start->y()),
+                         "click", "1"}));
+        QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=2").hasMatch(),
+                 qUtf8Printable(program.err()));
+        program.keepReading(9000);
+        QVERIFY(program.where("toolbar"));
+        const QImage recording = grabWindow(window, "toolbar-recording");
+        QVERIFY2(brightShareOfTopBand(recording) < 0.02,
+                 qPrintable(QString::number(brightShareOfTopBand(recording))));
+        QVERIFY(xdotool({"key", "--clearmodifiers", "r"}));
+        QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
+                 qUtf8Printable(program.err()));
+    }
+
+    // On a screen smaller than 1280 x 800 the window opens no larger than it.
+    void windowFitsASmallScreen()
+    {
+        QProcess server;
+        server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x600x24", "-nolisten", "tcp"});
+        QVERIFY(server.waitForStarted());
+        QString display;
+        for (int i = 0; i < 100 && !display.contains('\n'); ++i) {
+            server.waitForReadyRead(100);
+            display += QString::fromLatin1(server.readAllStandardOutput());
+        }
+        bool numbered = false;
+        display.trimmed().toInt(&numbered);
+        QVERIFY2(numbered, qPrintable(display));
+
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        answerFirstRun(home.path());
+        const QString path = QStringLiteral(TAVRIX_GRAB_DIR "/window-small-screen.png");
+        QFile::remove(path);
+        QProcess process;
+        QProcessEnvironment environment = programEnvironment(home.path());
+        environment.insert("DISPLAY", ":" + display.trimmed());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(TAVRIX_BINARY), {"--screenshot", path, "--after", "2000", "--screen", "start"});
+        QVERIFY(process.waitForStarted());
+        QVERIFY(process.waitForFinished(300000));
+        server.terminate();
+        server.waitForFinished();
+        QVERIFY2(process.exitCode() == 0, qUtf8Printable(QString::fromUtf8(process.readAllStandardError())));
+        const QSize size = QImage(path).size();
+        QVERIFY2(size.width() > 0 && size.width() <= 1024 && size.height() <= 600,
+                 qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
     }
 };
 

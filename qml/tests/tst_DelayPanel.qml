@@ -122,6 +122,63 @@ Item {
             compare(spy.count, 0)
         }
 
+        // A press on a control stays the control's however far a shaky
+        // finger wanders: released on it, the control acts; released off
+        // it, nothing happens; the picture never pans. A drag that starts
+        // on the picture still does.
+        function test_pressOnAControlIsNeverAPan_data() {
+            return [
+                { tag: "plus, moved within it", button: "zoomInButton", from: [1, 12], to: [23, 12], acts: true },
+                { tag: "plus, moved off it", button: "zoomInButton", from: [12, 12], to: [80, -60], acts: false },
+                { tag: "plus, touch moved off it", button: "zoomInButton", from: [12, 12], to: [80, -60], acts: false,
+                  touch: true },
+                { tag: "minus, moved off it", button: "zoomOutButton", from: [12, 12], to: [-70, -50], acts: false },
+                { tag: "reset, moved within it", button: "zoomResetButton", from: [1, 1], to: "far corner", acts: true },
+                { tag: "rotate, moved off it", button: "tour-rotate", from: [5, 5], to: [-120, 90], acts: false },
+                { tag: "flip, touch moved within it", button: "tour-flip", from: [2, 2], to: "far corner", acts: true,
+                  touch: true },
+                { tag: "slider, moved up", button: "tour-delay", from: [40, 16], to: [40, -80], acts: false },
+            ]
+        }
+
+        function test_pressOnAControlIsNeverAPan(data) {
+            const panel = makePanel({ zoom: 2, showSourceButton: true })
+            const control = child(panel, data.button)
+            const acted = []
+            for (const name of ["zoomRequested", "rotationRequested", "sourceRequested"])
+                panel[name].connect(() => acted.push(name))
+            const pans = []
+            panel.panRequested.connect((x, y) => pans.push([x, y]))
+            const [x0, y0] = data.from
+            const [x1, y1] = data.to === "far corner" ? [control.width - 2, control.height - 2] : data.to
+            verify(Math.hypot(x1 - x0, y1 - y0) > 2 * Qt.styleHints.startDragDistance)
+            const steps = 8
+            if (data.touch) {
+                const touch = touchEvent(control)
+                touch.press(0, control, x0, y0).commit()
+                for (let i = 1; i <= steps; ++i)
+                    touch.move(0, control, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps).commit()
+                touch.release(0, control, x1, y1).commit()
+            } else {
+                mousePress(control, x0, y0)
+                for (let i = 1; i <= steps; ++i)
+                    mouseMove(control, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps, -1, Qt.LeftButton)
+                mouseRelease(control, x1, y1)
+            }
+            if (data.button === "tour-delay") {
+                compare(pans, [])
+            } else {
+                const releasedOn = x1 >= 0 && y1 >= 0 && x1 < control.width && y1 < control.height
+                compare(releasedOn, data.acts)
+                compare(acted.length, data.acts ? 1 : 0, acted)
+                compare(pans, data.acts && data.button === "zoomResetButton" ? [[0, 0]] : [])
+            }
+            // Paused first: a press soon after the last would be a double click.
+            wait(Qt.styleHints.mouseDoubleClickInterval + 50)
+            mouseDrag(panel, 100, 150, 40, 20)
+            compare(pans[pans.length - 1], [40, 20])
+        }
+
         function test_lockedKeepsBadgeAndSliderOnly() {
             const panel = makePanel({ showSourceButton: true, delaySeconds: 3, zoom: 3 })
             const openBar = child(panel, "bottomBar").height

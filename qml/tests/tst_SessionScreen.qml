@@ -271,10 +271,18 @@ Item {
             const screen = makeScreen({ initialLayoutId: "1" }, twoCameras, true)
             const lost = child(screen, "cameraLostBanner")
             const stalled = child(screen, "stalledBanner")
+            compare(panel(screen, 0).topClearance, 48)
             Engine.cameraStalled = true
             compare([lost.visible, stalled.y], [false, 60])
+            // The top controls stay below the banners, toolbar or not.
+            compare(panel(screen, 0).topClearance, 104)
             Engine.cameraLost()
             compare([lost.visible, lost.y, stalled.y], [true, 60, 112])
+            compare(panel(screen, 0).topClearance, 156)
+            screen.toolbarVisible = false
+            compare(panel(screen, 0).topClearance, 156)
+            Engine.cameraStalled = false
+            compare(panel(screen, 0).topClearance, 104)
             // Restarting the lost camera waits on; leaving it for the other ends the wait.
             child(screen, "menuDrawer").changeBufferSeconds(30)
             verify(lost.visible)
@@ -299,6 +307,10 @@ Item {
             mouseMove(screen, 300, 300)
             mouseMove(screen, 320, 310)
             verify(toolbar.visible)
+            // The same position again (a hover repeated for a repaint) is no movement.
+            timer.stop()
+            mouseMove(screen, 320, 310)
+            verify(!timer.running)
             timer.triggered()
             // A press on a control, or a touch tap, brings it back as well.
             mouseClick(child(panel(screen, 0), "zoomInButton"))
@@ -312,6 +324,37 @@ Item {
             verify(toolbar.visible)
             screen.tourActive = false
             verify(timer.running)
+            // Starting, running and stopping a recording keep it too.
+            for (const state of [Engine.Starting, Engine.Recording, Engine.Stopping]) {
+                Engine.recordingState = state
+                verify(!timer.running)
+                timer.triggered()
+                verify(toolbar.visible)
+            }
+            Engine.recordingState = Engine.Idle
+            verify(timer.running)
+            timer.triggered()
+            verify(!toolbar.visible)
+        }
+
+        // No camera found: the panels say so instead of a picture, and
+        // nothing can be recorded; a camera found later starts it all.
+        function test_noCamera() {
+            const screen = makeScreen({ initialLayoutId: "2-side" }, [])
+            for (const i of [0, 1]) {
+                compare(child(panel(screen, i), "panelNotice").text, "No camera detected.")
+                for (const name of ["videoPanel", "delayBadge", "bottomBar", "topRightRow"])
+                    verify(!child(panel(screen, i), name).visible, name)
+            }
+            verify(!child(screen, "tour-rec").enabled)
+            screen.toggleRecording()
+            verify(!screen.sessionFormVisible)
+            Engine.cameras = twoCameras
+            verify(!child(panel(screen, 0), "panelNotice").visible)
+            verify(child(panel(screen, 0), "videoPanel").visible)
+            verify(child(screen, "tour-rec").enabled)
+            screen.toggleRecording()
+            verify(screen.sessionFormVisible)
         }
     }
 }

@@ -16,7 +16,9 @@
 // drives the window with real input sees where it is. It also answers
 // lines on standard input: "where <objectName>" gives "test hook: where
 // <objectName> <x> <y>", the middle of the first visible item of that name
-// in window coordinates, or "test hook: where <objectName> none".
+// in window coordinates, or "test hook: where <objectName> none"; "rect
+// <objectName>" gives "test hook: rect <objectName> <x> <y> <width> <height>",
+// that item's box in window coordinates, or "test hook: rect <objectName> none".
 
 #include <QGenericPlugin>
 #include <QGuiApplication>
@@ -91,6 +93,8 @@ private:
             m_pendingInput.remove(0, end + 1);
             if (line.startsWith("where "))
                 where(line.mid(6));
+            else if (line.startsWith("rect "))
+                rect(line.mid(5));
         }
     }
 
@@ -107,15 +111,32 @@ private:
         return nullptr;
     }
 
+    static QQuickItem* findShownInWindows(const QByteArray& name)
+    {
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            if (auto* quickWindow = qobject_cast<QQuickWindow*>(window)) {
+                if (QQuickItem* found = findShown(quickWindow->contentItem(), QString::fromUtf8(name)))
+                    return found;
+            }
+        }
+        return nullptr;
+    }
+
+    void rect(const QByteArray& name)
+    {
+        QQuickItem* found = findShownInWindows(name);
+        if (!found) {
+            report("rect " + name + " none");
+            return;
+        }
+        const QRectF box = found->mapRectToScene(QRectF(0, 0, found->width(), found->height()));
+        report("rect " + name + " " + QByteArray::number(qRound(box.x())) + " " + QByteArray::number(qRound(box.y()))
+               + " " + QByteArray::number(qRound(box.width())) + " " + QByteArray::number(qRound(box.height())));
+    }
+
     void where(const QByteArray& name)
     {
-        QQuickItem* found = nullptr;
-        for (QWindow* window : QGuiApplication::topLevelWindows()) {
-            if (auto* quickWindow = qobject_cast<QQuickWindow*>(window))
-                found = findShown(quickWindow->contentItem(), QString::fromUtf8(name));
-            if (found)
-                break;
-        }
+        QQuickItem* found = findShownInWindows(name);
         if (!found) {
             report("where " + name + " none");
             return;
