@@ -2,6 +2,7 @@
 
 #include "FfmpegError.h"
 #include "Log.h"
+#include "ThreadPriority.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -14,8 +15,8 @@ extern "C" {
 #include <cstring>
 #include <optional>
 
-// Lock order: m_audioMutex before the writer's lock. m_queueMutex and
-// m_controlMutex are never held while another lock is taken.
+// Lock order: m_audioMutex before the writer's lock. The picture queue's lock
+// and m_controlMutex are never held while another lock is taken.
 
 namespace lagwell {
 namespace {
@@ -26,8 +27,6 @@ constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
 constexpr int32_t kDefaultFps = 30;
 constexpr double kBitsPerPixel = 0.2;
-// Picture buffers kept for reuse beyond the queue's own.
-constexpr size_t kMaxSpareBuffers = 2;
 
 int64_t steadyNowNs()
 {
@@ -98,10 +97,7 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
     m_framesEncoded.store(0);
     m_framesDropped.store(0);
     m_frameStepUs.store(1000000 / effectiveFps);
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_queue.clear();
-    }
+    m_pictures.clear();
 
     // Creates the container and the file; on failure nothing is left open.
     std::string writerError;
@@ -110,10 +106,6 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
             *error = writerError;
         return false;
     }
-
-    // The microphone starts here: its clock and the pictures' (from the first
-    // one submitted after this returns) begin together.
-    const bool hasSound = startAudio();
 
     Encoder::Config config;
     config.width = width;
@@ -129,7 +121,7 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
         m_stopDeadlineNs = 0;
         m_state.store(kRecording);
     }
-    m_worker = std::thread([this, path, config, hasSound] { run(path, config, hasSound); });
+    m_worker = std::thread([this, path, config] { run(path, config); });
     return true;
 }
 
@@ -177,48 +169,24 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
         m_basePtsUs = ptsUs - (m_lastPtsUs + m_frameStepUs.load());
     m_lastPtsUs = ptsUs - m_basePtsUs;
 
-    QueuedFrame frame;
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        if (!m_spareBuffers.empty()) {
-            frame.rgba = std::move(m_spareBuffers.back());
-            m_spareBuffers.pop_back();
-        }
-    }
-    // Rows are copied packed, so the stored stride is the one of the copy.
-    const size_t bytes = static_cast<size_t>(rowBytes * height);
-    frame.rgba.resize(bytes);
-    if (sourceStride == rowBytes) {
-        std::memcpy(frame.rgba.data(), rgba, bytes);
-    } else {
-        for (int32_t row = 0; row < height; ++row)
-            std::memcpy(frame.rgba.data() + row * rowBytes, rgba + row * sourceStride, static_cast<size_t>(rowBytes));
-    }
-    frame.width = width;
-    frame.height = height;
-    frame.strideBytes = static_cast<int32_t>(rowBytes);
-    frame.ptsUs = m_lastPtsUs;
-
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        if (m_queue.size() >= kMaxQueuedFrames) {
-            if (m_spareBuffers.size() < kMaxSpareBuffers)
-                m_spareBuffers.push_back(std::move(m_queue.front().rgba));
-            m_queue.pop_front();
-            m_framesDropped.fetch_add(1);
-        }
-        m_queue.push_back(std::move(frame));
-    }
-    m_queueCv.notify_all();
+    // One copy into a pooled buffer; rows are stored packed.
+    if (m_pictures.push(rgba, width, height, sourceStride, m_lastPtsUs) != PictureQueue::PushOutcome::Queued)
+        m_framesDropped.fetch_add(1);
 }
 
-void CompositeRecorder::run(std::string path, Encoder::Config config, bool hasSound)
+void CompositeRecorder::run(std::string path, Encoder::Config config)
 {
     pthread_setname_np(pthread_self(), "tvx-rec");
     const Encoder::AuCallback onAu = [this](const Encoder::EncodedAU& au) { onVideoAu(au); };
 
-    // The slow part of a start (trying the encoders) happens here, not on the
-    // caller's thread; pictures queue meanwhile.
+    // The slow parts of a start (the sound device, trying the encoders) happen
+    // here, not on the caller's thread; pictures queue meanwhile. The
+    // microphone's thread starts before this one is lowered, the encoder's
+    // threads after, so they inherit the lower priority.
+    const bool hasSound = startAudio();
+    std::string priorityError;
+    if (!lowerThisThreadPriority(kEncoderNiceIncrement, &priorityError))
+        LW_LOG_WARN("CompositeRecorder: %s", priorityError.c_str());
     std::string encoderError;
     if (m_encoder.open(config, &encoderError)) {
         LW_LOG_INFO("CompositeRecorder: recording %dx%d at %d fps with %s%s into '%s'", config.width, config.height,
@@ -228,21 +196,11 @@ void CompositeRecorder::run(std::string path, Encoder::Config config, bool hasSo
     }
 
     for (;;) {
-        std::optional<QueuedFrame> frame;
-        {
-            std::unique_lock<std::mutex> lock(m_queueMutex);
-            m_queueCv.wait_until(lock, std::chrono::steady_clock::now() + kWorkerWait,
-                                 [this] { return !m_queue.empty(); });
-            if (!m_queue.empty()) {
-                frame = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
-        }
-
-        if (frame) {
-            if (frame->width == m_width.load() && frame->height == m_height.load()) {
+        PictureQueue::Picture picture;
+        if (m_pictures.take(std::chrono::steady_clock::now() + kWorkerWait, &picture)) {
+            if (picture.width == m_width.load() && picture.height == m_height.load()) {
                 std::string encodeError;
-                if (m_encoder.encodeFrame(frame->rgba.data(), frame->strideBytes, frame->ptsUs, onAu, &encodeError)) {
+                if (m_encoder.encodeFrame(picture.rgba, picture.strideBytes, picture.ptsUs, onAu, &encodeError)) {
                     m_framesEncoded.fetch_add(1);
                 } else {
                     m_writer.keepError("Video encoder failed: " + encodeError);
@@ -250,9 +208,7 @@ void CompositeRecorder::run(std::string path, Encoder::Config config, bool hasSo
             } else {
                 m_framesDropped.fetch_add(1);  // queued for an earlier recording's size
             }
-            std::lock_guard<std::mutex> lock(m_queueMutex);
-            if (m_spareBuffers.size() < kMaxSpareBuffers)
-                m_spareBuffers.push_back(std::move(frame->rgba));
+            m_pictures.release(picture);
         }
 
         m_writer.checkLateAudio();
@@ -324,12 +280,8 @@ void CompositeRecorder::finish(const std::string& path)
         m_onFinished = nullptr;
         m_state.store(kIdle);
     }
-    {
-        // Pictures left over are never encoded; their memory goes now.
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_queue.clear();
-        m_spareBuffers.clear();
-    }
+    // Pictures left over are never encoded; their memory goes now.
+    m_pictures.freeBuffers();
     if (completion)
         completion(ok, std::move(text));
 }

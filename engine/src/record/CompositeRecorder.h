@@ -23,11 +23,10 @@
 #include "CompositeSink.h"
 #include "Encoder.h"
 #include "Mp4Writer.h"
+#include "PictureQueue.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -61,8 +60,9 @@ public:
     int width() const override;
     int height() const override;
 
-    // Render thread: queues a copy of one bottom-up RGBA picture while a
-    // recording is active. At most 8 wait; a ninth pushes out the oldest. A
+    // Render thread: copies one bottom-up RGBA picture into a pooled buffer
+    // while a recording is active and returns; it never waits for the
+    // encoder. At most 8 wait; a ninth pushes out the oldest. A
     // stride of 0 or less means width x 4; a stride too short for a row
     // drops the picture. Timestamps are rebased so the recording's first
     // picture is at 0, where its audio starts; a count that starts again
@@ -73,11 +73,12 @@ public:
     bool active() const override;
 
     // GUI thread: begins a recording into `path` and returns without waiting
-    // for the encoder, which is opened on the worker. False with one
-    // sentence in `error` when a recording is in progress (also when called
-    // from a completion, whose worker is still running) or when the file
-    // cannot be opened; then nothing stays open and no completion will come.
-    // An encoder that cannot be opened ends the recording at once: its
+    // for the microphone or the encoder, which the worker opens (the encoder
+    // and its threads below the caller's priority). False with one sentence
+    // in `error` when a recording is in progress (also when called from a
+    // completion, whose worker is still running) or when the file cannot be
+    // opened; then nothing stays open and no completion will come. An
+    // encoder that cannot be opened ends the recording at once: its
     // completion gets "Could not open a video encoder: " and the reasons.
     // Without a microphone the recording is video only.
     bool start(const std::string& path, int32_t width, int32_t height, int32_t fps, std::string* error = nullptr);
@@ -101,15 +102,7 @@ public:
     int64_t framesDropped() const { return m_framesDropped.load(); }
 
 private:
-    struct QueuedFrame {
-        std::vector<uint8_t> rgba;  // owned copy, rows bottom-up
-        int32_t width = 0;
-        int32_t height = 0;
-        int32_t strideBytes = 0;  // the row pitch of `rgba` as copied
-        int64_t ptsUs = 0;        // rebased: the recording's first picture is 0
-    };
-
-    void run(std::string path, Encoder::Config config, bool hasSound);
+    void run(std::string path, Encoder::Config config);
     void finish(const std::string& path);
     void endNowLocked();
     bool startAudio();  // false: the recording has no sound
@@ -122,12 +115,8 @@ private:
     std::atomic<int32_t> m_width {0};
     std::atomic<int32_t> m_height {0};
 
-    std::mutex m_queueMutex;
-    // guards: m_queue, m_spareBuffers (never held while another lock is taken)
-    std::condition_variable m_queueCv;
-    // Overflow policy: drop the oldest picture; at most kMaxQueuedFrames.
-    std::deque<QueuedFrame> m_queue;
-    std::vector<std::vector<uint8_t>> m_spareBuffers;  // recycled picture buffers
+    // Overflow policy: drop the oldest picture; at most kMaxQueuedFrames wait.
+    PictureQueue m_pictures {kMaxQueuedFrames};
 
     std::thread m_worker;  // joinable after it ends; joined by the next start() or the destructor
     std::atomic<int32_t> m_state {kIdle};
