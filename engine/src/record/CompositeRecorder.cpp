@@ -27,6 +27,8 @@ constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
 constexpr int32_t kDefaultFps = 30;
 constexpr double kBitsPerPixel = 0.2;
+// Picture buffers made ahead by the worker: enough for an encoder that keeps up.
+constexpr size_t kPreparedPictures = 2;
 
 int64_t steadyNowNs()
 {
@@ -183,6 +185,7 @@ void CompositeRecorder::run(std::string path, Encoder::Config config)
     // here, not on the caller's thread; pictures queue meanwhile. The
     // microphone's thread starts before this one is lowered, the encoder's
     // threads after, so they inherit the lower priority.
+    m_pictures.prepare(config.width, config.height, kPreparedPictures);
     const bool hasSound = startAudio();
     std::string priorityError;
     if (!lowerThisThreadPriority(kEncoderNiceIncrement, &priorityError))

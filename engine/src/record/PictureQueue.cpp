@@ -88,6 +88,32 @@ void PictureQueue::release(const Picture& picture)
     m_free.push_back(picture.slot);
 }
 
+void PictureQueue::prepare(int32_t width, int32_t height, size_t count)
+{
+    const size_t bytes = size_t(std::max(width, 0)) * size_t(std::max(height, 0)) * 4;
+    for (size_t made = 0; made < count && bytes > 0; ++made) {
+        int32_t slot = -1;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            // The free slots handed out next are the last ones.
+            for (size_t i = m_free.size(); i > 0 && slot < 0; --i) {
+                if (m_slots[size_t(m_free[i - 1])].sizeBytes < bytes) {
+                    slot = m_free[i - 1];
+                    m_free.erase(m_free.begin() + std::ptrdiff_t(i - 1));
+                }
+            }
+            if (slot < 0)
+                return;
+        }
+        Slot& entry = m_slots[size_t(slot)];
+        entry.bytes.reset(new uint8_t[bytes]);
+        std::memset(entry.bytes.get(), 0, bytes);
+        entry.sizeBytes = bytes;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_free.push_back(slot);
+    }
+}
+
 void PictureQueue::interrupt()
 {
     {

@@ -57,6 +57,11 @@ public:
     // take() returns at once, without a picture, until the next clear().
     void interrupt();
 
+    // Consumer's thread, ahead of the pictures: makes (and touches) buffers
+    // for `count` pictures of width x height, so the producer's first copies
+    // take no page faults. Free buffers only; the producer is not held up.
+    void prepare(int32_t width, int32_t height, size_t count);
+
     // Drops the waiting pictures; ends an interrupt().
     void clear();
 

@@ -15,6 +15,8 @@ namespace {
 constexpr double kBitsPerPixel = 0.12;
 constexpr int kDefaultGop = 30;
 constexpr auto kWorkerWait = std::chrono::milliseconds(100);
+// Picture buffers made ahead by the worker: enough for an encoder that keeps up.
+constexpr size_t kPreparedPictures = 2;
 
 }  // namespace
 
@@ -121,6 +123,7 @@ void ShareEncoder::workerLoop(Encoder::Config config, std::promise<OpenOutcome> 
     m_fps.store(config.fps);
     m_running.store(true);
     opened.set_value({true, {}});
+    m_pictures.prepare(config.width, config.height, kPreparedPictures);
 
     int64_t encodedFrames = 0;
     const Encoder::AuCallback deliver = [this](const Encoder::EncodedAU& au) {
