@@ -131,11 +131,13 @@ void PictureQueue::clear()
     m_interrupted = false;
 }
 
-void PictureQueue::freeBuffers()
+size_t PictureQueue::freeBuffers()
 {
     std::vector<std::unique_ptr<uint8_t[]>> unused;
+    size_t dropped = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        dropped = m_count;
         while (m_count > 0)
             m_free.push_back(popOldestLocked());
         unused.reserve(m_free.size());
@@ -147,6 +149,7 @@ void PictureQueue::freeBuffers()
         }
     }
     // The memory goes back outside the lock.
+    return dropped;
 }
 
 size_t PictureQueue::queuedCount() const

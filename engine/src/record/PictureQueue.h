@@ -66,8 +66,9 @@ public:
     void clear();
 
     // Drops the waiting pictures and frees their buffers and the free ones;
-    // a buffer being filled or read at that moment keeps its memory.
-    void freeBuffers();
+    // a buffer being filled or read at that moment keeps its memory. Returns
+    // how many pictures were dropped.
+    size_t freeBuffers();
 
     size_t capacity() const { return m_capacity; }
     size_t queuedCount() const;

@@ -776,5 +776,87 @@ TEST_F(CompositeRecorderTest, startFromInsideACompletionIsRefusedWithoutHanging)
     EXPECT_FALSE(fs::exists(path("inner.mp4")));
 }
 
+// The nice value of every thread of this process named `name`.
+std::vector<int> niceValuesOfThreadsNamed(const std::string& name)
+{
+    std::vector<int> values;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream commFile(task.path() / "comm");
+        std::string comm;
+        std::getline(commFile, comm);
+        if (comm != name)
+            continue;
+        std::ifstream statFile(task.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+        // Fields after the name in parentheses, from the state (field 3) on;
+        // the nice value is field 19.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 19 && fields >> field; ++i) {
+            if (i == 19)
+                values.push_back(std::stoi(field));
+        }
+    }
+    return values;
+}
+
+TEST_F(CompositeRecorderTest, theEncoderRunsBelowTheCallerWhichLosesPicturesNeverTime)
+{
+    constexpr int kBigWidth = 1280;
+    constexpr int kBigHeight = 720;
+    const int callerNice = getpriority(PRIO_PROCESS, 0);
+    const int expectedNice = std::min(callerNice + 10, 19);
+    std::vector<std::vector<uint8_t>> pictures;
+    for (int i = 0; i < 4; ++i)
+        pictures.push_back(greyPicture(kBigWidth, kBigHeight, uint8_t(40 + 50 * i)));
+    const std::string file = path("loaded.mp4");
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(file, kBigWidth, kBigHeight, kFps, outcomes.callback(), &error)) << error;
+
+    int64_t submitted = 0;
+    {
+        // Pictures far faster than the encoder can take them, until it has
+        // made some: the caller never waits for it.
+        const auto deadline = Clock::now() + kDeadline;
+        while ((recorder.framesEncoded() < 3 || submitted < 60) && Clock::now() < deadline) {
+            recorder.submitRgba(pictures[size_t(submitted % 4)].data(), kBigWidth * 4,
+                                kFreshTargetPtsUs + submitted * kFrameUs);
+            ++submitted;
+            std::this_thread::sleep_for(2ms);
+        }
+        ASSERT_GE(recorder.framesEncoded(), 3);
+
+        // The worker and the encoder's threads it made run below the caller;
+        // the microphone's thread does not.
+        const std::vector<int> encoderNice = niceValuesOfThreadsNamed("tvx-rec");
+        ASSERT_FALSE(encoderNice.empty());
+        for (int nice : encoderNice)
+            EXPECT_EQ(nice, expectedNice);
+        const std::vector<int> micNice = niceValuesOfThreadsNamed("tvx-mic");
+        ASSERT_EQ(micNice.size(), 1u);
+        EXPECT_EQ(micNice[0], callerNice);
+        EXPECT_EQ(getpriority(PRIO_PROCESS, 0), callerNice);
+    }
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    ASSERT_TRUE(outcomes.all()[0].ok) << outcomes.all()[0].text;
+    EXPECT_GT(recorder.framesDropped(), 0);
+    EXPECT_EQ(recorder.framesEncoded() + recorder.framesDropped(), submitted);
+
+    // What was encoded is a whole file whose times rise.
+    const std::map<std::string, StreamInfo> streams = probeStreams(file);
+    ASSERT_EQ(streams.count("video"), 1u);
+    EXPECT_EQ(streams.at("video").frames, recorder.framesEncoded());
+    std::istringstream times(run("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 '" +
+                                 file + "'"));
+    std::vector<double> pts;
+    for (std::string line; std::getline(times, line);)
+        pts.push_back(std::stod(line));
+    std::sort(pts.begin(), pts.end());
+    EXPECT_EQ(std::adjacent_find(pts.begin(), pts.end()), pts.end()) << "two pictures at one time";
+}
+
 }  // namespace
 }  // namespace lagwell

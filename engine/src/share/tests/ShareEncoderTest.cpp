@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <mutex>
+#include <sstream>
 
 using lagwell::ShareEncoder;
 
@@ -104,6 +110,30 @@ std::pair<int, int> decodedSize(const Bytes& au)
     if (avcodec_receive_frame(context.get(), frame.get()) != 0)
         return {0, 0};
     return {frame->width, frame->height};
+}
+
+// The nice value of every thread of this process named `name`.
+std::vector<int> niceValuesOfThreadsNamed(const std::string& name)
+{
+    std::vector<int> values;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream commFile(task.path() / "comm");
+        std::string comm;
+        std::getline(commFile, comm);
+        if (comm != name)
+            continue;
+        std::ifstream statFile(task.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+        // Fields after the name in parentheses, from the state (field 3) on;
+        // the nice value is field 19.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 19 && fields >> field; ++i) {
+            if (i == 19)
+                values.push_back(std::stoi(field));
+        }
+    }
+    return values;
 }
 
 TEST(ShareEncoderTest, idleEncoderIgnoresPicturesAndStopDoesNothing)
@@ -263,6 +293,25 @@ TEST(ShareEncoderTest, encodingFailureStopsTheStreamReportsItAndAllowsARestart)
     encoder.submitRgba(rgba.data(), 96 * 4, 30);
     ASSERT_TRUE(collector.waitFor(1));
     EXPECT_EQ(collector.received()[0].ptsUs, 30);
+}
+
+TEST(ShareEncoderTest, theWorkerAndTheEncodersThreadsRunBelowTheCaller)
+{
+    const int callerNice = getpriority(PRIO_PROCESS, 0);
+    ShareEncoder encoder;
+    Collector collector;
+    encoder.setAuSink(collector.sink());
+    ASSERT_TRUE(encoder.start(640, 360, 30, nullptr));
+    const Bytes rgba = picture(640, 360, 0);
+    encoder.submitRgba(rgba.data(), 640 * 4, 1);
+    ASSERT_TRUE(collector.waitFor(1));
+    const std::vector<int> encoderNice = niceValuesOfThreadsNamed("tvx-share-enc");
+    ASSERT_FALSE(encoderNice.empty());
+    for (int nice : encoderNice)
+        EXPECT_EQ(nice, std::min(callerNice + 10, 19));
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), callerNice);
+    encoder.stop();
+    EXPECT_TRUE(niceValuesOfThreadsNamed("tvx-share-enc").empty()) << "stop ends every encoder thread";
 }
 
 TEST(ShareEncoderTest, destroyingARunningEncoderStopsIt)
