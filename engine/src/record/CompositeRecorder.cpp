@@ -100,6 +100,7 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
     m_framesDropped.store(0);
     m_frameStepUs.store(1000000 / effectiveFps);
     m_pictures.clear();
+    m_takingPictures.store(true);
 
     // Creates the container and the file; on failure nothing is left open.
     std::string writerError;
@@ -145,7 +146,7 @@ void CompositeRecorder::stop(Completion onFinished)
 
 void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs)
 {
-    if (!active() || !rgba)
+    if (!active() || !m_takingPictures.load() || !rgba)
         return;
     const int32_t width = m_width.load();
     const int32_t height = m_height.load();
@@ -198,26 +199,18 @@ void CompositeRecorder::run(std::string path, Encoder::Config config)
         m_writer.keepError("Could not open a video encoder: " + encoderError);  // ends the recording below
     }
 
+    bool failed = false;
     for (;;) {
         PictureQueue::Picture picture;
         if (m_pictures.take(std::chrono::steady_clock::now() + kWorkerWait, &picture)) {
-            if (picture.width == m_width.load() && picture.height == m_height.load()) {
-                std::string encodeError;
-                if (m_encoder.encodeFrame(picture.rgba, picture.strideBytes, picture.ptsUs, onAu, &encodeError)) {
-                    m_framesEncoded.fetch_add(1);
-                } else {
-                    m_writer.keepError("Video encoder failed: " + encodeError);
-                }
-            } else {
-                m_framesDropped.fetch_add(1);  // queued for an earlier recording's size
-            }
+            encodePicture(picture, onAu);
             m_pictures.release(picture);
         }
 
         m_writer.checkLateAudio();
 
         // The first error (encoder, file, disk) ends the recording at once.
-        const bool failed = !m_writer.firstError().empty();
+        failed = !m_writer.firstError().empty();
         std::lock_guard<std::mutex> lock(m_controlMutex);
         if (failed && m_state.load() == kRecording)
             endNowLocked();
@@ -226,7 +219,35 @@ void CompositeRecorder::run(std::string path, Encoder::Config config)
         if (m_state.load() == kStopping && steadyNowNs() >= m_stopDeadlineNs)
             break;
     }
+
+    // The recording ends here: later pictures and sound are not taken. An
+    // encoder starved by its lower priority still owes the pictures queued by
+    // now; without them the file would lose the end of its closing card.
+    m_takingPictures.store(false);
+    m_audio.stop();
+    for (size_t owed = failed ? 0 : m_pictures.queuedCount(); owed > 0; --owed) {
+        PictureQueue::Picture picture;
+        if (!m_pictures.take(std::chrono::steady_clock::now(), &picture))
+            break;
+        encodePicture(picture, onAu);
+        m_pictures.release(picture);
+        if (!m_writer.firstError().empty())
+            break;
+    }
     finish(path);
+}
+
+void CompositeRecorder::encodePicture(const PictureQueue::Picture& picture, const Encoder::AuCallback& onAu)
+{
+    if (picture.width != m_width.load() || picture.height != m_height.load()) {
+        m_framesDropped.fetch_add(1);  // queued for an earlier recording's size
+        return;
+    }
+    std::string encodeError;
+    if (m_encoder.encodeFrame(picture.rgba, picture.strideBytes, picture.ptsUs, onAu, &encodeError))
+        m_framesEncoded.fetch_add(1);
+    else
+        m_writer.keepError("Video encoder failed: " + encodeError);
 }
 
 void CompositeRecorder::endNowLocked()

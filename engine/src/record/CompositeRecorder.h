@@ -16,7 +16,8 @@
 // start(), else the one given to the first stop() that takes effect; any
 // other is dropped without being called. Give it to start() so a recording
 // that ends on its own (encoder or file failure, no stop) is reported too.
-// A recording ends at once on its first error; after stop() it runs 3 s more.
+// A recording ends at once on its first error; after stop() it runs 3 s more,
+// and the pictures queued by then are still encoded.
 
 #include "AudioCapture.h"
 #include "CHandles.h"
@@ -103,6 +104,7 @@ public:
 
 private:
     void run(std::string path, Encoder::Config config);
+    void encodePicture(const PictureQueue::Picture& picture, const Encoder::AuCallback& onAu);
     void finish(const std::string& path);
     void endNowLocked();
     bool startAudio();  // false: the recording has no sound
@@ -126,6 +128,7 @@ private:
     Completion m_onFinished;       // the completion in force; empty when none
     int64_t m_stopDeadlineNs = 0;  // steady clock; meaningful while Stopping
 
+    std::atomic<bool> m_takingPictures {false};  // false once the worker has passed the deadline
     std::atomic<bool> m_firstFrameSeen {false};
     std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock of the first picture
     int64_t m_basePtsUs = 0;  // render thread only: ptsUs that maps to 0 in the file

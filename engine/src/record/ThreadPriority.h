@@ -6,7 +6,7 @@ namespace lagwell {
 
 // How far below the render thread encoders run: under load a recording or
 // a live stream loses pictures, the screen does not.
-constexpr int kEncoderNiceIncrement = 10;
+constexpr int kEncoderNiceIncrement = 5;
 
 // Raises the calling thread's nice value by `increment` (to at most 19).
 // Linux keeps the value per thread and threads created afterwards inherit it,

@@ -1,4 +1,5 @@
 #include "CompositeRecorder.h"
+#include "ThreadPriority.h"
 
 #include "AlsaTestDevices.h"
 
@@ -805,7 +806,7 @@ TEST_F(CompositeRecorderTest, theEncoderRunsBelowTheCallerWhichLosesPicturesNeve
     constexpr int kBigWidth = 1280;
     constexpr int kBigHeight = 720;
     const int callerNice = getpriority(PRIO_PROCESS, 0);
-    const int expectedNice = std::min(callerNice + 10, 19);
+    const int expectedNice = std::min(callerNice + kEncoderNiceIncrement, 19);
     std::vector<std::vector<uint8_t>> pictures;
     for (int i = 0; i < 4; ++i)
         pictures.push_back(greyPicture(kBigWidth, kBigHeight, uint8_t(40 + 50 * i)));

@@ -1,4 +1,5 @@
 #include "ShareEncoder.h"
+#include "ThreadPriority.h"
 
 #include "CHandles.h"
 
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <sstream>
 
+using lagwell::kEncoderNiceIncrement;
 using lagwell::ShareEncoder;
 
 namespace {
@@ -308,7 +310,7 @@ TEST(ShareEncoderTest, theWorkerAndTheEncodersThreadsRunBelowTheCaller)
     const std::vector<int> encoderNice = niceValuesOfThreadsNamed("tvx-share-enc");
     ASSERT_FALSE(encoderNice.empty());
     for (int nice : encoderNice)
-        EXPECT_EQ(nice, std::min(callerNice + 10, 19));
+        EXPECT_EQ(nice, std::min(callerNice + kEncoderNiceIncrement, 19));
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), callerNice);
     encoder.stop();
     EXPECT_TRUE(niceValuesOfThreadsNamed("tvx-share-enc").empty()) << "stop ends every encoder thread";
