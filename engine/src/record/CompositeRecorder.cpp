@@ -12,8 +12,6 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <optional>
 
 // Lock order: m_audioMutex before the writer's lock. The picture queue's lock
 // and m_controlMutex are never held while another lock is taken.
@@ -186,8 +184,8 @@ void CompositeRecorder::run(std::string path, Encoder::Config config)
     // here, not on the caller's thread; pictures queue meanwhile. The
     // microphone's thread starts before this one is lowered, the encoder's
     // threads after, so they inherit the lower priority.
-    m_pictures.prepare(config.width, config.height, kPreparedPictures);
     const bool hasSound = startAudio();
+    m_pictures.prepare(config.width, config.height, kPreparedPictures);
     std::string priorityError;
     if (!lowerThisThreadPriority(kEncoderNiceIncrement, &priorityError))
         LW_LOG_WARN("CompositeRecorder: %s", priorityError.c_str());
@@ -305,7 +303,7 @@ void CompositeRecorder::finish(const std::string& path)
         m_state.store(kIdle);
     }
     // Pictures left over are never encoded; their memory goes now.
-    m_pictures.freeBuffers();
+    m_framesDropped.fetch_add(static_cast<int64_t>(m_pictures.freeBuffers()));
     if (completion)
         completion(ok, std::move(text));
 }

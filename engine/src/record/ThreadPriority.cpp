@@ -1,5 +1,6 @@
 #include "ThreadPriority.h"
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -28,13 +29,18 @@ int thisThreadNiceValue()
 
 bool lowerThisThreadPriority(int increment, std::string* error)
 {
+    // Each step is worth having without the other.
+    std::string message;
+    sched_param param {};
+    param.sched_priority = 0;
+    if (sched_setscheduler(static_cast<pid_t>(thisThreadId()), SCHED_BATCH, &param) != 0)
+        message = std::string("Could not make the thread a batch thread (") + std::strerror(errno) + ").";
     const int target = std::min(thisThreadNiceValue() + std::max(increment, 0), kLowestNice);
-    if (setpriority(PRIO_PROCESS, thisThreadId(), target) != 0) {
-        if (error)
-            *error = std::string("Could not lower the thread's priority (") + std::strerror(errno) + ").";
-        return false;
-    }
-    return true;
+    if (setpriority(PRIO_PROCESS, thisThreadId(), target) != 0 && message.empty())
+        message = std::string("Could not lower the thread's priority (") + std::strerror(errno) + ").";
+    if (!message.empty() && error)
+        *error = message;
+    return message.empty();
 }
 
 }  // namespace lagwell

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -777,10 +778,16 @@ TEST_F(CompositeRecorderTest, startFromInsideACompletionIsRefusedWithoutHanging)
     EXPECT_FALSE(fs::exists(path("inner.mp4")));
 }
 
-// The nice value of every thread of this process named `name`.
-std::vector<int> niceValuesOfThreadsNamed(const std::string& name)
+struct ThreadScheduling {
+    int nice = 0;
+    int policy = 0;  // SCHED_OTHER 0, SCHED_BATCH 3
+};
+
+// The nice value and scheduling policy of every thread of this process
+// named `name`.
+std::vector<ThreadScheduling> prioritiesOfThreadsNamed(const std::string& name)
 {
-    std::vector<int> values;
+    std::vector<ThreadScheduling> values;
     for (const auto& task : fs::directory_iterator("/proc/self/task")) {
         std::ifstream commFile(task.path() / "comm");
         std::string comm;
@@ -790,13 +797,17 @@ std::vector<int> niceValuesOfThreadsNamed(const std::string& name)
         std::ifstream statFile(task.path() / "stat");
         std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
         // Fields after the name in parentheses, from the state (field 3) on;
-        // the nice value is field 19.
+        // the nice value is field 19, the policy field 41.
         std::istringstream fields(stat.substr(stat.rfind(')') + 2));
         std::string field;
-        for (int i = 3; i <= 19 && fields >> field; ++i) {
+        ThreadScheduling priority;
+        for (int i = 3; i <= 41 && fields >> field; ++i) {
             if (i == 19)
-                values.push_back(std::stoi(field));
+                priority.nice = std::stoi(field);
+            if (i == 41)
+                priority.policy = std::stoi(field);
         }
+        values.push_back(priority);
     }
     return values;
 }
@@ -831,13 +842,16 @@ TEST_F(CompositeRecorderTest, theEncoderRunsBelowTheCallerWhichLosesPicturesNeve
 
         // The worker and the encoder's threads it made run below the caller;
         // the microphone's thread does not.
-        const std::vector<int> encoderNice = niceValuesOfThreadsNamed("tvx-rec");
-        ASSERT_FALSE(encoderNice.empty());
-        for (int nice : encoderNice)
-            EXPECT_EQ(nice, expectedNice);
-        const std::vector<int> micNice = niceValuesOfThreadsNamed("tvx-mic");
-        ASSERT_EQ(micNice.size(), 1u);
-        EXPECT_EQ(micNice[0], callerNice);
+        const std::vector<ThreadScheduling> encoder = prioritiesOfThreadsNamed("tvx-rec");
+        ASSERT_FALSE(encoder.empty());
+        for (const ThreadScheduling& priority : encoder) {
+            EXPECT_EQ(priority.nice, expectedNice);
+            EXPECT_EQ(priority.policy, SCHED_BATCH);
+        }
+        const std::vector<ThreadScheduling> mic = prioritiesOfThreadsNamed("tvx-mic");
+        ASSERT_EQ(mic.size(), 1u);
+        EXPECT_EQ(mic[0].nice, callerNice);
+        EXPECT_EQ(mic[0].policy, SCHED_OTHER);
         EXPECT_EQ(getpriority(PRIO_PROCESS, 0), callerNice);
     }
     recorder.stop();

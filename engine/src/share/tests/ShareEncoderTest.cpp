@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -114,10 +115,16 @@ std::pair<int, int> decodedSize(const Bytes& au)
     return {frame->width, frame->height};
 }
 
-// The nice value of every thread of this process named `name`.
-std::vector<int> niceValuesOfThreadsNamed(const std::string& name)
+struct ThreadScheduling {
+    int nice = 0;
+    int policy = 0;  // SCHED_OTHER 0, SCHED_BATCH 3
+};
+
+// The nice value and scheduling policy of every thread of this process
+// named `name`.
+std::vector<ThreadScheduling> prioritiesOfThreadsNamed(const std::string& name)
 {
-    std::vector<int> values;
+    std::vector<ThreadScheduling> values;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream commFile(task.path() / "comm");
         std::string comm;
@@ -127,13 +134,17 @@ std::vector<int> niceValuesOfThreadsNamed(const std::string& name)
         std::ifstream statFile(task.path() / "stat");
         std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
         // Fields after the name in parentheses, from the state (field 3) on;
-        // the nice value is field 19.
+        // the nice value is field 19, the policy field 41.
         std::istringstream fields(stat.substr(stat.rfind(')') + 2));
         std::string field;
-        for (int i = 3; i <= 19 && fields >> field; ++i) {
+        ThreadScheduling priority;
+        for (int i = 3; i <= 41 && fields >> field; ++i) {
             if (i == 19)
-                values.push_back(std::stoi(field));
+                priority.nice = std::stoi(field);
+            if (i == 41)
+                priority.policy = std::stoi(field);
         }
+        values.push_back(priority);
     }
     return values;
 }
@@ -307,13 +318,15 @@ TEST(ShareEncoderTest, theWorkerAndTheEncodersThreadsRunBelowTheCaller)
     const Bytes rgba = picture(640, 360, 0);
     encoder.submitRgba(rgba.data(), 640 * 4, 1);
     ASSERT_TRUE(collector.waitFor(1));
-    const std::vector<int> encoderNice = niceValuesOfThreadsNamed("tvx-share-enc");
-    ASSERT_FALSE(encoderNice.empty());
-    for (int nice : encoderNice)
-        EXPECT_EQ(nice, std::min(callerNice + kEncoderNiceIncrement, 19));
+    const std::vector<ThreadScheduling> encoderThreads = prioritiesOfThreadsNamed("tvx-share-enc");
+    ASSERT_FALSE(encoderThreads.empty());
+    for (const ThreadScheduling& priority : encoderThreads) {
+        EXPECT_EQ(priority.nice, std::min(callerNice + kEncoderNiceIncrement, 19));
+        EXPECT_EQ(priority.policy, SCHED_BATCH);
+    }
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), callerNice);
     encoder.stop();
-    EXPECT_TRUE(niceValuesOfThreadsNamed("tvx-share-enc").empty()) << "stop ends every encoder thread";
+    EXPECT_TRUE(prioritiesOfThreadsNamed("tvx-share-enc").empty()) << "stop ends every encoder thread";
 }
 
 TEST(ShareEncoderTest, destroyingARunningEncoderStopsIt)
