@@ -5,8 +5,8 @@
 // being read and the queue's own. The producer copies each picture once into
 // a free buffer, outside the lock; the consumer holds the buffer of the
 // picture it took until it gives it back, so no buffer is written while it is
-// read. Buffers are made on first use at the picture's size and reused; after
-// that nothing is allocated per picture. Overflow policy: the oldest waiting
+// read. Buffers are made ahead by prepare() or on first use, at the
+// picture's size, and reused; nothing is allocated per picture. Overflow policy: the oldest waiting
 // picture is dropped.
 // One producer and one consumer at a time; every operation takes the lock
 // only for the bookkeeping.
