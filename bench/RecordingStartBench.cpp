@@ -1,11 +1,15 @@
-// What starting a recording costs the picture on screen. One thread stands in
-// for Qt's render loop (every panel drawn, then the after-frame step, 60 times
-// a second) and calls Engine::startRecording between two frames, as the GUI
-// thread does. For several starts in one run it prints how long the call
-// blocked that thread and the largest gap between two shown frames within a
-// second either side of the start, next to the largest gap over two seconds
-// of the same loop with no recording. Test-pattern camera at 720p, one panel
-// filling a 1280x800 window, Mesa's software GL on a surfaceless context.
+// What starting and running a recording costs the picture on screen. One
+// thread stands in for Qt's render loop (every panel drawn, then the
+// after-frame step, 60 times a second) and calls Engine::startRecording
+// between two frames, as the GUI thread does. For several starts in one run it
+// prints how long the call blocked that thread, the largest gap between two
+// shown frames within a second either side of the start and over two seconds
+// of the running recording, each also as a ratio to the largest gap over two
+// seconds of the same loop with no recording just before. Test-pattern camera
+// at 1080p, two panels side by side in a 1920x1080 window, Mesa's software GL
+// on a surfaceless context. With --sharing a live share runs throughout, so
+// the compositing is already under way before each recording and the ratios
+// show what the recording itself adds (its encoder and hand-over).
 
 #include "Engine.h"
 #include "GlTestContext.h"
@@ -26,10 +30,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kWidth = 1280;
-constexpr int kHeight = 800;
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr int kPanels = 2;
 constexpr auto kFrameInterval = std::chrono::microseconds(16667);
-constexpr int kStarts = 6;
+constexpr int kStarts = 5;
 
 double msBetween(Clock::time_point from, Clock::time_point to)
 {
@@ -38,14 +43,15 @@ double msBetween(Clock::time_point from, Clock::time_point to)
 
 class FrameLoop {
 public:
-    FrameLoop(lagwell::Engine& engine, lagwell::GlTestContext& gl, int panelId)
-        : m_engine(engine), m_gl(gl), m_panelId(panelId), m_last(Clock::now()), m_next(m_last)
+    FrameLoop(lagwell::Engine& engine, lagwell::GlTestContext& gl, std::vector<int> panelIds)
+        : m_engine(engine), m_gl(gl), m_panelIds(std::move(panelIds)), m_last(Clock::now()), m_next(m_last)
     {
     }
 
     struct Worst {
         double gapMs = 0;         // between two shown frames
         double afterFrameMs = 0;  // the after-frame step alone (compositing)
+        double drawMs = 0;        // drawing the panels alone
     };
 
     // Shows frames for `span`; the gap from the frame shown before this call
@@ -58,6 +64,7 @@ public:
             const Worst one = frame();
             worst.gapMs = std::max(worst.gapMs, one.gapMs);
             worst.afterFrameMs = std::max(worst.afterFrameMs, one.afterFrameMs);
+            worst.drawMs = std::max(worst.drawMs, one.drawMs);
         }
         return worst;
     }
@@ -79,19 +86,22 @@ private:
         m_next += kFrameInterval;
         if (m_next < Clock::now())
             m_next = Clock::now();  // late: no burst to catch up
+        const auto begun = Clock::now();
         m_gl.bindTarget();
-        m_engine.renderPanel(m_panelId, {0, 0, kWidth, kHeight}, kWidth, kHeight);
+        const int panelWidth = kWidth / int(m_panelIds.size());
+        for (size_t i = 0; i < m_panelIds.size(); ++i)
+            m_engine.renderPanel(m_panelIds[i], {int(i) * panelWidth, 0, panelWidth, kHeight}, kWidth, kHeight);
         const auto drawn = Clock::now();
         m_engine.afterFrame();
         const auto shown = Clock::now();
-        Worst one {msBetween(m_last, shown), msBetween(drawn, shown)};
+        Worst one {msBetween(m_last, shown), msBetween(drawn, shown), msBetween(begun, drawn)};
         m_last = shown;
         return one;
     }
 
     lagwell::Engine& m_engine;
     lagwell::GlTestContext& m_gl;
-    int m_panelId;
+    std::vector<int> m_panelIds;
     Clock::time_point m_last;
     Clock::time_point m_next;
 };
@@ -99,13 +109,15 @@ private:
 struct Round {
     double blockMs = 0;
     FrameLoop::Worst aroundStart;
+    FrameLoop::Worst during;
     FrameLoop::Worst without;
 };
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const bool sharing = argc > 1 && std::string(argv[1]) == "--sharing";
     lagwell::GlTestContext gl;
     std::string error;
     if (!gl.create(kWidth, kHeight, lagwell::GlTestContext::Api::PreferDesktop, &error)) {
@@ -126,16 +138,27 @@ int main()
             finished.fetch_add(1);
     });
     lagwell::Capabilities caps;
-    caps.maxCaptureHeight = 720;
+    caps.maxCaptureHeight = 1080;
     engine.setCapabilities(caps);
     engine.setGlResolver(gl.resolver());
-    const int panel = engine.createPanel();
+    std::vector<int> panels;
+    for (int i = 0; i < kPanels; ++i)
+        panels.push_back(engine.createPanel());
     lagwell::SessionConfig session;
     session.cameraIds = {"test"};
+    session.resolutionTier = 1;
     session.bufferSeconds = 10;
     engine.startSession(session);
+    if (sharing) {
+        try {
+            engine.startSharing();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "bench_recording_start: %s\n", e.what());
+            return 1;
+        }
+    }
 
-    FrameLoop loop(engine, gl, panel);
+    FrameLoop loop(engine, gl, panels);
     loop.run(2s);  // the decoder settles and the panel's textures exist
 
     std::vector<Round> rounds;
@@ -158,6 +181,8 @@ int main()
         const FrameLoop::Worst after = loop.run(1s);
         round.aroundStart.gapMs = std::max(before.gapMs, after.gapMs);
         round.aroundStart.afterFrameMs = std::max(before.afterFrameMs, after.afterFrameMs);
+        round.aroundStart.drawMs = std::max(before.drawMs, after.drawMs);
+        round.during = loop.run(2s);
         rounds.push_back(round);
 
         engine.stopRecording();
@@ -166,35 +191,52 @@ int main()
             loop.run(100ms);
         std::remove(path.c_str());
     }
+    engine.stopSharing();
     engine.stopSession();
-    engine.destroyPanel(panel);
+    for (int panel : panels)
+        engine.destroyPanel(panel);
     engine.releaseGl();
     rmdir(directory);
 
-    std::printf("recording start, 720p test pattern, 1280x800 window, 60 frames/s loop (ms)\n");
-    std::printf("%-6s %10s %16s %20s %16s %20s\n", "start", "GUI block", "gap near start", "after-frame near st.",
-                "gap, no rec.", "after-frame, no rec.");
-    for (size_t i = 0; i < rounds.size(); ++i)
-        std::printf("%-6zu %10.1f %16.1f %20.1f %16.1f %20.1f\n", i + 1, rounds[i].blockMs,
-                    rounds[i].aroundStart.gapMs, rounds[i].aroundStart.afterFrameMs, rounds[i].without.gapMs,
-                    rounds[i].without.afterFrameMs);
+    std::printf("recording start, 1080p test pattern, %d panels, %dx%d window, 60 frames/s loop%s (ms)\n", kPanels,
+                kWidth, kHeight, sharing ? ", live share running" : "");
+    std::printf("%-6s %9s %10s %10s %10s %8s %8s %11s %11s %11s %8s %8s\n", "start", "GUI block", "gap before",
+                "gap near", "gap during", "x near", "x during", "after-fr. n.", "draw before", "draw during",
+                "x near", "x during");
+    std::vector<double> laterBlocks;
+    std::vector<double> nearRatios;
+    std::vector<double> duringRatios;
+    std::vector<double> drawNearRatios;
+    std::vector<double> drawDuringRatios;
+    for (size_t i = 0; i < rounds.size(); ++i) {
+        const Round& r = rounds[i];
+        const double nearRatio = r.aroundStart.gapMs / r.without.gapMs;
+        const double duringRatio = r.during.gapMs / r.without.gapMs;
+        const double drawNearRatio = r.aroundStart.drawMs / r.without.drawMs;
+        const double drawDuringRatio = r.during.drawMs / r.without.drawMs;
+        std::printf("%-6zu %9.1f %10.1f %10.1f %10.1f %7.2fx %7.2fx %11.1f %11.1f %11.1f %7.2fx %7.2fx\n", i + 1,
+                    r.blockMs, r.without.gapMs, r.aroundStart.gapMs, r.during.gapMs, nearRatio, duringRatio,
+                    r.aroundStart.afterFrameMs, r.without.drawMs, r.during.drawMs, drawNearRatio, drawDuringRatio);
+        drawNearRatios.push_back(drawNearRatio);
+        drawDuringRatios.push_back(drawDuringRatio);
+        if (i > 0)
+            laterBlocks.push_back(r.blockMs);
+        nearRatios.push_back(nearRatio);
+        duringRatios.push_back(duringRatio);
+    }
     auto median = [](std::vector<double> values) {
         std::sort(values.begin(), values.end());
         return values[values.size() / 2];
     };
-    std::vector<double> laterBlocks;
-    std::vector<double> laterGaps;
-    std::vector<double> withoutGaps;
-    for (size_t i = 0; i < rounds.size(); ++i) {
-        if (i > 0) {
-            laterBlocks.push_back(rounds[i].blockMs);
-            laterGaps.push_back(rounds[i].aroundStart.gapMs);
-        }
-        withoutGaps.push_back(rounds[i].without.gapMs);
-    }
-    std::printf("first start: block %.1f ms, gap %.1f ms; later starts (median): block %.1f ms, gap %.1f ms; "
-                "no recording (median): gap %.1f ms\n",
-                rounds[0].blockMs, rounds[0].aroundStart.gapMs, median(laterBlocks), median(laterGaps),
-                median(withoutGaps));
+    std::printf("GUI block: first start %.1f ms, later starts median %.1f ms, max %.1f ms\n", rounds[0].blockMs,
+                median(laterBlocks), *std::max_element(laterBlocks.begin(), laterBlocks.end()));
+    std::printf("largest gap as a ratio to the gap before: near a start median %.2fx (max %.2fx), during a "
+                "recording median %.2fx (max %.2fx)\n",
+                median(nearRatios), *std::max_element(nearRatios.begin(), nearRatios.end()), median(duringRatios),
+                *std::max_element(duringRatios.begin(), duringRatios.end()));
+    std::printf("largest panel-drawing time as a ratio to the one before (the CPU the encoder takes from the "
+                "render thread): near a start median %.2fx, during a recording median %.2fx (max %.2fx)\n",
+                median(drawNearRatios), median(drawDuringRatios),
+                *std::max_element(drawDuringRatios.begin(), drawDuringRatios.end()));
     return 0;
 }

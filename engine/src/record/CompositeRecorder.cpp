@@ -2,6 +2,7 @@
 
 #include "FfmpegError.h"
 #include "Log.h"
+#include "ThreadPriority.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -11,11 +12,9 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <optional>
 
-// Lock order: m_audioMutex before the writer's lock. m_queueMutex and
-// m_controlMutex are never held while another lock is taken.
+// Lock order: m_audioMutex before the writer's lock. The picture queue's lock
+// and m_controlMutex are never held while another lock is taken.
 
 namespace lagwell {
 namespace {
@@ -26,8 +25,8 @@ constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
 constexpr int32_t kDefaultFps = 30;
 constexpr double kBitsPerPixel = 0.2;
-// Picture buffers kept for reuse beyond the queue's own.
-constexpr size_t kMaxSpareBuffers = 2;
+// Picture buffers made ahead by the worker: enough for an encoder that keeps up.
+constexpr size_t kPreparedPictures = 2;
 
 int64_t steadyNowNs()
 {
@@ -98,10 +97,8 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
     m_framesEncoded.store(0);
     m_framesDropped.store(0);
     m_frameStepUs.store(1000000 / effectiveFps);
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_queue.clear();
-    }
+    m_pictures.clear();
+    m_takingPictures.store(true);
 
     // Creates the container and the file; on failure nothing is left open.
     std::string writerError;
@@ -110,10 +107,6 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
             *error = writerError;
         return false;
     }
-
-    // The microphone starts here: its clock and the pictures' (from the first
-    // one submitted after this returns) begin together.
-    const bool hasSound = startAudio();
 
     Encoder::Config config;
     config.width = width;
@@ -129,7 +122,7 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
         m_stopDeadlineNs = 0;
         m_state.store(kRecording);
     }
-    m_worker = std::thread([this, path, config, hasSound] { run(path, config, hasSound); });
+    m_worker = std::thread([this, path, config] { run(path, config); });
     return true;
 }
 
@@ -151,7 +144,7 @@ void CompositeRecorder::stop(Completion onFinished)
 
 void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs)
 {
-    if (!active() || !rgba)
+    if (!active() || !m_takingPictures.load() || !rgba)
         return;
     const int32_t width = m_width.load();
     const int32_t height = m_height.load();
@@ -177,48 +170,25 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
         m_basePtsUs = ptsUs - (m_lastPtsUs + m_frameStepUs.load());
     m_lastPtsUs = ptsUs - m_basePtsUs;
 
-    QueuedFrame frame;
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        if (!m_spareBuffers.empty()) {
-            frame.rgba = std::move(m_spareBuffers.back());
-            m_spareBuffers.pop_back();
-        }
-    }
-    // Rows are copied packed, so the stored stride is the one of the copy.
-    const size_t bytes = static_cast<size_t>(rowBytes * height);
-    frame.rgba.resize(bytes);
-    if (sourceStride == rowBytes) {
-        std::memcpy(frame.rgba.data(), rgba, bytes);
-    } else {
-        for (int32_t row = 0; row < height; ++row)
-            std::memcpy(frame.rgba.data() + row * rowBytes, rgba + row * sourceStride, static_cast<size_t>(rowBytes));
-    }
-    frame.width = width;
-    frame.height = height;
-    frame.strideBytes = static_cast<int32_t>(rowBytes);
-    frame.ptsUs = m_lastPtsUs;
-
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        if (m_queue.size() >= kMaxQueuedFrames) {
-            if (m_spareBuffers.size() < kMaxSpareBuffers)
-                m_spareBuffers.push_back(std::move(m_queue.front().rgba));
-            m_queue.pop_front();
-            m_framesDropped.fetch_add(1);
-        }
-        m_queue.push_back(std::move(frame));
-    }
-    m_queueCv.notify_all();
+    // One copy into a pooled buffer; rows are stored packed.
+    if (m_pictures.push(rgba, width, height, sourceStride, m_lastPtsUs) != PictureQueue::PushOutcome::Queued)
+        m_framesDropped.fetch_add(1);
 }
 
-void CompositeRecorder::run(std::string path, Encoder::Config config, bool hasSound)
+void CompositeRecorder::run(std::string path, Encoder::Config config)
 {
     pthread_setname_np(pthread_self(), "tvx-rec");
     const Encoder::AuCallback onAu = [this](const Encoder::EncodedAU& au) { onVideoAu(au); };
 
-    // The slow part of a start (trying the encoders) happens here, not on the
-    // caller's thread; pictures queue meanwhile.
+    // The slow parts of a start (the sound device, trying the encoders) happen
+    // here, not on the caller's thread; pictures queue meanwhile. The
+    // microphone's thread starts before this one is lowered, the encoder's
+    // threads after, so they inherit the lower priority.
+    const bool hasSound = startAudio();
+    m_pictures.prepare(config.width, config.height, kPreparedPictures);
+    std::string priorityError;
+    if (!lowerThisThreadPriority(kEncoderNiceIncrement, &priorityError))
+        LW_LOG_WARN("CompositeRecorder: %s", priorityError.c_str());
     std::string encoderError;
     if (m_encoder.open(config, &encoderError)) {
         LW_LOG_INFO("CompositeRecorder: recording %dx%d at %d fps with %s%s into '%s'", config.width, config.height,
@@ -227,38 +197,18 @@ void CompositeRecorder::run(std::string path, Encoder::Config config, bool hasSo
         m_writer.keepError("Could not open a video encoder: " + encoderError);  // ends the recording below
     }
 
+    bool failed = false;
     for (;;) {
-        std::optional<QueuedFrame> frame;
-        {
-            std::unique_lock<std::mutex> lock(m_queueMutex);
-            m_queueCv.wait_until(lock, std::chrono::steady_clock::now() + kWorkerWait,
-                                 [this] { return !m_queue.empty(); });
-            if (!m_queue.empty()) {
-                frame = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
-        }
-
-        if (frame) {
-            if (frame->width == m_width.load() && frame->height == m_height.load()) {
-                std::string encodeError;
-                if (m_encoder.encodeFrame(frame->rgba.data(), frame->strideBytes, frame->ptsUs, onAu, &encodeError)) {
-                    m_framesEncoded.fetch_add(1);
-                } else {
-                    m_writer.keepError("Video encoder failed: " + encodeError);
-                }
-            } else {
-                m_framesDropped.fetch_add(1);  // queued for an earlier recording's size
-            }
-            std::lock_guard<std::mutex> lock(m_queueMutex);
-            if (m_spareBuffers.size() < kMaxSpareBuffers)
-                m_spareBuffers.push_back(std::move(frame->rgba));
+        PictureQueue::Picture picture;
+        if (m_pictures.take(std::chrono::steady_clock::now() + kWorkerWait, &picture)) {
+            encodePicture(picture, onAu);
+            m_pictures.release(picture);
         }
 
         m_writer.checkLateAudio();
 
         // The first error (encoder, file, disk) ends the recording at once.
-        const bool failed = !m_writer.firstError().empty();
+        failed = !m_writer.firstError().empty();
         std::lock_guard<std::mutex> lock(m_controlMutex);
         if (failed && m_state.load() == kRecording)
             endNowLocked();
@@ -267,7 +217,35 @@ void CompositeRecorder::run(std::string path, Encoder::Config config, bool hasSo
         if (m_state.load() == kStopping && steadyNowNs() >= m_stopDeadlineNs)
             break;
     }
+
+    // The recording ends here: later pictures and sound are not taken. An
+    // encoder starved by its lower priority still owes the pictures queued by
+    // now; without them the file would lose the end of its closing card.
+    m_takingPictures.store(false);
+    m_audio.stop();
+    for (size_t owed = failed ? 0 : m_pictures.queuedCount(); owed > 0; --owed) {
+        PictureQueue::Picture picture;
+        if (!m_pictures.take(std::chrono::steady_clock::now(), &picture))
+            break;
+        encodePicture(picture, onAu);
+        m_pictures.release(picture);
+        if (!m_writer.firstError().empty())
+            break;
+    }
     finish(path);
+}
+
+void CompositeRecorder::encodePicture(const PictureQueue::Picture& picture, const Encoder::AuCallback& onAu)
+{
+    if (picture.width != m_width.load() || picture.height != m_height.load()) {
+        m_framesDropped.fetch_add(1);  // queued for an earlier recording's size
+        return;
+    }
+    std::string encodeError;
+    if (m_encoder.encodeFrame(picture.rgba, picture.strideBytes, picture.ptsUs, onAu, &encodeError))
+        m_framesEncoded.fetch_add(1);
+    else
+        m_writer.keepError("Video encoder failed: " + encodeError);
 }
 
 void CompositeRecorder::endNowLocked()
@@ -324,12 +302,8 @@ void CompositeRecorder::finish(const std::string& path)
         m_onFinished = nullptr;
         m_state.store(kIdle);
     }
-    {
-        // Pictures left over are never encoded; their memory goes now.
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_queue.clear();
-        m_spareBuffers.clear();
-    }
+    // Pictures left over are never encoded; their memory goes now.
+    m_framesDropped.fetch_add(static_cast<int64_t>(m_pictures.freeBuffers()));
     if (completion)
         completion(ok, std::move(text));
 }

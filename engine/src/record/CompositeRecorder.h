@@ -16,18 +16,18 @@
 // start(), else the one given to the first stop() that takes effect; any
 // other is dropped without being called. Give it to start() so a recording
 // that ends on its own (encoder or file failure, no stop) is reported too.
-// A recording ends at once on its first error; after stop() it runs 3 s more.
+// A recording ends at once on its first error; after stop() it runs 3 s more,
+// and the pictures queued by then are still encoded.
 
 #include "AudioCapture.h"
 #include "CHandles.h"
 #include "CompositeSink.h"
 #include "Encoder.h"
 #include "Mp4Writer.h"
+#include "PictureQueue.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -61,8 +61,9 @@ public:
     int width() const override;
     int height() const override;
 
-    // Render thread: queues a copy of one bottom-up RGBA picture while a
-    // recording is active. At most 8 wait; a ninth pushes out the oldest. A
+    // Render thread: copies one bottom-up RGBA picture into a pooled buffer
+    // while a recording is active and returns; it never waits for the
+    // encoder. At most 8 wait; a ninth pushes out the oldest. A
     // stride of 0 or less means width x 4; a stride too short for a row
     // drops the picture. Timestamps are rebased so the recording's first
     // picture is at 0, where its audio starts; a count that starts again
@@ -73,11 +74,12 @@ public:
     bool active() const override;
 
     // GUI thread: begins a recording into `path` and returns without waiting
-    // for the encoder, which is opened on the worker. False with one
-    // sentence in `error` when a recording is in progress (also when called
-    // from a completion, whose worker is still running) or when the file
-    // cannot be opened; then nothing stays open and no completion will come.
-    // An encoder that cannot be opened ends the recording at once: its
+    // for the microphone or the encoder, which the worker opens (the encoder
+    // and its threads below the caller's priority). False with one sentence
+    // in `error` when a recording is in progress (also when called from a
+    // completion, whose worker is still running) or when the file cannot be
+    // opened; then nothing stays open and no completion will come. An
+    // encoder that cannot be opened ends the recording at once: its
     // completion gets "Could not open a video encoder: " and the reasons.
     // Without a microphone the recording is video only.
     bool start(const std::string& path, int32_t width, int32_t height, int32_t fps, std::string* error = nullptr);
@@ -101,15 +103,8 @@ public:
     int64_t framesDropped() const { return m_framesDropped.load(); }
 
 private:
-    struct QueuedFrame {
-        std::vector<uint8_t> rgba;  // owned copy, rows bottom-up
-        int32_t width = 0;
-        int32_t height = 0;
-        int32_t strideBytes = 0;  // the row pitch of `rgba` as copied
-        int64_t ptsUs = 0;        // rebased: the recording's first picture is 0
-    };
-
-    void run(std::string path, Encoder::Config config, bool hasSound);
+    void run(std::string path, Encoder::Config config);
+    void encodePicture(const PictureQueue::Picture& picture, const Encoder::AuCallback& onAu);
     void finish(const std::string& path);
     void endNowLocked();
     bool startAudio();  // false: the recording has no sound
@@ -122,12 +117,8 @@ private:
     std::atomic<int32_t> m_width {0};
     std::atomic<int32_t> m_height {0};
 
-    std::mutex m_queueMutex;
-    // guards: m_queue, m_spareBuffers (never held while another lock is taken)
-    std::condition_variable m_queueCv;
-    // Overflow policy: drop the oldest picture; at most kMaxQueuedFrames.
-    std::deque<QueuedFrame> m_queue;
-    std::vector<std::vector<uint8_t>> m_spareBuffers;  // recycled picture buffers
+    // Overflow policy: drop the oldest picture; at most kMaxQueuedFrames wait.
+    PictureQueue m_pictures {kMaxQueuedFrames};
 
     std::thread m_worker;  // joinable after it ends; joined by the next start() or the destructor
     std::atomic<int32_t> m_state {kIdle};
@@ -137,6 +128,7 @@ private:
     Completion m_onFinished;       // the completion in force; empty when none
     int64_t m_stopDeadlineNs = 0;  // steady clock; meaningful while Stopping
 
+    std::atomic<bool> m_takingPictures {false};  // false once the worker has passed the deadline
     std::atomic<bool> m_firstFrameSeen {false};
     std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock of the first picture
     int64_t m_basePtsUs = 0;  // render thread only: ptsUs that maps to 0 in the file

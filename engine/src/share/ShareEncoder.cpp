@@ -1,9 +1,9 @@
 #include "ShareEncoder.h"
 
 #include "Log.h"
+#include "ThreadPriority.h"
 
 #include <chrono>
-#include <cstring>
 #include <system_error>
 
 #include <pthread.h>
@@ -15,6 +15,8 @@ namespace {
 constexpr double kBitsPerPixel = 0.12;
 constexpr int kDefaultGop = 30;
 constexpr auto kWorkerWait = std::chrono::milliseconds(100);
+// Picture buffers made ahead by the worker: enough for an encoder that keeps up.
+constexpr size_t kPreparedPictures = 2;
 
 }  // namespace
 
@@ -31,8 +33,10 @@ bool ShareEncoder::start(int width, int height, int fps, std::string* error)
         return false;
     }
     // A worker that ended after a failure is finished; collect it.
-    if (m_worker.joinable())
+    if (m_worker.joinable()) {
         m_worker.join();
+        m_encoder.close();
+    }
 
     Encoder::Config config;
     config.width = width;
@@ -41,24 +45,26 @@ bool ShareEncoder::start(int width, int height, int fps, std::string* error)
     config.bitRate = static_cast<int64_t>(static_cast<double>(int64_t(width) * height * fps) * kBitsPerPixel);
     config.gopSize = fps > 0 ? fps : kDefaultGop;
     config.lowLatency = true;
-    if (!m_encoder.open(config, error))
-        return false;
 
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_queue.clear();
-    }
-    m_width.store(width);
-    m_height.store(height);
-    m_fps.store(fps);
-    m_running.store(true);
+    m_pictures.clear();
+    // The encoder is opened on the worker, whose lowered priority its threads
+    // inherit; this waits for the outcome.
+    std::promise<OpenOutcome> opened;
+    std::future<OpenOutcome> outcome = opened.get_future();
     try {
-        m_worker = std::thread([this] { workerLoop(); });
+        m_worker = std::thread([this, config, promise = std::move(opened)]() mutable {
+            workerLoop(config, std::move(promise));
+        });
     } catch (const std::system_error& e) {
-        m_running.store(false);
-        m_encoder.close();
         if (error)
             *error = std::string("Could not start the share encoder's thread (") + e.what() + ").";
+        return false;
+    }
+    OpenOutcome result = outcome.get();
+    if (!result.ok) {
+        m_worker.join();
+        if (error)
+            *error = std::move(result.message);
         return false;
     }
     return true;
@@ -67,17 +73,11 @@ bool ShareEncoder::start(int width, int height, int fps, std::string* error)
 void ShareEncoder::stop()
 {
     m_running.store(false);
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_queueCv.notify_all();
-    }
+    m_pictures.interrupt();
     if (!m_worker.joinable())
         return;
     m_worker.join();
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_queue.clear();
-    }
+    m_pictures.freeBuffers();
     m_encoder.close();
 }
 
@@ -97,28 +97,34 @@ void ShareEncoder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsU
 {
     if (!m_running.load() || !rgba)
         return;
-    QueuedFrame frame;
-    frame.width = m_width.load();
-    frame.height = m_height.load();
-    if (frame.width <= 0 || frame.height <= 0)
+    const int32_t width = m_width.load();
+    const int32_t height = m_height.load();
+    if (width <= 0 || height <= 0)
         return;
-    // A stride of 0 or less means packed rows: the copy is packed, and the
-    // encoder is told so (it cannot read rows with the stride as given).
-    frame.strideBytes = strideBytes > 0 ? strideBytes : frame.width * 4;
-    const size_t bytes = size_t(frame.strideBytes) * size_t(frame.height);
-    frame.rgba.assign(rgba, rgba + bytes);
-    frame.ptsUs = ptsUs;
-
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    while (m_queue.size() >= kMaxQueuedFrames)
-        m_queue.pop_front();
-    m_queue.push_back(std::move(frame));
-    m_queueCv.notify_all();
+    // A stride of 0 or less means packed rows; a short one reaches the
+    // encoder, which refuses it.
+    const int64_t sourceStride = strideBytes > 0 ? strideBytes : int64_t(width) * 4;
+    m_pictures.push(rgba, width, height, sourceStride, ptsUs);
 }
 
-void ShareEncoder::workerLoop()
+void ShareEncoder::workerLoop(Encoder::Config config, std::promise<OpenOutcome> opened)
 {
     pthread_setname_np(pthread_self(), "tvx-share-enc");
+    std::string priorityError;
+    if (!lowerThisThreadPriority(kEncoderNiceIncrement, &priorityError))
+        LW_LOG_WARN("ShareEncoder: %s", priorityError.c_str());
+    std::string openError;
+    if (!m_encoder.open(config, &openError)) {
+        opened.set_value({false, std::move(openError)});
+        return;
+    }
+    m_width.store(config.width);
+    m_height.store(config.height);
+    m_fps.store(config.fps);
+    m_running.store(true);
+    opened.set_value({true, {}});
+    m_pictures.prepare(config.width, config.height, kPreparedPictures);
+
     int64_t encodedFrames = 0;
     const Encoder::AuCallback deliver = [this](const Encoder::EncodedAU& au) {
         AuSink sink;
@@ -131,24 +137,21 @@ void ShareEncoder::workerLoop()
     };
 
     while (m_running.load()) {
-        QueuedFrame frame;
-        {
-            std::unique_lock<std::mutex> lock(m_queueMutex);
-            m_queueCv.wait_for(lock, kWorkerWait, [this] { return !m_queue.empty() || !m_running.load(); });
-            if (m_queue.empty())
-                continue;
-            frame = std::move(m_queue.front());
-            m_queue.pop_front();
-        }
-        if (!m_running.load())
-            break;
+        PictureQueue::Picture picture;
+        if (!m_pictures.take(std::chrono::steady_clock::now() + kWorkerWait, &picture))
+            continue;
         // A picture copied for an earlier size is stale: never encode it at
         // the new one.
-        if (frame.width != m_width.load() || frame.height != m_height.load())
+        if (!m_running.load() || picture.width != m_width.load() || picture.height != m_height.load()) {
+            m_pictures.release(picture);
             continue;
+        }
 
         std::string message;
-        if (!m_encoder.encodeFrame(frame.rgba.data(), frame.strideBytes, frame.ptsUs, deliver, &message)) {
+        const bool encoded =
+            m_encoder.encodeFrame(picture.rgba, picture.strideBytes, picture.ptsUs, deliver, &message);
+        m_pictures.release(picture);
+        if (!encoded) {
             m_running.store(false);
             LW_LOG_ERROR("ShareEncoder: encoding failed after %lld frames: %s",
                          static_cast<long long>(encodedFrames), message.c_str());

@@ -2,12 +2,12 @@
 
 #include "CompositeSink.h"
 #include "Encoder.h"
+#include "PictureQueue.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,9 +16,11 @@
 namespace lagwell {
 
 // The live share's composite sink: copies each composite picture on the
-// render thread and encodes it to low-latency H.264 on a worker of its own
-// ("tvx-share-enc"), handing every access unit to the installed sink. It keeps
-// at most four pictures waiting, so a slow encoder costs pictures, not delay.
+// render thread into a pooled buffer and encodes it to low-latency H.264 on a
+// worker of its own ("tvx-share-enc"), handing every access unit to the
+// installed sink. The worker and the encoder's threads run below the render
+// thread's priority. It keeps at most four pictures waiting, so a slow
+// encoder costs pictures, not delay.
 class ShareEncoder final : public CompositeSink {
 public:
     // Called on the worker with no encoder lock held: the access unit
@@ -39,10 +41,10 @@ public:
     ShareEncoder(const ShareEncoder&) = delete;
     ShareEncoder& operator=(const ShareEncoder&) = delete;
 
-    // GUI thread. Opens the encoder (width x height x fps x 0.12 bit/s, a
-    // keyframe every fps frames, 30 when fps is not above 0) and starts the
-    // worker with an empty queue. False with "Share encoder already
-    // running." or the encoder's own message.
+    // GUI thread. Starts the worker with an empty queue and waits while it
+    // opens the encoder (width x height x fps x 0.12 bit/s, a keyframe every
+    // fps frames, 30 when fps is not above 0). False with "Share encoder
+    // already running." or the encoder's own message.
     bool start(int width, int height, int fps, std::string* error);
     // GUI thread. Ends the worker, discards queued pictures and closes the
     // encoder; nothing when there is no worker.
@@ -58,34 +60,30 @@ public:
     int height() const override { return m_height.load(); }
     int fps() const { return m_fps.load(); }
 
-    // Render thread: queues a copy while running; drops the oldest waiting
-    // picture when four are queued.
+    // Render thread: queues a copy while running and returns without waiting
+    // for the encoder; drops the oldest waiting picture when four are queued.
+    // A stride of 0 or less means width x 4.
     void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs) override;
     // False before start, after stop and after an encoding failure.
     bool active() const override { return m_running.load(); }
 
 private:
-    struct QueuedFrame {
-        std::vector<uint8_t> rgba;  // owned copy, rows bottom-up
-        int32_t strideBytes = 0;    // row distance in `rgba`
-        int32_t width = 0;          // stream size when it was copied
-        int32_t height = 0;
-        int64_t ptsUs = 0;
+    struct OpenOutcome {
+        bool ok = false;
+        std::string message;  // the encoder's, when it did not open
     };
 
-    void workerLoop();
+    void workerLoop(Encoder::Config config, std::promise<OpenOutcome> opened);
 
-    Encoder m_encoder;  // GUI thread while no worker runs, else worker only
+    Encoder m_encoder;  // worker only; closed by stop() after the join
     std::atomic<int> m_width {0};
     std::atomic<int> m_height {0};
     std::atomic<int> m_fps {30};
     std::atomic<bool> m_running {false};
     std::thread m_worker;  // GUI thread only; joinable after a failure until stop or start
 
-    std::mutex m_queueMutex;
-    // guards: m_queue; m_queueCv waits on it
-    std::condition_variable m_queueCv;
-    std::deque<QueuedFrame> m_queue;  // oldest first; overflow: drop oldest
+    // Overflow policy: drop the oldest picture; at most kMaxQueuedFrames wait.
+    PictureQueue m_pictures {kMaxQueuedFrames};
 
     std::mutex m_sinkMutex;
     // guards: m_sink, m_failureHandler

@@ -169,7 +169,7 @@ TEST_F(EngineRecordingTest, recordsTitleBandPanelsAndClosingCardWithSound)
     engine->releaseGl();
 }
 
-TEST_F(EngineRecordingTest, startFailureThrowsAndRaisesNothing)
+TEST_F(EngineRecordingTest, startFailureThrowsAndRaisesNothingAndALaterRecordingWorks)
 {
     EventRecorder events;
     auto engine = startEngine(events);
@@ -183,6 +183,17 @@ TEST_F(EngineRecordingTest, startFailureThrowsAndRaisesNothing)
     pumpFrames(*engine, m_gl, m_panels, 300ms);
     EXPECT_EQ(events.count(EngineEvent::Kind::RecordingStarted), 0);
     EXPECT_EQ(events.count(EngineEvent::Kind::RecordingFailed), 0);
+
+    const std::string file = (m_dir / "good.mp4").string();
+    engine->startRecording(file, nullptr);
+    EXPECT_EQ(engine->recordingState(), 2);
+    pumpFrames(*engine, m_gl, m_panels, 500ms);
+    engine->stopRecording();
+    const auto saved = pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->text, file);
+    EXPECT_EQ(events.count(EngineEvent::Kind::RecordingFailed), 0);
+    EXPECT_TRUE(fs::exists(file));
     engine->releaseGl();
 }
 

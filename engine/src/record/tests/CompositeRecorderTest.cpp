@@ -1,9 +1,11 @@
 #include "CompositeRecorder.h"
+#include "ThreadPriority.h"
 
 #include "AlsaTestDevices.h"
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -774,6 +776,101 @@ TEST_F(CompositeRecorderTest, startFromInsideACompletionIsRefusedWithoutHanging)
     EXPECT_FALSE(nestedStarted.load());
     EXPECT_EQ(nestedError, "A recording is already in progress.");
     EXPECT_FALSE(fs::exists(path("inner.mp4")));
+}
+
+struct ThreadScheduling {
+    int nice = 0;
+    int policy = 0;  // SCHED_OTHER 0, SCHED_BATCH 3
+};
+
+// The nice value and scheduling policy of every thread of this process
+// named `name`.
+std::vector<ThreadScheduling> prioritiesOfThreadsNamed(const std::string& name)
+{
+    std::vector<ThreadScheduling> values;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream commFile(task.path() / "comm");
+        std::string comm;
+        std::getline(commFile, comm);
+        if (comm != name)
+            continue;
+        std::ifstream statFile(task.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+        // Fields after the name in parentheses, from the state (field 3) on;
+        // the nice value is field 19, the policy field 41.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        ThreadScheduling priority;
+        for (int i = 3; i <= 41 && fields >> field; ++i) {
+            if (i == 19)
+                priority.nice = std::stoi(field);
+            if (i == 41)
+                priority.policy = std::stoi(field);
+        }
+        values.push_back(priority);
+    }
+    return values;
+}
+
+TEST_F(CompositeRecorderTest, theEncoderRunsBelowTheCallerWhichLosesPicturesNeverTime)
+{
+    constexpr int kBigWidth = 1280;
+    constexpr int kBigHeight = 720;
+    const int callerNice = getpriority(PRIO_PROCESS, 0);
+    const int expectedNice = std::min(callerNice + kEncoderNiceIncrement, 19);
+    std::vector<std::vector<uint8_t>> pictures;
+    for (int i = 0; i < 4; ++i)
+        pictures.push_back(greyPicture(kBigWidth, kBigHeight, uint8_t(40 + 50 * i)));
+    const std::string file = path("loaded.mp4");
+    Outcomes outcomes;
+    CompositeRecorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(file, kBigWidth, kBigHeight, kFps, outcomes.callback(), &error)) << error;
+
+    int64_t submitted = 0;
+    {
+        // Pictures far faster than the encoder can take them, until it has
+        // made some: the caller never waits for it.
+        const auto deadline = Clock::now() + kDeadline;
+        while ((recorder.framesEncoded() < 3 || submitted < 60) && Clock::now() < deadline) {
+            recorder.submitRgba(pictures[size_t(submitted % 4)].data(), kBigWidth * 4,
+                                kFreshTargetPtsUs + submitted * kFrameUs);
+            ++submitted;
+            std::this_thread::sleep_for(2ms);
+        }
+        ASSERT_GE(recorder.framesEncoded(), 3);
+
+        // The worker and the encoder's threads it made run below the caller;
+        // the microphone's thread does not.
+        const std::vector<ThreadScheduling> encoder = prioritiesOfThreadsNamed("tvx-rec");
+        ASSERT_FALSE(encoder.empty());
+        for (const ThreadScheduling& priority : encoder) {
+            EXPECT_EQ(priority.nice, expectedNice);
+            EXPECT_EQ(priority.policy, SCHED_BATCH);
+        }
+        const std::vector<ThreadScheduling> mic = prioritiesOfThreadsNamed("tvx-mic");
+        ASSERT_EQ(mic.size(), 1u);
+        EXPECT_EQ(mic[0].nice, callerNice);
+        EXPECT_EQ(mic[0].policy, SCHED_OTHER);
+        EXPECT_EQ(getpriority(PRIO_PROCESS, 0), callerNice);
+    }
+    recorder.stop();
+    ASSERT_TRUE(outcomes.waitFor(1));
+    ASSERT_TRUE(outcomes.all()[0].ok) << outcomes.all()[0].text;
+    EXPECT_GT(recorder.framesDropped(), 0);
+    EXPECT_EQ(recorder.framesEncoded() + recorder.framesDropped(), submitted);
+
+    // What was encoded is a whole file whose times rise.
+    const std::map<std::string, StreamInfo> streams = probeStreams(file);
+    ASSERT_EQ(streams.count("video"), 1u);
+    EXPECT_EQ(streams.at("video").frames, recorder.framesEncoded());
+    std::istringstream times(run("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 '" +
+                                 file + "'"));
+    std::vector<double> pts;
+    for (std::string line; std::getline(times, line);)
+        pts.push_back(std::stod(line));
+    std::sort(pts.begin(), pts.end());
+    EXPECT_EQ(std::adjacent_find(pts.begin(), pts.end()), pts.end()) << "two pictures at one time";
 }
 
 }  // namespace

@@ -1,14 +1,23 @@
 #include "ShareEncoder.h"
+#include "ThreadPriority.h"
 
 #include "CHandles.h"
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <mutex>
+#include <sstream>
 
+using lagwell::kEncoderNiceIncrement;
 using lagwell::ShareEncoder;
 
 namespace {
@@ -104,6 +113,40 @@ std::pair<int, int> decodedSize(const Bytes& au)
     if (avcodec_receive_frame(context.get(), frame.get()) != 0)
         return {0, 0};
     return {frame->width, frame->height};
+}
+
+struct ThreadScheduling {
+    int nice = 0;
+    int policy = 0;  // SCHED_OTHER 0, SCHED_BATCH 3
+};
+
+// The nice value and scheduling policy of every thread of this process
+// named `name`.
+std::vector<ThreadScheduling> prioritiesOfThreadsNamed(const std::string& name)
+{
+    std::vector<ThreadScheduling> values;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream commFile(task.path() / "comm");
+        std::string comm;
+        std::getline(commFile, comm);
+        if (comm != name)
+            continue;
+        std::ifstream statFile(task.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+        // Fields after the name in parentheses, from the state (field 3) on;
+        // the nice value is field 19, the policy field 41.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        ThreadScheduling priority;
+        for (int i = 3; i <= 41 && fields >> field; ++i) {
+            if (i == 19)
+                priority.nice = std::stoi(field);
+            if (i == 41)
+                priority.policy = std::stoi(field);
+        }
+        values.push_back(priority);
+    }
+    return values;
 }
 
 TEST(ShareEncoderTest, idleEncoderIgnoresPicturesAndStopDoesNothing)
@@ -263,6 +306,27 @@ TEST(ShareEncoderTest, encodingFailureStopsTheStreamReportsItAndAllowsARestart)
     encoder.submitRgba(rgba.data(), 96 * 4, 30);
     ASSERT_TRUE(collector.waitFor(1));
     EXPECT_EQ(collector.received()[0].ptsUs, 30);
+}
+
+TEST(ShareEncoderTest, theWorkerAndTheEncodersThreadsRunBelowTheCaller)
+{
+    const int callerNice = getpriority(PRIO_PROCESS, 0);
+    ShareEncoder encoder;
+    Collector collector;
+    encoder.setAuSink(collector.sink());
+    ASSERT_TRUE(encoder.start(640, 360, 30, nullptr));
+    const Bytes rgba = picture(640, 360, 0);
+    encoder.submitRgba(rgba.data(), 640 * 4, 1);
+    ASSERT_TRUE(collector.waitFor(1));
+    const std::vector<ThreadScheduling> encoderThreads = prioritiesOfThreadsNamed("tvx-share-enc");
+    ASSERT_FALSE(encoderThreads.empty());
+    for (const ThreadScheduling& priority : encoderThreads) {
+        EXPECT_EQ(priority.nice, std::min(callerNice + kEncoderNiceIncrement, 19));
+        EXPECT_EQ(priority.policy, SCHED_BATCH);
+    }
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), callerNice);
+    encoder.stop();
+    EXPECT_TRUE(prioritiesOfThreadsNamed("tvx-share-enc").empty()) << "stop ends every encoder thread";
 }
 
 TEST(ShareEncoderTest, destroyingARunningEncoderStopsIt)
