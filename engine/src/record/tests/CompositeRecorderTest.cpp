@@ -2,6 +2,7 @@
 #include "ThreadPriority.h"
 
 #include "AlsaTestDevices.h"
+#include "ThreadScheduling.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::prioritiesOfThreadsNamed;
+using test::ThreadScheduling;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
@@ -776,40 +779,6 @@ TEST_F(CompositeRecorderTest, startFromInsideACompletionIsRefusedWithoutHanging)
     EXPECT_FALSE(nestedStarted.load());
     EXPECT_EQ(nestedError, "A recording is already in progress.");
     EXPECT_FALSE(fs::exists(path("inner.mp4")));
-}
-
-struct ThreadScheduling {
-    int nice = 0;
-    int policy = 0;  // SCHED_OTHER 0, SCHED_BATCH 3
-};
-
-// The nice value and scheduling policy of every thread of this process
-// named `name`.
-std::vector<ThreadScheduling> prioritiesOfThreadsNamed(const std::string& name)
-{
-    std::vector<ThreadScheduling> values;
-    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
-        std::ifstream commFile(task.path() / "comm");
-        std::string comm;
-        std::getline(commFile, comm);
-        if (comm != name)
-            continue;
-        std::ifstream statFile(task.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-        // Fields after the name in parentheses, from the state (field 3) on;
-        // the nice value is field 19, the policy field 41.
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-        std::string field;
-        ThreadScheduling priority;
-        for (int i = 3; i <= 41 && fields >> field; ++i) {
-            if (i == 19)
-                priority.nice = std::stoi(field);
-            if (i == 41)
-                priority.policy = std::stoi(field);
-        }
-        values.push_back(priority);
-    }
-    return values;
 }
 
 TEST_F(CompositeRecorderTest, theEncoderRunsBelowTheCallerWhichLosesPicturesNeverTime)
