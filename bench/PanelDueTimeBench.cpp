@@ -17,25 +17,19 @@
 //     beside the panels;
 //   - wake-ups: the decode thread's voluntary context switches per picture.
 
+#include "PanelBenchSupport.h"
+
 #include "FrameRing.h"
 #include "PanelDecoder.h"
 #include "TestPatternSource.h"
 #include "TripleBuffer.h"
 
-#include <turbojpeg.h>
-
-#include <dirent.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +37,9 @@
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+using bench::PacedBaseline;
+using bench::threadCpuNs;
+using bench::wallNowMs;
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
@@ -50,41 +47,6 @@ constexpr int kPanelCount = 4;
 constexpr int32_t kDelaysMs[kPanelCount] = {2000, 5000, 2000, 5000};
 constexpr double kMeasureSeconds = 20.0;
 constexpr auto kTick = std::chrono::microseconds(16667);
-
-int64_t wallNowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-std::set<int> decoderThreads()
-{
-    std::set<int> tids;
-    DIR* dir = opendir("/proc/self/task");
-    if (!dir)
-        return tids;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name.rfind("tvx-dec", 0) == 0)
-            tids.insert(std::atoi(entry->d_name));
-    }
-    closedir(dir);
-    return tids;
-}
-
-// CPU time of one thread in nanoseconds (0 when it cannot be read).
-uint64_t threadCpuNs(int tid)
-{
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/schedstat");
-    uint64_t ns = 0;
-    stat >> ns;
-    return ns;
-}
 
 // Times the thread blocked of its own accord (sleeps, waits): its wake-ups.
 uint64_t threadWakeUps(int tid)
@@ -97,62 +59,6 @@ uint64_t threadWakeUps(int tid)
     }
     return 0;
 }
-
-int64_t threadCpuNsSelf()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-// Decodes the frames one every 33 ms, like a panel at 30 fps, into packed
-// I420 planes the way the decoder's 4:2:0 path does; reports its CPU time
-// per frame.
-class PacedBaseline {
-public:
-    PacedBaseline(std::vector<std::vector<uint8_t>> frames, int width, int height)
-        : m_frames(std::move(frames)), m_width(width), m_height(height)
-    {
-        m_thread = std::thread([this] { loop(); });
-    }
-    double stopAndReportMs()
-    {
-        m_running.store(false);
-        m_thread.join();
-        return m_decoded ? m_cpuNs / 1e6 / m_decoded : 0.0;
-    }
-
-private:
-    void loop()
-    {
-        tjhandle handle = tjInitDecompress();
-        std::vector<uint8_t> y(static_cast<size_t>(m_width) * m_height);
-        const int chromaWidth = (m_width + 1) / 2;
-        std::vector<uint8_t> u(static_cast<size_t>(chromaWidth) * ((m_height + 1) / 2));
-        std::vector<uint8_t> v(u.size());
-        unsigned char* planes[3] = {y.data(), u.data(), v.data()};
-        int strides[3] = {m_width, chromaWidth, chromaWidth};
-        auto next = SteadyClock::now();
-        for (size_t i = 0; m_running.load() && !m_frames.empty(); ++i) {
-            const auto& jpeg = m_frames[i % m_frames.size()];
-            const int64_t before = threadCpuNsSelf();
-            if (tjDecompressToYUVPlanes(handle, jpeg.data(), jpeg.size(), planes, m_width, strides, m_height, 0) == 0)
-                ++m_decoded;
-            m_cpuNs += threadCpuNsSelf() - before;
-            next += std::chrono::microseconds(33333);
-            std::this_thread::sleep_until(next);
-        }
-        tjDestroy(handle);
-    }
-
-    std::vector<std::vector<uint8_t>> m_frames;
-    int m_width;
-    int m_height;
-    std::atomic<bool> m_running {true};
-    std::thread m_thread;
-    int64_t m_cpuNs = 0;  // the thread's own, read after join
-    int m_decoded = 0;
-};
 
 struct Panel {
     int32_t delayMs = 0;
@@ -220,57 +126,28 @@ struct Lags {
 int main()
 {
     auto ring = std::make_shared<lagwell::FrameRing>(10000);
-    std::mutex keptMutex;
-    std::vector<std::vector<uint8_t>> kept;  // frames for the baseline
+    bench::KeptFrames kept;  // frames for the baseline
     lagwell::TestPatternSource camera;
-    lagwell::CaptureRequest request;
-    request.deviceId = "test";
-    request.width = kWidth;
-    request.height = kHeight;
-    request.fps = 30;
     std::string error;
-    const bool started = camera.start(request, [&](lagwell::EncodedFrame&& frame) {
-        {
-            std::lock_guard lock(keptMutex);
-            if (kept.size() < 150)
-                kept.push_back(frame.data);
-        }
-        ring->add(std::move(frame));
-    }, &error);
-    if (!started) {
+    if (!bench::feedRingFromTestPattern(camera, ring, kWidth, kHeight, kept, &error)) {
         std::fprintf(stderr, "test pattern did not start: %s\n", error.c_str());
         return 1;
     }
-    ring->setStream(camera.negotiatedFourcc(), camera.negotiatedWidth(), camera.negotiatedHeight(), {});
 
     std::vector<std::unique_ptr<Panel>> panels;
     for (int i = 0; i < kPanelCount; ++i) {
         auto panel = std::make_unique<Panel>();
         panel->delayMs = kDelaysMs[i];
-        const std::set<int> before = decoderThreads();
         panel->decoder = std::make_unique<lagwell::PanelDecoder>(ring, panel->out);
         panel->decoder->setDelayMs(panel->delayMs);
-        panel->decoder->start();
-        for (int attempt = 0; attempt < 200 && panel->tid == 0; ++attempt) {
-            for (int tid : decoderThreads()) {
-                if (!before.count(tid))
-                    panel->tid = tid;
-            }
-            if (panel->tid == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        panel->tid = bench::startDecoderAndFindThread(*panel->decoder);
         panels.push_back(std::move(panel));
     }
 
     // History for the longest delay, then a second to settle.
     while (ring->count() == 0 || ring->oldestWallMs() > wallNowMs() - 5300)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::vector<std::vector<uint8_t>> frames;
-    {
-        std::lock_guard lock(keptMutex);
-        frames = kept;
-    }
-    PacedBaseline paced(frames, kWidth, kHeight);
+    PacedBaseline paced(bench::keptFrames(kept), kWidth, kHeight);
     std::this_thread::sleep_for(std::chrono::seconds(1));
 
     std::vector<uint64_t> cpuStart;
