@@ -69,13 +69,12 @@ int effectiveAngle(float panelDegrees, int frameRotation)
     return angle;
 }
 
-// The GL state the host's renderer relies on around a composite.
-class SavedCompositeState {
+// The GL state the host's renderer relies on that drawing changes, short
+// of the framebuffer and the viewport.
+class SavedDrawState {
 public:
-    explicit SavedCompositeState(const GlFunctions& gl) : m_gl(gl)
+    explicit SavedDrawState(const GlFunctions& gl) : m_gl(gl)
     {
-        m_gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &m_framebuffer);
-        m_gl.glGetIntegerv(GL_VIEWPORT, m_viewport);
         m_gl.glGetIntegerv(GL_SCISSOR_BOX, m_scissorBox);
         m_gl.glGetFloatv(GL_COLOR_CLEAR_VALUE, m_clearColor);
         m_gl.glGetIntegerv(GL_CURRENT_PROGRAM, &m_program);
@@ -85,13 +84,11 @@ public:
         m_blend = m_gl.glIsEnabled(GL_BLEND) == GL_TRUE;
         m_scissor = m_gl.glIsEnabled(GL_SCISSOR_TEST) == GL_TRUE;
     }
-    SavedCompositeState(const SavedCompositeState&) = delete;
-    SavedCompositeState& operator=(const SavedCompositeState&) = delete;
+    SavedDrawState(const SavedDrawState&) = delete;
+    SavedDrawState& operator=(const SavedDrawState&) = delete;
 
     void restore() const
     {
-        m_gl.glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(m_framebuffer));
-        m_gl.glViewport(m_viewport[0], m_viewport[1], m_viewport[2], m_viewport[3]);
         m_gl.glScissor(m_scissorBox[0], m_scissorBox[1], m_scissorBox[2], m_scissorBox[3]);
         if (m_scissor)
             m_gl.glEnable(GL_SCISSOR_TEST);
@@ -110,8 +107,6 @@ public:
 
 private:
     const GlFunctions& m_gl;
-    GLint m_framebuffer = 0;
-    GLint m_viewport[4] = {};
     GLint m_scissorBox[4] = {};
     GLfloat m_clearColor[4] = {};
     GLint m_program = 0;
@@ -120,6 +115,31 @@ private:
     GLint m_unpackAlignment = 4;
     bool m_blend = false;
     bool m_scissor = false;
+};
+
+// The GL state the host's renderer relies on around a composite.
+class SavedCompositeState {
+public:
+    explicit SavedCompositeState(const GlFunctions& gl) : m_gl(gl), m_draw(gl)
+    {
+        m_gl.glGetIntegerv(GL_FRAMEBUFFER_BINDING, &m_framebuffer);
+        m_gl.glGetIntegerv(GL_VIEWPORT, m_viewport);
+    }
+    SavedCompositeState(const SavedCompositeState&) = delete;
+    SavedCompositeState& operator=(const SavedCompositeState&) = delete;
+
+    void restore() const
+    {
+        m_gl.glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(m_framebuffer));
+        m_gl.glViewport(m_viewport[0], m_viewport[1], m_viewport[2], m_viewport[3]);
+        m_draw.restore();
+    }
+
+private:
+    const GlFunctions& m_gl;
+    const SavedDrawState m_draw;
+    GLint m_framebuffer = 0;
+    GLint m_viewport[4] = {};
 };
 
 // The bounding box of the panels with an area; false when none has one.
@@ -221,20 +241,7 @@ void RenderEngine::drawPanel(int panelId, const DecodedFrame* frame, const Panel
     if (!ensureGl())
         return;
 
-    GLint savedProgram = 0;
-    GLint savedArrayBuffer = 0;
-    GLint savedActiveTexture = GL_TEXTURE0;
-    GLint savedScissorBox[4] = {};
-    GLfloat savedClearColor[4] = {};
-    GLint savedUnpackAlignment = 4;
-    m_gl.glGetIntegerv(GL_CURRENT_PROGRAM, &savedProgram);
-    m_gl.glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &savedArrayBuffer);
-    m_gl.glGetIntegerv(GL_ACTIVE_TEXTURE, &savedActiveTexture);
-    m_gl.glGetIntegerv(GL_SCISSOR_BOX, savedScissorBox);
-    m_gl.glGetFloatv(GL_COLOR_CLEAR_VALUE, savedClearColor);
-    m_gl.glGetIntegerv(GL_UNPACK_ALIGNMENT, &savedUnpackAlignment);
-    const bool blendWasOn = m_gl.glIsEnabled(GL_BLEND) == GL_TRUE;
-    const bool scissorWasOn = m_gl.glIsEnabled(GL_SCISSOR_TEST) == GL_TRUE;
+    const SavedDrawState saved(m_gl);
 
     // The window's top-left origin becomes OpenGL's bottom-left one.
     const GLint viewportY = windowHeight - rect.y - rect.height;
@@ -261,20 +268,8 @@ void RenderEngine::drawPanel(int panelId, const DecodedFrame* frame, const Panel
     }
     m_panelDrawMeter.count(steadyNowMs());
 
-    m_gl.glDisable(GL_SCISSOR_TEST);
     m_gl.glViewport(0, 0, windowWidth, windowHeight);
-    m_gl.glScissor(savedScissorBox[0], savedScissorBox[1], savedScissorBox[2], savedScissorBox[3]);
-    if (scissorWasOn)
-        m_gl.glEnable(GL_SCISSOR_TEST);
-    if (blendWasOn)
-        m_gl.glEnable(GL_BLEND);
-    else
-        m_gl.glDisable(GL_BLEND);
-    m_gl.glClearColor(savedClearColor[0], savedClearColor[1], savedClearColor[2], savedClearColor[3]);
-    m_gl.glPixelStorei(GL_UNPACK_ALIGNMENT, savedUnpackAlignment);
-    m_gl.glActiveTexture(static_cast<GLenum>(savedActiveTexture));
-    m_gl.glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(savedArrayBuffer));
-    m_gl.glUseProgram(static_cast<GLuint>(savedProgram));
+    saved.restore();
 }
 
 void RenderEngine::forgetPanel(int panelId)
