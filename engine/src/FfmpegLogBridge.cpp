@@ -2,9 +2,9 @@
 
 #include "Log.h"
 #include "LogRepeatLimiter.h"
+#include "StringFormat.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -59,21 +59,9 @@ void callback(void* context, int level, const char* format, va_list arguments)
     // continues a pending line still joins it.
     if (level > AV_LOG_ERROR && !isDebugLogging() && t_pending.empty())
         return;
-    char piece[1024];
-    va_list copy;
-    va_copy(copy, arguments);
-    const int needed = std::vsnprintf(piece, sizeof piece, format, copy);
-    va_end(copy);
-    if (needed < 0)
-        return;
     std::string text;
-    if (static_cast<size_t>(needed) < sizeof piece) {
-        text.assign(piece, static_cast<size_t>(needed));
-    } else {
-        text.resize(static_cast<size_t>(needed) + 1);
-        std::vsnprintf(text.data(), text.size(), format, arguments);
-        text.resize(static_cast<size_t>(needed));
-    }
+    if (!appendFormatted(text, format, arguments))
+        return;
 
     t_pending += text;
     if (level < t_pendingLevel)

@@ -1,6 +1,7 @@
 #include "Log.h"
 
 #include "LogRepeatLimiter.h"
+#include "StringFormat.h"
 
 #include <atomic>
 #include <chrono>
@@ -42,25 +43,6 @@ const char* baseName(const char* path)
 {
     const char* slash = std::strrchr(path, '/');
     return slash ? slash + 1 : path;
-}
-
-void appendFormatted(std::string& out, const char* format, va_list args)
-{
-    char small[512];
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (needed < 0)
-        return;
-    if (static_cast<size_t>(needed) < sizeof small) {
-        out.append(small, static_cast<size_t>(needed));
-        return;
-    }
-    std::string big(static_cast<size_t>(needed) + 1, '\0');
-    std::vsnprintf(big.data(), big.size(), format, args);
-    big.resize(static_cast<size_t>(needed));
-    out += big;
 }
 
 void writeLine(std::string& line)
