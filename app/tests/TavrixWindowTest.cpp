@@ -10,7 +10,6 @@
 #include "ToolRun.h"
 #include "WatchedProgram.h"
 
-#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -22,7 +21,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <signal.h>
 
 namespace {
 
@@ -33,24 +31,6 @@ void answerFirstRun(const QString& home)
     QSettings settings(settingsPath(home), QSettings::IniFormat);
     settings.setValue("referral/invitedByAsked", true);
     settings.setValue("tutorial/seen", 1);
-}
-
-QString visibleWindow()
-{
-    QString window;
-    if (!xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrix$"}, &window))
-        return {};
-    return window.section('\n', 0, 0);
-}
-
-QImage grabWindow(const QString& window, const QString& name)
-{
-    const QString path = QStringLiteral(TAVRIX_GRAB_DIR "/%1.png").arg(name);
-    QFile::remove(path);
-    const ToolRun run = runTool("import", {"-window", window, path});
-    if (run.exitCode != 0)
-        qWarning("import: %s", qUtf8Printable(run.err));
-    return QImage(path).convertToFormat(QImage::Format_RGB32);
 }
 
 // Share of the sampled pixels of the top band, between the toolbar's left and
@@ -161,9 +141,8 @@ private slots:
         QVERIFY2(!program.unconsumed().contains("tour="), qUtf8Printable(program.unconsumed()));
         QVERIFY(!QSettings(settingsPath(home.path()), QSettings::IniFormat).contains("tutorial/seen"));
 
-        QString window;
-        QVERIFY(xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrix$"}, &window));
-        window = window.section('\n', 0, 0);
+        const QString window = visibleWindow();
+        QVERIFY(!window.isEmpty());
         QVERIFY(xdotool({"windowfocus", "--sync", window}));
         const auto click = [&](const QPoint& at) {
             return xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y()),
@@ -229,23 +208,9 @@ private slots:
         QVERIFY2(program.waitFor("state screen=start invite=closed tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
 
-        const QStringList recordings =
-            QDir(home.filePath("Videos/Tavrix")).entryList({"*.mp4"}, QDir::Files, QDir::Name);
-        QCOMPARE(recordings.size(), 1);
-        const QString file = home.filePath("Videos/Tavrix/" + recordings.first());
-        const ToolRun probe = runTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                                  "stream=codec_name,width,height:format=duration", "-of",
-                                                  "default=noprint_wrappers=1", file});
-        QVERIFY2(probe.exitCode == 0 && probe.err.isEmpty(), qUtf8Printable(probe.err));
-        QVERIFY2(probe.out.contains("codec_name=h264\n"), qUtf8Printable(probe.out));
-        const QRegularExpressionMatch duration =
-            QRegularExpression(QStringLiteral("duration=([0-9.]+)")).match(probe.out);
-        QVERIFY2(duration.hasMatch() && duration.captured(1).toDouble() > 3.0, qUtf8Printable(probe.out));
-
-        ::kill(static_cast<pid_t>(program.process().processId()), SIGTERM);
-        QVERIFY(program.process().waitForFinished(60000));
-        QCOMPARE(program.process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.process().exitCode(), 0);
+        const QString wrong = checkOnlyRecording(home.path(), 3.0);
+        QVERIFY2(wrong.isEmpty(), qUtf8Printable(wrong));
+        QVERIFY(program.terminatesCleanly());
     }
 
     // The toolbar with a mouse resting over the picture, as on a laptop:

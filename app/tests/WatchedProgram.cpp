@@ -3,10 +3,14 @@
 #include "ToolRun.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QRegularExpression>
 #include <QSet>
 #include <QThread>
+
+#include <signal.h>
 
 QProcessEnvironment programEnvironment(const QString& home)
 {
@@ -97,6 +101,32 @@ std::optional<QPoint> WatchedProgram::whereShown(const QString& objectName)
     return std::nullopt;
 }
 
+bool WatchedProgram::terminatesCleanly()
+{
+    ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
+    return m_process.waitForFinished(60000) && m_process.exitStatus() == QProcess::NormalExit
+           && m_process.exitCode() == 0;
+}
+
+QString checkOnlyRecording(const QString& home, double minSeconds)
+{
+    const QDir folder(home + "/Videos/Tavrix");
+    const QStringList recordings = folder.entryList({"*.mp4"}, QDir::Files, QDir::Name);
+    if (recordings.size() != 1)
+        return QStringLiteral("%1 recordings in %2").arg(recordings.size()).arg(folder.path());
+    const ToolRun probe = runTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                              "stream=codec_name,width,height:format=duration", "-of",
+                                              "default=noprint_wrappers=1", folder.filePath(recordings.first())});
+    if (probe.exitCode != 0 || !probe.err.isEmpty())
+        return "ffprobe: " + probe.err;
+    if (!probe.out.contains("codec_name=h264\n"))
+        return "not H.264: " + probe.out;
+    const QRegularExpressionMatch duration = QRegularExpression(QStringLiteral("duration=([0-9.]+)")).match(probe.out);
+    if (!duration.hasMatch() || duration.captured(1).toDouble() <= minSeconds)
+        return "too short: " + probe.out;
+    return {};
+}
+
 bool xdotool(const QStringList& arguments, QString* out)
 {
     const ToolRun run = runTool("xdotool", arguments);
@@ -105,6 +135,24 @@ bool xdotool(const QStringList& arguments, QString* out)
     if (run.exitCode != 0)
         qWarning("xdotool %s: %s", qUtf8Printable(arguments.join(' ')), qUtf8Printable(run.err));
     return run.exitCode == 0;
+}
+
+QString visibleWindow()
+{
+    QString window;
+    if (!xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrix$"}, &window))
+        return {};
+    return window.section('\n', 0, 0);
+}
+
+QImage grabWindow(const QString& window, const QString& name)
+{
+    const QString path = QStringLiteral(TAVRIX_GRAB_DIR "/%1.png").arg(name);
+    QFile::remove(path);
+    const ToolRun run = runTool("import", {"-window", window, path});
+    if (run.exitCode != 0)
+        qWarning("import: %s", qUtf8Printable(run.err));
+    return QImage(path).convertToFormat(QImage::Format_RGB32);
 }
 
 int colourCount(const QImage& image)

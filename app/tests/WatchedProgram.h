@@ -45,6 +45,10 @@ public:
     // The same, once the item is shown.
     std::optional<QPoint> whereShown(const QString& objectName);
 
+    // SIGTERM, as a desktop's log-out sends it: true when the program then
+    // ends normally with exit code 0.
+    bool terminatesCleanly();
+
     // Everything written since the last consumed line.
     QString unconsumed() const { return m_err.mid(m_consumed); }
     const QString& err() const { return m_err; }
@@ -57,7 +61,17 @@ private:
     qsizetype m_consumed = 0;
 };
 
+// The one recording in `home`'s recordings folder, read with ffprobe: H.264
+// and longer than `minSeconds`. Returns what is wrong; empty when all holds.
+QString checkOnlyRecording(const QString& home, double minSeconds);
+
 bool xdotool(const QStringList& arguments, QString* out = nullptr);
+
+// The X id of the program's shown window (empty when there is none).
+QString visibleWindow();
+
+// The window as X shows it, kept as <grab dir>/<name>.png (null on failure).
+QImage grabWindow(const QString& window, const QString& name);
 
 // Distinct colours on a grid of every 4th pixel.
 int colourCount(const QImage& image);
