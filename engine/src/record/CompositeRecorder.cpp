@@ -320,7 +320,7 @@ bool CompositeRecorder::startAudio()
         [this](const int16_t* samples, int32_t frames, int32_t channels, int64_t) { onPcm(samples, frames, channels); },
         &micError);
     if (!micStarted) {
-        LW_LOG_INFO("CompositeRecorder: recording without sound (%s)", micError.c_str());
+        LW_LOG_INFO("CompositeRecorder: recording without sound: no microphone (%s)", micError.c_str());
         return false;
     }
 
