@@ -33,6 +33,7 @@ Item {
         root.understood = false
         root.state = Referral.aliasState()
         root.draft = root.state.alias
+        scroller.contentY = 0
         root.shown = true
     }
 
@@ -87,6 +88,9 @@ Item {
         objectName: "aliasBackdrop"
         anchors.fill: parent
         shown: root.shown
+        // On every opening the keyboard starts on the card, not on the
+        // control it left last time.
+        initialFocusItem: panel
         scrimColor: Qt.rgba(0, 0, 0, 0.85)
         onScrimClicked: root.close()
 
@@ -122,6 +126,7 @@ Item {
                 interactive: contentHeight > height
 
                 function bringIntoView(item) {
+                    content.forceLayout()
                     let inside = false
                     for (let it = item; it; it = it.parent) {
                         if (it === content)

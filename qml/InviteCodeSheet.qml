@@ -78,6 +78,9 @@ Item {
 
         anchors.fill: parent
         shown: root.open
+        // On every opening the keyboard starts on the card, not on the
+        // control it left last time.
+        initialFocusItem: card
         scrimColor: Qt.rgba(0, 0, 0, 0.88)
 
         Rectangle {
@@ -114,6 +117,7 @@ Item {
                 interactive: contentHeight > height
 
                 function bringIntoView(item) {
+                    content.forceLayout()
                     let inside = false
                     for (let it = item; it; it = it.parent) {
                         if (it === content)

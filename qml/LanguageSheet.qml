@@ -107,6 +107,9 @@ Item {
         objectName: "lang-scrim"
         anchors.fill: parent
         shown: root.open
+        // On every opening the keyboard starts on the card, not on the
+        // control it left last time.
+        initialFocusItem: card
         scrimColor: Qt.rgba(0, 0, 0, 0.88)
         onScrimClicked: root.close()
 
@@ -148,6 +151,7 @@ Item {
                 boundsBehavior: Flickable.StopAtBounds
 
                 function bringIntoView(item) {
+                    content.forceLayout()
                     let inside = false
                     for (let it = item; it; it = it.parent) {
                         if (it === content)
