@@ -261,6 +261,8 @@ Item {
                         text: root.draft
                         maximumLength: Referral.aliasMaxLength
                         enabled: !root.locked && !root.saving
+                        // A locked field reads as locked.
+                        opacity: enabled ? 1 : 0.4
                         //: Placeholder of the alias field: an example nickname
                         placeholderText: qsTr("e.g. BackyardBaller")
                         color: Theme.text
@@ -374,6 +376,13 @@ Item {
                                 wrapMode: Text.WordWrap
                                 //: Link that opens the referral rules web page
                                 text: qsTr("Read the full referral rules") + " \u2197"
+
+                                // Reached by Tab too; Return or Space opens it.
+                                activeFocusOnTab: true
+                                font.underline: activeFocus
+                                Keys.onReturnPressed: Engine.openUrl(Lang.siteUrl("/linux/referral-rules.html"))
+                                Keys.onEnterPressed: Engine.openUrl(Lang.siteUrl("/linux/referral-rules.html"))
+                                Keys.onSpacePressed: Engine.openUrl(Lang.siteUrl("/linux/referral-rules.html"))
 
                                 MouseArea {
                                     anchors.fill: parent

@@ -170,6 +170,7 @@ Item {
                         width: parent.width
                         text: root.draft
                         enabled: !root.saving
+                        opacity: enabled ? 1 : 0.4
                         //: Placeholder of the invite code field: the shape of a code, keep it as it is
                         placeholderText: qsTr("XXXX-XXXX")
                         horizontalAlignment: TextInput.AlignHCenter

@@ -232,17 +232,19 @@ Item {
             const dismiss = part(sheet, "aliasDismissButton")
             const panel = part(sheet, "aliasPanel")
             verify(panel.height <= 480)
-            // The save button is disabled: close, field, consent, dismiss.
+            // The save button is disabled: close, field, rules link,
+            // consent, dismiss.
+            const link = part(sheet, "aliasRulesLink")
             const seen = []
-            for (let i = 0; i < 8; ++i) {
+            for (let i = 0; i < 10; ++i) {
                 keyClick(Qt.Key_Tab)
                 const item = host.Window.activeFocusItem
                 seen.push(item)
                 const top = item.mapToItem(sheet, 0, 0).y
                 verify(top >= panel.y && top + item.height <= 480, item.objectName + " at " + top)
             }
-            compare(seen.slice(0, 4), [close, field, box, dismiss])
-            compare(seen.slice(4, 8), seen.slice(0, 4))
+            compare(seen.slice(0, 5), [close, field, link, box, dismiss])
+            compare(seen.slice(5, 10), seen.slice(0, 5))
             compare(underClicks.count, 0)
 
             mouseWheel(sheet, sheet.width / 2, 10, 0, -360)
@@ -258,6 +260,7 @@ Item {
             keyClick("A")
             keyClick("c")
             keyClick("e")
+            keyClick(Qt.Key_Tab)
             keyClick(Qt.Key_Tab)
             verify(box.activeFocus)
             keyClick(Qt.Key_Space)
