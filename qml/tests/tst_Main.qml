@@ -103,6 +103,30 @@ TestCase {
         verify(!part("tour").running)
     }
 
+    // The invite sheet that opens with a new start screen has the keyboard
+    // from the start: Tab and Space never reach "Take the tour" beneath.
+    function test_inviteSheetKeepsTheKeyboardFromTheStart() {
+        Store.remove("referral")
+        Store.remove("tutorial")
+        openWindow()
+        const sheet = part("inviteCodeSheet")
+        verify(sheet.open)
+        const skipButton = part("inviteSkipButton")
+        for (let i = 0; i < 12; ++i) {
+            keyClick(Qt.Key_Tab)
+            const item = testCase.win.activeFocusItem
+            let inside = false
+            for (let it = item; it; it = it.parent)
+                inside = inside || it === sheet
+            verify(inside, String(item))
+            if (item !== skipButton)
+                keyClick(Qt.Key_Space)
+        }
+        verify(sheet.open)
+        verify(!part("tour").running)
+        compare(testCase.win.screenName, "start")
+    }
+
     function test_startScreenIgnoresEscapeAndSessionKeys() {
         openWindow()
         waitForFirstRunReady()
