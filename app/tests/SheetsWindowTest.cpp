@@ -65,7 +65,7 @@ private slots:
                  qUtf8Printable(program.err()));
         QVERIFY2(program.waitFor("session running").hasMatch(), qUtf8Printable(program.err()));
         QString window;
-        QVERIFY(windowId(&window));
+        QVERIFY(windowId(program, &window));
 
         const std::optional<QPoint> menu = program.whereShown("tour-menu");
         QVERIFY(menu);
@@ -122,7 +122,7 @@ private slots:
         QVERIFY2(program.waitFor("state screen=start invite=closed tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
         QString window;
-        QVERIFY(windowId(&window));
+        QVERIFY(windowId(program, &window));
         const std::optional<QPoint> box = program.whereShown("cameraBox");
         QVERIFY(box);
         // The list opens below the box: the rows under it.
@@ -153,9 +153,12 @@ private slots:
     }
 
 private:
-    static bool windowId(QString* window)
+    // This program's window, not another test's on the same X server.
+    static bool windowId(WatchedProgram& program, QString* window)
     {
-        if (!xdotool({"search", "--sync", "--onlyvisible", "--name", "^Tavrix$"}, window))
+        if (!xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(program.process().processId()),
+                      "--name", "^Tavrix$"},
+                     window))
             return false;
         *window = window->section('\n', 0, 0);
         return xdotool({"windowfocus", "--sync", *window});
