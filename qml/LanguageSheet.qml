@@ -17,7 +17,8 @@ Item {
         root.closed()
     }
 
-    // One selectable row: a radio dot and a label.
+    // One selectable row: a radio dot and a label. Tab reaches it; Space or
+    // Return chooses it like a click.
     component LanguageRow: Rectangle {
         id: row
 
@@ -29,8 +30,12 @@ Item {
         height: 44
         radius: 10
         color: row.picked ? Qt.rgba(1, 0.42, 0.21, 0.16) : "transparent"
-        border.width: 1
-        border.color: row.picked ? Theme.accent : Theme.border
+        border.width: row.activeFocus ? 2 : 1
+        border.color: row.activeFocus ? Theme.white : (row.picked ? Theme.accent : Theme.border)
+        activeFocusOnTab: true
+        Keys.onSpacePressed: row.activated()
+        Keys.onReturnPressed: row.activated()
+        Keys.onEnterPressed: row.activated()
 
         Rectangle {
             id: dot
@@ -84,151 +89,178 @@ Item {
 
     visible: root.open
 
-    Rectangle {
-        objectName: "lang-scrim"
-        anchors.fill: parent
-        color: Qt.rgba(0, 0, 0, 0.88)
+    // Keeps the row that Tab reached in view when the list scrolls.
+    Connections {
+        target: root.Window.window
+        enabled: root.open
 
-        MouseArea {
-            anchors.fill: parent
-            onClicked: root.close()
+        function onActiveFocusItemChanged() {
+            view.bringIntoView(root.Window.activeFocusItem)
         }
     }
 
-    Rectangle {
-        id: card
+    // Dims the window and keeps every press, wheel turn and key; a click on
+    // the dark area closes the sheet.
+    ModalLayer {
+        id: layer
 
-        objectName: "lang-card"
-        anchors.centerIn: parent
-        width: Math.min(420, root.width - 32)
-        height: Math.min(root.height - 32, content.implicitHeight + 100)
-        radius: 18
-        color: Theme.surface
-        border.width: 1
-        border.color: Theme.border
+        objectName: "lang-scrim"
+        anchors.fill: parent
+        shown: root.open
+        // On every opening the keyboard starts on the card, not on the
+        // control it left last time.
+        initialFocusItem: card
+        scrimColor: Qt.rgba(0, 0, 0, 0.88)
+        onScrimClicked: root.close()
 
-        // Clicks on the card never reach the scrim.
-        MouseArea {
-            anchors.fill: parent
-        }
+        Rectangle {
+            id: card
 
-        Flickable {
-            id: view
+            objectName: "lang-card"
+            anchors.centerIn: parent
+            width: Math.min(420, root.width - 32)
+            height: Math.min(root.height - 32, content.implicitHeight + 100)
+            radius: 18
+            color: Theme.surface
+            border.width: 1
+            border.color: Theme.border
 
-            objectName: "lang-view"
-            anchors.left: parent.left
-            anchors.right: parent.right
-            anchors.top: parent.top
-            anchors.bottom: doneButton.top
-            anchors.leftMargin: 20
-            anchors.rightMargin: 20
-            anchors.topMargin: 20
-            anchors.bottomMargin: 12
-            clip: true
-            contentWidth: width
-            contentHeight: content.implicitHeight
-            flickableDirection: Flickable.VerticalFlick
-            boundsBehavior: Flickable.StopAtBounds
+            // Clicks and the wheel on the card never reach the scrim.
+            MouseArea {
+                anchors.fill: parent
+                acceptedButtons: Qt.AllButtons
+                onWheel: wheel => wheel.accepted = true
+            }
 
-            Column {
-                id: content
+            Flickable {
+                id: view
 
-                width: view.width
-                spacing: 8
+                objectName: "lang-view"
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.top: parent.top
+                anchors.bottom: doneButton.top
+                anchors.leftMargin: 20
+                anchors.rightMargin: 20
+                anchors.topMargin: 20
+                anchors.bottomMargin: 12
+                clip: true
+                contentWidth: width
+                contentHeight: content.implicitHeight
+                flickableDirection: Flickable.VerticalFlick
+                boundsBehavior: Flickable.StopAtBounds
 
-                Text {
-                    width: parent.width
-                    //: Title of the language picker
-                    text: qsTr("Language")
-                    color: Theme.text
-                    font.pixelSize: 22
-                    font.bold: true
-                    wrapMode: Text.WordWrap
-                }
-
-                Heading {
-                    topPadding: 6
-                    //: Language picker: heading of the interface languages
-                    text: qsTr("APP LANGUAGE")
-                }
-
-                Repeater {
-                    model: Lang.languages
-
-                    delegate: LanguageRow {
-                        required property var modelData
-
-                        objectName: "lang-ui-" + modelData.code
-                        width: content.width
-                        label: modelData.name
-                        picked: Lang.uiLanguage === modelData.code
-                        onActivated: Lang.setUiLanguage(modelData.code)
+                function bringIntoView(item) {
+                    content.forceLayout()
+                    let inside = false
+                    for (let it = item; it; it = it.parent) {
+                        if (it === content)
+                            inside = true
                     }
+                    if (!inside)
+                        return
+                    const top = item.mapToItem(content, 0, 0).y
+                    const bottom = top + item.height
+                    let y = view.contentY
+                    if (top < y)
+                        y = top
+                    else if (bottom > y + view.height)
+                        y = bottom - view.height
+                    view.contentY = Math.max(0, Math.min(y, view.contentHeight - view.height))
                 }
 
-                Heading {
-                    topPadding: 12
-                    //: Language picker: heading of the languages for words printed on recordings
-                    text: qsTr("RECORDING LANGUAGE")
-                }
+                Column {
+                    id: content
 
-                Text {
-                    width: parent.width
-                    //: Language picker: explains the recording language
-                    text: qsTr("The words printed on your recordings: the title card, the closing card and the LIVE badge.")
-                    color: Theme.textDim
-                    font.pixelSize: 13
-                    wrapMode: Text.WordWrap
-                }
+                    width: view.width
+                    spacing: 8
 
-                LanguageRow {
-                    objectName: "lang-card-same"
-                    width: content.width
-                    //: Language picker: the recording language follows the app language
-                    label: qsTr("Same as the app")
-                    picked: Lang.cardFollowsUi
-                    onActivated: Lang.setCardLanguage("")
-                }
+                    Text {
+                        width: parent.width
+                        //: Title of the language picker
+                        text: qsTr("Language")
+                        color: Theme.text
+                        font.pixelSize: 22
+                        font.bold: true
+                        wrapMode: Text.WordWrap
+                    }
 
-                Repeater {
-                    model: Lang.languages
+                    Heading {
+                        topPadding: 6
+                        //: Language picker: heading of the interface languages
+                        text: qsTr("APP LANGUAGE")
+                    }
 
-                    delegate: LanguageRow {
-                        required property var modelData
+                    Repeater {
+                        model: Lang.languages
 
-                        objectName: "lang-card-" + modelData.code
+                        delegate: LanguageRow {
+                            required property var modelData
+
+                            objectName: "lang-ui-" + modelData.code
+                            width: content.width
+                            label: modelData.name
+                            picked: Lang.uiLanguage === modelData.code
+                            onActivated: Lang.setUiLanguage(modelData.code)
+                        }
+                    }
+
+                    Heading {
+                        topPadding: 12
+                        //: Language picker: heading of the languages for words printed on recordings
+                        text: qsTr("RECORDING LANGUAGE")
+                    }
+
+                    Text {
+                        width: parent.width
+                        //: Language picker: explains the recording language
+                        text: qsTr("The words printed on your recordings: the title card, the closing card and the LIVE badge.")
+                        color: Theme.textDim
+                        font.pixelSize: 13
+                        wrapMode: Text.WordWrap
+                    }
+
+                    LanguageRow {
+                        objectName: "lang-card-same"
                         width: content.width
-                        label: modelData.name
-                        picked: !Lang.cardFollowsUi && Lang.cardLanguage === modelData.code
-                        onActivated: Lang.setCardLanguage(modelData.code)
+                        //: Language picker: the recording language follows the app language
+                        label: qsTr("Same as the app")
+                        picked: Lang.cardFollowsUi
+                        onActivated: Lang.setCardLanguage("")
+                    }
+
+                    Repeater {
+                        model: Lang.languages
+
+                        delegate: LanguageRow {
+                            required property var modelData
+
+                            objectName: "lang-card-" + modelData.code
+                            width: content.width
+                            label: modelData.name
+                            picked: !Lang.cardFollowsUi && Lang.cardLanguage === modelData.code
+                            onActivated: Lang.setCardLanguage(modelData.code)
+                        }
                     }
                 }
             }
-        }
 
-        ThemedButton {
-            id: doneButton
+            ThemedButton {
+                id: doneButton
 
-            objectName: "lang-done"
-            anchors.left: parent.left
-            anchors.right: parent.right
-            anchors.bottom: parent.bottom
-            anchors.margins: 20
-            height: 48
-            //: Language picker: closes it
-            text: qsTr("Done")
-            onClicked: root.close()
-            background: Rectangle {
-                color: Theme.accent
+                objectName: "lang-done"
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.bottom: parent.bottom
+                anchors.margins: 20
+                height: 48
+                //: Language picker: closes it
+                text: qsTr("Done")
+                tone: "primary"
                 radius: 12
-            }
-            contentItem: Text {
-                text: doneButton.text
-                color: Theme.white
                 font.pixelSize: 16
                 font.bold: true
-                horizontalAlignment: Text.AlignHCenter
-                verticalAlignment: Text.AlignVCenter
+                onClicked: root.close()
             }
         }
     }

@@ -14,6 +14,10 @@ ApplicationWindow {
     property string pendingCameraId: ""
     property int pendingResolution: 720
 
+    // A drop-down list (the camera picker's) is open in the window's
+    // overlay: Escape is then the list's alone.
+    property bool listOpen: false
+
     readonly property var startScreen: startScreenLoader.item
     readonly property var sessionScreen: sessionScreenLoader.item
     // The developer screen that opens a sheet in every session screen.
@@ -31,9 +35,15 @@ ApplicationWindow {
         tour.start(true)
     }
 
+    // Escape closes what is on top, and only that: the tour, then the
+    // language sheet, then whatever the session screen has open.
     function handleEscape() {
         if (tour.running) {
             tour.skip()
+            return
+        }
+        if (languageSheet.open) {
+            languageSheet.close()
             return
         }
         if (root.screenName === "session" && root.sessionScreen)
@@ -125,6 +135,14 @@ ApplicationWindow {
     }
 
     Connections {
+        target: root.contentItem.Overlay.overlay
+
+        function onChildrenChanged() {
+            root.listOpen = root.contentItem.Overlay.overlay.children.length > 0
+        }
+    }
+
+    Connections {
         target: Engine
         function onError(message) { toast.show(message) }
         function onRecordingFailed(message) { toast.show(message) }
@@ -208,6 +226,7 @@ ApplicationWindow {
     Shortcut {
         sequence: "Escape"
         context: Qt.ApplicationShortcut
+        enabled: !root.listOpen
         onActivated: root.handleEscape()
     }
 

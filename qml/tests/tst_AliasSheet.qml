@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import Tavrix
 
@@ -9,6 +10,17 @@ Item {
 
     width: 900
     height: 1400
+
+    // The start screen beneath: it scrolls and has a button.
+    Flickable {
+        id: beneath
+        anchors.fill: parent
+        contentHeight: 5000
+
+        Button { id: underButton; y: 8; text: "Take the tour" }
+    }
+
+    SignalSpy { id: underClicks; target: underButton; signalName: "clicked" }
 
     Component {
         id: sheetComponent
@@ -34,6 +46,8 @@ Item {
 
         function init() {
             Store.remove("referral")
+            beneath.contentY = 0
+            underClicks.clear()
         }
 
         function openSheet() {
@@ -196,6 +210,75 @@ Item {
             verify(!part(sheet, "aliasSaveButton").visible)
             verify(!part(sheet, "aliasRemoveButton").visible)
             compare(part(sheet, "aliasDismissButton").text, "Close")
+        }
+
+        // With the keyboard alone: Tab never leaves the sheet, Space ticks
+        // the consent box and saves; the field has no focus on opening; the
+        // wheel moves nothing beneath. On a 800 x 480 screen the panel
+        // scrolls to every control Tab reaches.
+        function test_keyboardAloneOnAShortScreen() {
+            underButton.forceActiveFocus()
+            const sheet = openSheet()
+            sheet.height = 480
+            waitForRendering(sheet)
+            verify(!underButton.activeFocus)
+            const field = part(sheet, "aliasField")
+            verify(!field.activeFocus)
+            keyClick(Qt.Key_Space)
+            compare(underClicks.count, 0)
+
+            const close = part(sheet, "aliasCloseButton")
+            const box = part(sheet, "aliasConsentBox")
+            const dismiss = part(sheet, "aliasDismissButton")
+            const panel = part(sheet, "aliasPanel")
+            verify(panel.height <= 480)
+            // The save button is disabled: close, field, rules link,
+            // consent, dismiss.
+            const link = part(sheet, "aliasRulesLink")
+            const seen = []
+            for (let i = 0; i < 10; ++i) {
+                keyClick(Qt.Key_Tab)
+                const item = host.Window.activeFocusItem
+                seen.push(item)
+                const top = item.mapToItem(sheet, 0, 0).y
+                verify(top >= panel.y && top + item.height <= 480, item.objectName + " at " + top)
+            }
+            compare(seen.slice(0, 5), [close, field, link, box, dismiss])
+            compare(seen.slice(5, 10), seen.slice(0, 5))
+            compare(underClicks.count, 0)
+
+            mouseWheel(sheet, sheet.width / 2, 10, 0, -360)
+            mouseWheel(panel, panel.width / 2, 6, 0, -360)
+            wait(50)
+            compare(beneath.contentY, 0)
+
+            // Typed into the field, ticked and saved from the keyboard.
+            compare(host.Window.activeFocusItem, dismiss)
+            keyClick(Qt.Key_Tab)
+            keyClick(Qt.Key_Tab)
+            verify(field.activeFocus)
+            keyClick("A")
+            keyClick("c")
+            keyClick("e")
+            keyClick(Qt.Key_Tab)
+            keyClick(Qt.Key_Tab)
+            verify(box.activeFocus)
+            keyClick(Qt.Key_Space)
+            verify(sheet.understood)
+            keyClick(Qt.Key_Tab)
+            const save = part(sheet, "aliasSaveButton")
+            verify(save.activeFocus)
+            keyClick(Qt.Key_Space)
+            compare(Referral.aliasState().alias, "Ace")
+            verify(!sheet.visible)
+            compare(underClicks.count, 0)
+
+            // Opened again, the keyboard starts on the panel, not the field.
+            field.forceActiveFocus()
+            sheet.close()
+            sheet.open()
+            verify(!field.activeFocus)
+            verify(panel.activeFocus)
         }
     }
 }

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import Tavrix
 
@@ -17,6 +18,22 @@ Item {
         anchors.fill: parent
         onClicked: clicks += 1
     }
+
+    // A scrolling part of the screen beneath, left of the card, with a
+    // button such as "Take the tour".
+    Flickable {
+        id: underList
+        x: 0
+        y: 200
+        width: 180
+        height: 200
+        contentHeight: 2000
+        clip: true
+
+        Button { id: underButton; text: "Take the tour" }
+    }
+
+    SignalSpy { id: underClicks; target: underButton; signalName: "clicked" }
 
     Component {
         id: sheetComponent
@@ -38,6 +55,8 @@ Item {
         function init() {
             Store.remove("referral")
             beneath.clicks = 0
+            underList.contentY = 0
+            underClicks.clear()
         }
 
         function cleanup() {
@@ -203,6 +222,65 @@ Item {
             keyClick(Qt.Key_Backspace)
             compare(field.text, "WZ9Z-3WGP")
             compare(field.cursorPosition, 1)
+        }
+
+        // Open at creation, the sheet takes the keyboard from the screen
+        // beneath: Tab and Shift+Tab cycle through its own controls, Space
+        // never presses a button beneath, the wheel scrolls nothing there.
+        function test_keysAndWheelStayOnTheSheet() {
+            underButton.forceActiveFocus()
+            const sheet = makeSheet()
+            verify(!underButton.activeFocus)
+            keyClick(Qt.Key_Space)
+            const field = part(sheet, "inviteCodeField")
+            const skipButton = part(sheet, "inviteSkipButton")
+            const seen = []
+            for (let i = 0; i < 8; ++i) {
+                keyClick(Qt.Key_Tab)
+                seen.push(host.Window.activeFocusItem)
+            }
+            // Continue is disabled while the field is empty: field, paste, skip.
+            compare(seen.slice(0, 3), [field, part(sheet, "invitePasteButton"), skipButton])
+            compare(seen.slice(3, 6), seen.slice(0, 3))
+            keyClick(Qt.Key_Backtab)
+            keyClick(Qt.Key_Backtab)
+            compare(host.Window.activeFocusItem, skipButton)
+            compare(underClicks.count, 0)
+
+            mouseWheel(host, 90, 300, 0, -360)
+            const card = part(sheet, "inviteCard")
+            mouseWheel(card, card.width / 2, 6, 0, -360)
+            wait(50)
+            compare(underList.contentY, 0)
+            verify(sheet.open)
+
+            // Space on the sheet's own focused button does answer it.
+            keyClick(Qt.Key_Space)
+            verify(!sheet.open)
+            compare(underClicks.count, 0)
+        }
+
+        // On a 800 x 480 screen the card stays inside it and every control,
+        // down to "I don't have one", can be reached and scrolled into view.
+        function test_shortScreenKeepsEveryControlReachable() {
+            const sheet = makeSheet()
+            sheet.height = 480
+            putOnClipboard("nothing here")
+            mouseClick(part(sheet, "invitePasteButton"))
+            typeText(sheet, "wz9z3wgp")
+            waitForRendering(sheet)
+            const card = part(sheet, "inviteCard")
+            const view = part(sheet, "inviteView")
+            verify(card.mapToItem(sheet, 0, 0).y >= 0)
+            verify(card.mapToItem(sheet, 0, 0).y + card.height <= 480)
+            const skipButton = part(sheet, "inviteSkipButton")
+            for (let i = 0; i < 3 && !skipButton.activeFocus; ++i)
+                keyClick(Qt.Key_Tab)
+            verify(skipButton.activeFocus)
+            const top = skipButton.mapToItem(view, 0, 0).y
+            verify(top >= 0 && top + skipButton.height <= view.height, "skip at " + top)
+            mouseClick(skipButton)
+            verify(!sheet.open)
         }
     }
 }

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import Tavrix
 
@@ -10,10 +11,22 @@ Item {
     width: 800
     height: 1100
 
+    // A screen beneath that scrolls and has a button.
+    Flickable {
+        id: beneath
+        anchors.fill: parent
+        contentHeight: 4000
+
+        Button { id: underButton; y: 8; text: "beneath" }
+    }
+
+    SignalSpy { id: underClicks; target: underButton; signalName: "clicked" }
+
     LanguageSheet {
         id: sheet
 
-        anchors.fill: parent
+        width: window.width
+        height: window.height
         open: true
     }
 
@@ -29,7 +42,10 @@ Item {
         function init() {
             Lang.setUiLanguage("en")
             Lang.setCardLanguage("")
+            sheet.height = window.height
             sheet.open = true
+            beneath.contentY = 0
+            underClicks.clear()
             closedSpy.clear()
             uiSpy.clear()
         }
@@ -106,6 +122,73 @@ Item {
             click("lang-done")
             verify(!sheet.open)
             compare(closedSpy.count, 2)
+        }
+
+        // Tab walks the rows and Done and never a control beneath; Space
+        // chooses the row it reached; the wheel moves nothing beneath.
+        function test_keysAndWheelStayOnTheSheet() {
+            sheet.open = false
+            underButton.forceActiveFocus()
+            sheet.open = true
+            verify(!underButton.activeFocus)
+            const order = ["lang-ui-en", "lang-ui-fr", "lang-ui-de", "lang-ui-es", "lang-ui-it", "lang-ui-nl",
+                           "lang-card-same", "lang-card-en", "lang-card-fr", "lang-card-de", "lang-card-es",
+                           "lang-card-it", "lang-card-nl", "lang-done"]
+            const seen = []
+            for (let i = 0; i < order.length + 2; ++i) {
+                keyClick(Qt.Key_Tab)
+                seen.push(window.Window.activeFocusItem.objectName)
+            }
+            compare(seen, order.concat(order.slice(0, 2)))
+            keyClick(Qt.Key_Backtab)
+            keyClick(Qt.Key_Backtab)
+            keyClick(Qt.Key_Backtab)
+            compare(window.Window.activeFocusItem.objectName, "lang-card-nl")
+            keyClick(Qt.Key_Space)
+            compare(marked("lang-card-"), ["nl"])
+            compare(underClicks.count, 0)
+            verify(sheet.open)
+
+            const card = findChild(sheet, "lang-card")
+            mouseWheel(sheet, 8, 8, 0, -360)
+            mouseWheel(card, card.width / 2, 8, 0, -360)
+            mouseWheel(card, card.width / 2, card.height - 8, 0, -360)
+            wait(50)
+            compare(beneath.contentY, 0)
+        }
+
+        // At 800 x 480 the list scrolls under a Done that stays in place, and
+        // a row reached by Tab scrolls into view.
+        function test_shortWindowScrollsToEveryRow() {
+            sheet.height = 480
+            waitForRendering(sheet)
+            const card = findChild(sheet, "lang-card")
+            const view = findChild(sheet, "lang-view")
+            const done = findChild(sheet, "lang-done")
+            verify(card.height <= 480 - 32)
+            verify(view.contentHeight > view.height)
+            const donePos = done.mapToItem(sheet, 0, 0)
+            verify(donePos.y + done.height <= 480)
+            row("lang-card-same").forceActiveFocus()
+            for (let i = 0; i < 6; ++i)
+                keyClick(Qt.Key_Tab)
+            const last = row("lang-card-nl")
+            verify(last.activeFocus)
+            const top = last.mapToItem(view, 0, 0).y
+            verify(top >= 0 && top + last.height <= view.height, "row at " + top)
+            compare(done.mapToItem(sheet, 0, 0).y, donePos.y)
+            // Back to the top by Tab wrapping round.
+            keyClick(Qt.Key_Tab)
+            keyClick(Qt.Key_Tab)
+            const first = row("lang-ui-en")
+            verify(first.activeFocus)
+            const firstTop = first.mapToItem(view, 0, 0).y
+            verify(firstTop >= 0 && firstTop + first.height <= view.height, "row at " + firstTop)
+            view.contentY = 0
+            // The wheel over the list scrolls the list, and only the list.
+            mouseWheel(view, view.width / 2, view.height / 2, 0, -240)
+            tryVerify(() => view.contentY > 0)
+            compare(beneath.contentY, 0)
         }
     }
 }

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import Tavrix
 
@@ -102,6 +103,30 @@ TestCase {
         verify(!part("tour").running)
     }
 
+    // The invite sheet that opens with a new start screen has the keyboard
+    // from the start: Tab and Space never reach "Take the tour" beneath.
+    function test_inviteSheetKeepsTheKeyboardFromTheStart() {
+        Store.remove("referral")
+        Store.remove("tutorial")
+        openWindow()
+        const sheet = part("inviteCodeSheet")
+        verify(sheet.open)
+        const skipButton = part("inviteSkipButton")
+        for (let i = 0; i < 12; ++i) {
+            keyClick(Qt.Key_Tab)
+            const item = testCase.win.activeFocusItem
+            let inside = false
+            for (let it = item; it; it = it.parent)
+                inside = inside || it === sheet
+            verify(inside, String(item))
+            if (item !== skipButton)
+                keyClick(Qt.Key_Space)
+        }
+        verify(sheet.open)
+        verify(!part("tour").running)
+        compare(testCase.win.screenName, "start")
+    }
+
     function test_startScreenIgnoresEscapeAndSessionKeys() {
         openWindow()
         waitForFirstRunReady()
@@ -112,10 +137,15 @@ TestCase {
         testCase.win.startScreen.languageRequested()
         const languageSheet = part("languageSheet")
         verify(languageSheet.open)
-        for (const key of [Qt.Key_Escape, Qt.Key_1, Qt.Key_2, Qt.Key_4, Qt.Key_R, Qt.Key_Escape])
+        for (const key of [Qt.Key_1, Qt.Key_2, Qt.Key_4, Qt.Key_R])
             keyClick(key)
-        compare(testCase.win.screenName, "start")
         verify(languageSheet.open)
+        // Escape closes the language sheet on top; the alias sheet beneath
+        // closes only by its own controls.
+        keyClick(Qt.Key_Escape)
+        verify(!languageSheet.open)
+        keyClick(Qt.Key_Escape)
+        compare(testCase.win.screenName, "start")
         verify(aliasField.visible)
         compare(Engine.calls.length, 0)
     }
@@ -184,16 +214,57 @@ TestCase {
         compare(testCase.win.screenName, "session")
     }
 
-    function test_escapeUnderTheLanguageSheetActsOnTheSession() {
+    // Escape closes what is on top and only that: the tour first, then the
+    // language sheet, and only then the session screen beneath.
+    function test_escapeClosesTheLanguageSheetOnly() {
         openWindow()
-        openSession("1")
+        const session = openSession("1")
         const languageSheet = part("languageSheet")
         languageSheet.open = true
+        const tour = part("tour")
+        tour.start(false)
+        verify(tour.running)
+        keyClick(Qt.Key_Escape)
+        verify(!tour.running)
+        verify(languageSheet.open)
+        keyClick(Qt.Key_Escape)
+        verify(!languageSheet.open)
+        compare(testCase.win.screenName, "session")
+        compare(Engine.callsTo("stopSession").length, 0)
+        verify(Engine.sessionRunning)
+        // Over the menu the sheet goes first, then the menu, then the session.
+        mouseClick(part("tour-menu"))
+        verify(session.menuVisible)
+        languageSheet.open = true
+        keyClick(Qt.Key_Escape)
+        verify(!languageSheet.open)
+        verify(session.menuVisible)
+        keyClick(Qt.Key_Escape)
+        verify(!session.menuVisible)
+        compare(testCase.win.screenName, "session")
         keyClick(Qt.Key_Escape)
         compare(testCase.win.screenName, "start")
-        verify(languageSheet.open)
         compare(Engine.callsTo("stopSession").length, 1)
-        verify(!Engine.sessionRunning)
+    }
+
+    // With a drop-down list open, Escape closes the list and nothing else.
+    function test_escapeClosesAnOpenListOnly() {
+        Engine.cameras = twoCameras
+        openWindow()
+        waitForFirstRunReady()
+        const tour = part("tour")
+        tour.start(true)
+        verify(tour.running)
+        const box = part("cameraBox")
+        // Opened as a click opens it: the list takes the keyboard.
+        box.forceActiveFocus()
+        box.popup.open()
+        tryCompare(box.popup, "opened", true)
+        keyClick(Qt.Key_Escape)
+        tryCompare(box.popup, "visible", false)
+        verify(tour.running)
+        keyClick(Qt.Key_Escape)
+        verify(!tour.running)
     }
 
     function test_engineFailuresShowAsToasts() {
