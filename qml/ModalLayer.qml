@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import Tavrix
 import "ModalLayers.js" as ModalLayers
 
@@ -36,6 +37,15 @@ FocusScope {
         return false
     }
 
+    function inOverlay(item) {
+        const overlay = root.Overlay.overlay
+        for (let it = item; it; it = it.parent) {
+            if (it === overlay)
+                return true
+        }
+        return false
+    }
+
     // Tab and Shift+Tab: the next control of the window's focus chain that
     // lies inside, so the chain wraps within the layer.
     function step(forward) {
@@ -56,10 +66,19 @@ FocusScope {
     function takeKeyboard() {
         const target = root.initialFocusItem ? root.initialFocusItem : root
         target.forceActiveFocus()
-        // A scope hands focus back to the child that last had it, which may
-        // be hidden by now: then the layer itself keeps the keys.
+        root.dropHiddenFocus()
+        // The sheet around the layer may turn visible after it in this turn.
+        Qt.callLater(root.dropHiddenFocus)
+    }
+
+    // A scope hands focus back to the child that last had it, which may be
+    // hidden by now: then the layer itself keeps the keys. Only judged while
+    // the layer shows, as a hidden ancestor hides everything inside.
+    function dropHiddenFocus() {
         const focused = root.Window.activeFocusItem
-        if (focused && focused !== root && !focused.visible) {
+        if (!root.shown || !root.visible || !focused || focused === root || !root.contains(focused))
+            return
+        if (!focused.visible) {
             focused.focus = false
             root.forceActiveFocus()
         }
@@ -82,18 +101,24 @@ FocusScope {
 
     onShownChanged: root.follow()
     Component.onCompleted: root.follow()
-    Component.onDestruction: ModalLayers.lower(root)
+    Component.onDestruction: {
+        ModalLayers.lower(root)
+        for (let i = 0; i < root.watchedPopups.length; ++i) {
+            if (root.watchedPopups[i])
+                root.watchedPopups[i].visibleChanged.disconnect(root.yieldToPopup)
+        }
+    }
 
     // Shortcuts come before the focused control, which would otherwise move
     // the focus along the whole window's chain.
     Shortcut {
         sequences: ["Tab"]
-        enabled: root.onTop
+        enabled: root.onTop && !root.inOverlay(root.Window.activeFocusItem)
         onActivated: root.step(true)
     }
     Shortcut {
         sequences: ["Shift+Tab", "Backtab", "Shift+Backtab"]
-        enabled: root.onTop
+        enabled: root.onTop && !root.inOverlay(root.Window.activeFocusItem)
         onActivated: root.step(false)
     }
 
@@ -111,10 +136,47 @@ FocusScope {
                 return
             if (root.contains(item))
                 root.lastInside = item
+            else if (root.inOverlay(item))
+                return // an open drop-down list keeps the keys until it closes
             else if (root.lastInside && root.lastInside.visible && root.contains(root.lastInside))
                 root.lastInside.forceActiveFocus()
             else
                 root.takeKeyboard()
+        }
+    }
+
+    property var watchedPopups: []
+
+    // A drop-down list opened through the layer (the tour lets presses
+    // through its spotlight) draws above it: it takes the keys while open.
+    function yieldToPopup() {
+        const overlay = root.Overlay.overlay
+        if (!root.onTop || !overlay)
+            return
+        const popups = overlay.children
+        for (let i = popups.length - 1; i >= 0; --i) {
+            if (popups[i].visible) {
+                popups[i].forceActiveFocus()
+                return
+            }
+        }
+    }
+
+    Connections {
+        target: root.Overlay.overlay
+        enabled: root.onTop
+
+        // A list's item joins the overlay before it shows: follow each one's
+        // visibility once.
+        function onChildrenChanged() {
+            const popups = root.Overlay.overlay.children
+            for (let i = 0; i < popups.length; ++i) {
+                if (root.watchedPopups.indexOf(popups[i]) < 0) {
+                    root.watchedPopups.push(popups[i])
+                    popups[i].visibleChanged.connect(root.yieldToPopup)
+                }
+            }
+            root.yieldToPopup()
         }
     }
 
