@@ -101,13 +101,7 @@ FocusScope {
 
     onShownChanged: root.follow()
     Component.onCompleted: root.follow()
-    Component.onDestruction: {
-        ModalLayers.lower(root)
-        for (let i = 0; i < root.watchedPopups.length; ++i) {
-            if (root.watchedPopups[i])
-                root.watchedPopups[i].visibleChanged.disconnect(root.yieldToPopup)
-        }
-    }
+    Component.onDestruction: ModalLayers.lower(root)
 
     // Shortcuts come before the focused control, which would otherwise move
     // the focus along the whole window's chain.
@@ -145,8 +139,6 @@ FocusScope {
         }
     }
 
-    property var watchedPopups: []
-
     // A drop-down list opened through the layer (the tour lets presses
     // through its spotlight) draws above it: it takes the keys while open.
     function yieldToPopup() {
@@ -162,21 +154,17 @@ FocusScope {
         }
     }
 
-    Connections {
-        target: root.Overlay.overlay
-        enabled: root.onTop
+    // A list's item joins the overlay before it shows: follow each one's
+    // visibility while this layer is on top.
+    Instantiator {
+        model: root.onTop && root.Overlay.overlay ? root.Overlay.overlay.children : []
 
-        // A list's item joins the overlay before it shows: follow each one's
-        // visibility once.
-        function onChildrenChanged() {
-            const popups = root.Overlay.overlay.children
-            for (let i = 0; i < popups.length; ++i) {
-                if (root.watchedPopups.indexOf(popups[i]) < 0) {
-                    root.watchedPopups.push(popups[i])
-                    popups[i].visibleChanged.connect(root.yieldToPopup)
-                }
-            }
-            root.yieldToPopup()
+        delegate: Connections {
+            required property var modelData
+
+            target: modelData
+
+            function onVisibleChanged() { root.yieldToPopup() }
         }
     }
 
