@@ -50,17 +50,22 @@ FocusScope {
     // lies inside, so the chain wraps within the layer.
     function step(forward) {
         const focused = root.Window.activeFocusItem
-        const start = focused && focused.visible ? focused : root
+        root.stepFrom(focused && focused.visible ? focused : root, forward)
+    }
+
+    // False when the layer holds no control the chain reaches.
+    function stepFrom(start, forward) {
         let item = start
         for (let steps = 0; steps < 1000; ++steps) {
             item = item.nextItemInFocusChain(forward)
             if (!item || item === start)
-                return
+                return false
             if (item !== root && root.contains(item)) {
                 item.forceActiveFocus(forward ? Qt.TabFocusReason : Qt.BacktabFocusReason)
-                return
+                return true
             }
         }
+        return false
     }
 
     function takeKeyboard() {
@@ -128,14 +133,24 @@ FocusScope {
             const item = root.Window.activeFocusItem
             if (!item)
                 return
-            if (root.contains(item))
+            if (root.contains(item)) {
                 root.lastInside = item
-            else if (root.inOverlay(item))
+                return
+            }
+            if (root.inOverlay(item))
                 return // an open drop-down list keeps the keys until it closes
-            else if (root.lastInside && root.lastInside.visible && root.contains(root.lastInside))
-                root.lastInside.forceActiveFocus()
-            else
+            const last = root.lastInside
+            if (!last || !last.visible || !root.contains(last)) {
                 root.takeKeyboard()
+                return
+            }
+            // Tab reached the window's own chain (the shortcuts above act
+            // only while the window is active): go on from where it left,
+            // in its direction, back into the layer.
+            const forward = last.nextItemInFocusChain(true) === item
+            const backward = !forward && last.nextItemInFocusChain(false) === item
+            if (!(forward || backward) || !root.stepFrom(item, forward))
+                last.forceActiveFocus()
         }
     }
 

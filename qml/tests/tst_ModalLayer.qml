@@ -74,6 +74,25 @@ Item {
             compare(underClicks.count, 0)
         }
 
+        // Where the window is not active its shortcuts do not act, and Tab
+        // moves the focus along the window's chain: out of the layer it
+        // comes back in, in the same direction.
+        function test_tabOutOfAnInactiveWindowComesBackIn() {
+            first.shown = true
+            a2.forceActiveFocus()
+            const after = a2.nextItemInFocusChain(true)
+            verify(!first.contains(after))
+            after.forceActiveFocus(Qt.TabFocusReason)
+            compare(window.Window.activeFocusItem, a1)
+            const before = a1.nextItemInFocusChain(false)
+            verify(!first.contains(before))
+            before.forceActiveFocus(Qt.BacktabFocusReason)
+            compare(window.Window.activeFocusItem, a2)
+            // Focus taken beneath by anything else stays where it was.
+            under2.forceActiveFocus()
+            compare(window.Window.activeFocusItem, a2)
+        }
+
         // Reopened after the focused control was hidden: the keys stay with
         // the layer and Tab goes on to a control that is shown.
         function test_reopenedAfterItsFocusedControlHid() {
