@@ -308,7 +308,14 @@ void Engine::Impl::computeCompositeSize(int32_t* width, int32_t* height) const
         for (const auto& entry : panels)
             rects.push_back(entry.second->lastRect);
     }
-    const CompositeSize size = compositeSizeFor(rects, tier, capabilitiesCopy().maxCaptureHeight);
+    // Called after every window frame while idle: read the one field, not
+    // a copy of the whole capabilities.
+    int32_t maxCaptureHeight = 0;
+    {
+        std::lock_guard lock(capabilitiesMutex);
+        maxCaptureHeight = capabilities.maxCaptureHeight;
+    }
+    const CompositeSize size = compositeSizeFor(rects, tier, maxCaptureHeight);
     *width = size.width;
     *height = size.height;
 }
