@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Tavrix
+import "FocusReveal.js" as FocusReveal
 
 // Bottom sheet that sets, changes or removes the public leaderboard alias.
 // Every rule and message belongs to `Referral`; the sheet shows the store's
@@ -127,21 +128,7 @@ Item {
 
                 function bringIntoView(item) {
                     content.forceLayout()
-                    let inside = false
-                    for (let it = item; it; it = it.parent) {
-                        if (it === content)
-                            inside = true
-                    }
-                    if (!inside)
-                        return
-                    const top = item.mapToItem(content, 0, 0).y
-                    const bottom = top + item.height
-                    let y = scroller.contentY
-                    if (top < y)
-                        y = top
-                    else if (bottom > y + scroller.height)
-                        y = bottom - scroller.height
-                    scroller.contentY = Math.max(0, Math.min(y, scroller.contentHeight - scroller.height))
+                    FocusReveal.reveal(scroller, item, 0)
                 }
 
                 Column {

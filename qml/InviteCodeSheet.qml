@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Tavrix
+import "FocusReveal.js" as FocusReveal
 
 // Asks a new user once for the code of whoever invited them. Opens itself at
 // creation while `Referral` says the question is still to be asked, and
@@ -118,21 +119,7 @@ Item {
 
                 function bringIntoView(item) {
                     content.forceLayout()
-                    let inside = false
-                    for (let it = item; it; it = it.parent) {
-                        if (it === content)
-                            inside = true
-                    }
-                    if (!inside)
-                        return
-                    const top = item.mapToItem(content, 0, 0).y
-                    const bottom = top + item.height
-                    let y = view.contentY
-                    if (top < y)
-                        y = top
-                    else if (bottom > y + view.height)
-                        y = bottom - view.height
-                    view.contentY = Math.max(0, Math.min(y, view.contentHeight - view.height))
+                    FocusReveal.reveal(view, item, 0)
                 }
 
                 Column {

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Tavrix
+import "FocusReveal.js" as FocusReveal
 
 // The language picker: the app's language and, apart from it, the language
 // of the words printed on recordings. Every choice goes straight to Lang and
@@ -152,21 +153,7 @@ Item {
 
                 function bringIntoView(item) {
                     content.forceLayout()
-                    let inside = false
-                    for (let it = item; it; it = it.parent) {
-                        if (it === content)
-                            inside = true
-                    }
-                    if (!inside)
-                        return
-                    const top = item.mapToItem(content, 0, 0).y
-                    const bottom = top + item.height
-                    let y = view.contentY
-                    if (top < y)
-                        y = top
-                    else if (bottom > y + view.height)
-                        y = bottom - view.height
-                    view.contentY = Math.max(0, Math.min(y, view.contentHeight - view.height))
+                    FocusReveal.reveal(view, item, 0)
                 }
 
                 Column {
