@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Tavrix
+import "FocusReveal.js" as FocusReveal
 import "Layouts.js" as Layouts
 
 // The launch screen: layout tiles, camera and capture height, the invitation
@@ -51,20 +52,7 @@ Item {
     // Scrolls the control that has the keyboard (reached with Tab) into
     // view, 16 px clear of the edges.
     function showFocused() {
-        const item = root.Window.activeFocusItem
-        let inside = false
-        for (let it = item; it && !inside; it = it.parent)
-            inside = it === flick.contentItem
-        if (!inside)
-            return
-        const top = item.mapToItem(flick.contentItem, 0, 0).y
-        const bottom = top + item.height
-        let y = flick.contentY
-        if (top - 16 < y)
-            y = top - 16
-        else if (bottom + 16 > y + flick.height)
-            y = bottom + 16 - flick.height
-        flick.contentY = Math.max(0, Math.min(Math.max(0, flick.contentHeight - flick.height), y))
+        FocusReveal.reveal(flick, root.Window.activeFocusItem, 16)
     }
 
     ClipboardBridge {
