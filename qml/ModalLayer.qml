@@ -106,7 +106,9 @@ FocusScope {
 
     onShownChanged: root.follow()
     Component.onCompleted: root.follow()
-    Component.onDestruction: ModalLayers.lower(root)
+    // A layer being destroyed only leaves the stack: the one beneath takes
+    // the keys once the destruction is over, not from inside it.
+    Component.onDestruction: ModalLayers.remove(root)
 
     // Shortcuts come before the focused control, which would otherwise move
     // the focus along the whole window's chain.
@@ -156,31 +158,11 @@ FocusScope {
 
     // A drop-down list opened through the layer (the tour lets presses
     // through its spotlight) draws above it: it takes the keys while open.
-    function yieldToPopup() {
-        const overlay = root.Overlay.overlay
-        if (!root.onTop || !overlay)
-            return
-        const popups = overlay.children
-        for (let i = popups.length - 1; i >= 0; --i) {
-            if (popups[i].visible) {
-                popups[i].forceActiveFocus()
-                return
-            }
-        }
-    }
-
-    // A list's item joins the overlay before it shows: follow each one's
-    // visibility while this layer is on top.
-    Instantiator {
-        model: root.onTop && root.Overlay.overlay ? root.Overlay.overlay.children : []
-
-        delegate: Connections {
-            required property var modelData
-
-            target: modelData
-
-            function onVisibleChanged() { root.yieldToPopup() }
-        }
+    // Each list announces its opening (ThemedComboBox), so the layer
+    // follows no object it does not own.
+    function yieldToPopup(popup) {
+        if (root.onTop && popup.visible)
+            popup.forceActiveFocus()
     }
 
     Rectangle {

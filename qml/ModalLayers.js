@@ -26,3 +26,20 @@ function lower(layer) {
     layer.onTop = false
     update()
 }
+
+// For a layer being destroyed: out of the stack now, the others follow on
+// the next turn of the event loop. Changing them from inside a destruction
+// would run their bindings while the tree around them is torn down.
+function remove(layer) {
+    const index = shown.indexOf(layer)
+    if (index < 0)
+        return
+    shown.splice(index, 1)
+    Qt.callLater(update)
+}
+
+// A drop-down list that opened: the layer on top lets it take the keys.
+function popupShown(popup) {
+    if (shown.length > 0)
+        shown[shown.length - 1].yieldToPopup(popup)
+}

@@ -1,13 +1,24 @@
 import QtQuick
 import QtQuick.Controls
 import Tavrix
+import "ModalLayers.js" as ModalLayers
 
 // The interface's drop-down list: outlined like every button, with an arrow
-// that reads on the dark surface.
+// that reads on the dark surface. An open list takes the keys over the
+// layer on top (the tour lets presses through to a list beneath it).
 ComboBox {
     id: control
 
     opacity: control.enabled ? 1.0 : 0.4
+
+    Connections {
+        target: control.popup
+
+        function onVisibleChanged() {
+            if (control.popup.visible)
+                ModalLayers.popupShown(control.popup)
+        }
+    }
 
     indicator: Text {
         x: control.mirrored ? control.padding : control.width - width - control.padding - 4

@@ -24,6 +24,33 @@ Item {
 
     SignalSpy { id: underClicks; target: under1; signalName: "clicked" }
 
+    // A screen of its own with two layers, the upper one holding a list.
+    Component {
+        id: screenWithLayers
+
+        Item {
+            property alias list: list
+            property alias lower: lower
+            property alias upper: upper
+            anchors.fill: parent
+
+            ModalLayer {
+                id: lower
+                anchors.fill: parent
+            }
+            ModalLayer {
+                id: upper
+                anchors.fill: parent
+
+                ThemedComboBox {
+                    id: list
+                    anchors.centerIn: parent
+                    model: ["one", "two", "three"]
+                }
+            }
+        }
+    }
+
     ModalLayer {
         id: first
         anchors.fill: parent
@@ -140,6 +167,27 @@ Item {
             a2.forceActiveFocus()
             keyClick(Qt.Key_Tab)
             verify(window.Window.activeFocusItem === a1)
+        }
+    
+        // An open list takes the keys over the layer on top; a screen torn
+        // down with its layers and the list still open hands the keys back
+        // to the layer beneath, which goes on working.
+        function test_screenDestroyedWithItsLayersAndListOpen() {
+            first.shown = true
+            for (let round = 0; round < 3; ++round) {
+                const screen = createTemporaryObject(screenWithLayers, window)
+                screen.lower.shown = true
+                screen.upper.shown = true
+                verify(screen.upper.onTop && !first.onTop)
+                screen.list.popup.open()
+                tryCompare(screen.list.popup, "opened", true)
+                verify(screen.list.popup.activeFocus)
+                screen.destroy()
+                tryVerify(() => first.onTop)
+                a2.forceActiveFocus()
+                keyClick(Qt.Key_Tab)
+                compare(window.Window.activeFocusItem, a1)
+            }
         }
     }
 }
