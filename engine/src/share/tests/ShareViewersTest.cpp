@@ -535,6 +535,10 @@ TEST_F(ShareViewersTest, wrongCodeGetsNoStreamAndIsCounted)
         }
     }
     ASSERT_TRUE(log.waitForLast(0));
+    // The handler writes into `log`: the last report must be in before it goes.
+    m_feeder.stop();
+    m_server->stop();
+    EXPECT_EQ(log.counts().back(), 0);
 }
 
 }  // namespace
