@@ -10,7 +10,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -54,18 +53,16 @@ private slots:
         QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
 
-        const QString window = visibleWindow();
+        const QString window = program.window();
         QVERIFY(!window.isEmpty());
         QString geometry;
         QVERIFY(xdotool({"getwindowgeometry", window}, &geometry));
         QVERIFY2(geometry.contains("Geometry: 800x480"), qUtf8Printable(geometry));
-        QVERIFY(xdotool({"windowfocus", "--sync", window}));
-        const auto key = [&](const QString& name) { return xdotool({"key", "--clearmodifiers", name}); };
         const auto grab = [&](const QString& what) {
             return grabWindow(window, QStringLiteral("kiosk-%1-%2").arg(language, what)).size() == QSize(800, 480);
         };
 
-        QVERIFY(key("r"));
+        QVERIFY(program.press("r"));
         const std::optional<QPoint> card = program.whereShown("sessionFormCard");
         QVERIFY(card);
         QVERIFY(grab("form"));
@@ -78,32 +75,28 @@ private slots:
         if (byTab) {
             // Player, coach, six session types, title, notes, Cancel, Start.
             for (int i = 0; i < 12; ++i)
-                QVERIFY(key("Tab"));
+                QVERIFY(program.press("Tab"));
         } else {
-            QVERIFY(xdotool({"mousemove", "--window", window, QString::number(card->x()),
-                             QString::number(card->y()), "click", "--repeat", "12", "--delay", "50", "5"}));
+            QVERIFY(program.scroll(window, *card, 12, "sessionFormScroller"));
         }
         // Wholly inside the card now.
         std::optional<QPoint> start;
-        QTRY_VERIFY_WITH_TIMEOUT((start = program.where("startRecordingButton")) && start->y() + 20 <= 456, 10000);
+        QVERIFY(program.waitUntil([&] {
+            start = program.where("startRecordingButton");
+            return start && start->y() + 20 <= 456;
+        }));
         QVERIFY(grab("form-scrolled"));
 
+        const QString recording = QStringLiteral("state screen=session invite=none tour=idle recording=2");
         if (byTab) {
-            QVERIFY(key("space"));
-            QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=2", 30000).hasMatch(),
-                     qUtf8Printable(program.err()));
+            QVERIFY(program.press("space"));
+            QVERIFY2(program.waitFor(recording).hasMatch(), qUtf8Printable(program.err()));
         } else {
-            // A click the window was not ready for is repeated, as a user would.
-            bool started = false;
-            for (int attempt = 0; attempt < 3 && !started; ++attempt) {
-                started = xdotool({"mousemove", "--window", window, QString::number(start->x()),
-                                   QString::number(start->y()), "click", "1"})
-                    && program.waitFor("state screen=session invite=none tour=idle recording=2", 15000).hasMatch();
-            }
-            QVERIFY2(started, qUtf8Printable(program.err()));
+            QVERIFY2(program.clickUntil(window, *start, [&] { return program.waitFor(recording, 0).hasMatch(); }),
+                     qUtf8Printable(program.err()));
         }
-        program.keepReading(2500);
-        QVERIFY(key("r"));
+        QVERIFY(program.waitUntil([&] { return program.recordedMs() >= 2500; }));
+        QVERIFY(program.press("r"));
         QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
 

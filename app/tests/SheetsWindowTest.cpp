@@ -11,7 +11,6 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 
@@ -63,49 +62,42 @@ private slots:
         QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
         QVERIFY2(program.waitFor("session running").hasMatch(), qUtf8Printable(program.err()));
-        QString window;
-        QVERIFY(windowId(program, &window));
+        const QString window = program.window();
+        QVERIFY(!window.isEmpty());
 
         const std::optional<QPoint> menu = program.whereShown("tour-menu");
         QVERIFY(menu);
-        // A click the window was not ready for is lost, as for a user, who
-        // clicks again. The drawer slides in: where its button comes to rest.
         std::optional<QPoint> language;
-        for (int attempt = 0; attempt < 3 && !language; ++attempt) {
-            QVERIFY(click(window, *menu));
-            program.keepReading(1500);
+        QVERIFY(program.clickUntil(window, *menu, [&] {
             language = program.where("menu-language");
-        }
-        QVERIFY(language);
+            return language.has_value();
+        }));
         grabWindow(window, "sheets-menu");
         // On the short screen the button lies further down the drawer.
         for (int turn = 0; turn < 12 && language && language->y() > 450; ++turn) {
-            QVERIFY(xdotool({"mousemove", "--window", window, "160", "240", "click", "5"}));
-            program.keepReading(200);
+            QVERIFY(program.scroll(window, QPoint(160, 240), 1, "menu-view"));
             language = program.where("menu-language");
         }
         QVERIFY(language);
         QVERIFY2(language->y() < 480, qPrintable(QString::number(language->y())));
         std::optional<QPoint> done;
-        for (int attempt = 0; attempt < 3 && !done; ++attempt) {
-            QVERIFY(click(window, *language));
-            program.keepReading(1000);
+        QVERIFY(program.clickUntil(window, *language, [&] {
             done = program.where("lang-done");
-        }
-        QVERIFY(done);
+            return done.has_value();
+        }));
         // Done stays inside the 800 x 480 window.
         QVERIFY2(done->y() < 480, qPrintable(QString::number(done->y())));
         grabWindow(window, "sheets-language-over-session");
 
-        QVERIFY(xdotool({"key", "--clearmodifiers", "Escape"}));
-        program.keepReading(2500);
+        QVERIFY(program.press("Escape"));
         QVERIFY2(!program.unconsumed().contains("screen=start"), qUtf8Printable(program.unconsumed()));
-        QVERIFY(!program.where("lang-done"));
+        QVERIFY(program.waitUntil([&] { return !program.where("lang-done"); }));
         // The session screen is still there: a movement brings its toolbar back.
         QVERIFY(xdotool({"mousemove", "--window", window, "400", "300"}));
         QVERIFY(program.whereShown("tour-menu"));
         // The panel still plays the test pattern behind what is left open.
-        const QImage after = grabWindow(window, "sheets-after-escape");
+        const QImage after = program.grabUntil(window, "sheets-after-escape",
+                                               [](const QImage& grab) { return colourCount(grab) >= 16; });
         QVERIFY2(colourCount(after) >= 16, qPrintable(QString::number(colourCount(after))));
 
         QVERIFY(program.terminatesCleanly());
@@ -122,53 +114,37 @@ private slots:
         QVERIFY(program.start());
         QVERIFY2(program.waitFor("state screen=start invite=closed tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
-        QString window;
-        QVERIFY(windowId(program, &window));
+        const QString window = program.window();
+        QVERIFY(!window.isEmpty());
         const std::optional<QPoint> box = program.whereShown("cameraBox");
         QVERIFY(box);
+        // The probe has listed the cameras: the box takes clicks, and the
+        // notice that stood below it is gone.
+        QVERIFY(program.waitUntil([&] { return program.property("cameraBox", "enabled") == "true"; }));
         // The list opens below the box: the rows under it.
         const QRect below(box->x() - 120, box->y() + 24, 240, 90);
 
         QVERIFY(xdotool({"mousemove", "--window", window, QString::number(box->x()), QString::number(box->y())}));
-        program.keepReading(800);
+        QVERIFY(program.waitForFrame());
         const QImage before = grabWindow(window, "sheets-camera-closed");
         QImage open;
-        for (int attempt = 0; attempt < 3 && differingPixels(before, open, below) < 500; ++attempt) {
-            QVERIFY(click(window, *box));
-            program.keepReading(1000);
+        program.clickUntil(window, *box, [&] {
             open = grabWindow(window, "sheets-camera-list");
-        }
+            return differingPixels(before, open, below) >= 500;
+        });
         QVERIFY2(differingPixels(before, open, below) >= 500, "the list did not open");
 
-        QVERIFY(xdotool({"key", "--clearmodifiers", "Escape"}));
-        program.keepReading(1500);
-        const QImage closed = grabWindow(window, "sheets-camera-after-escape");
+        QVERIFY(program.press("Escape"));
+        const QImage closed = program.grabUntil(window, "sheets-camera-after-escape", [&](const QImage& grab) {
+            return differingPixels(before, grab, below) == 0;
+        });
         QCOMPARE(differingPixels(before, closed, below), 0);
         // A second Escape finds nothing to close on the start screen.
-        QVERIFY(xdotool({"key", "--clearmodifiers", "Escape"}));
-        program.keepReading(1500);
+        QVERIFY(program.press("Escape"));
         QVERIFY2(!program.unconsumed().contains("state "), qUtf8Printable(program.unconsumed()));
         QVERIFY(program.where("cameraBox"));
 
         QVERIFY(program.terminatesCleanly());
-    }
-
-private:
-    // This program's window, not another test's on the same X server.
-    static bool windowId(WatchedProgram& program, QString* window)
-    {
-        if (!xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(program.process().processId()),
-                      "--name", "^Tavrix$"},
-                     window))
-            return false;
-        *window = window->section('\n', 0, 0);
-        return xdotool({"windowfocus", "--sync", *window});
-    }
-
-    static bool click(const QString& window, const QPoint& at)
-    {
-        return xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y()), "click",
-                        "1"});
     }
 };
 

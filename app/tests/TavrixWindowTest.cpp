@@ -10,10 +10,10 @@
 #include "ToolRun.h"
 #include "WatchedProgram.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -48,6 +48,15 @@ double brightShareOfTopBand(const QImage& image)
         }
     }
     return all ? double(bright) / all : 0;
+}
+
+// Keeps a copy beside the test for a look; the test reads its own picture,
+// which a run beside it cannot overwrite.
+void keepForALook(const QString& path, const QString& name)
+{
+    const QString kept = QStringLiteral(TAVRIX_GRAB_DIR "/%1.png").arg(name);
+    QFile::remove(kept);
+    QFile::copy(path, kept);
 }
 
 double relativeLuminance(const QColor& colour)
@@ -108,8 +117,7 @@ private slots:
             QSettings settings(settingsPath(home.path()), QSettings::IniFormat);
             settings.setValue("referral/invitedByAsked", true);
         }
-        const QString path = QStringLiteral(TAVRIX_GRAB_DIR "/window-%1.png").arg(QTest::currentDataTag());
-        QFile::remove(path);
+        const QString path = home.filePath("window.png");
         QProcess process;
         process.setProcessEnvironment(programEnvironment(home.path()));
         process.start(QStringLiteral(TAVRIX_BINARY), QStringList {"--screenshot", path, "--after", "3000"} + arguments);
@@ -121,6 +129,7 @@ private slots:
         QVERIFY2(!err.contains(".qml:"), qUtf8Printable(err));
 
         const QImage image(path);
+        keepForALook(path, QStringLiteral("window-%1").arg(QTest::currentDataTag()));
         QCOMPARE(image.size(), QSize(1280, 800));
         QVERIFY2(colourCount(image) >= 16, qPrintable(QString::number(colourCount(image))));
     }
@@ -137,26 +146,16 @@ private slots:
         // The invite sheet first; the tour waits behind it.
         QVERIFY2(program.waitFor("state screen=start invite=open tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
+        // Two seconds with the sheet open, and no change of state.
         program.keepReading(2000);
+        QVERIFY(program.sync());
         QVERIFY2(!program.unconsumed().contains("tour="), qUtf8Printable(program.unconsumed()));
         QVERIFY(!QSettings(settingsPath(home.path()), QSettings::IniFormat).contains("tutorial/seen"));
 
-        const QString window = visibleWindow();
+        const QString window = program.window();
         QVERIFY(!window.isEmpty());
-        QVERIFY(xdotool({"windowfocus", "--sync", window}));
-        const auto click = [&](const QPoint& at) {
-            return xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y()),
-                            "click", "1"});
-        };
-        const auto key = [&](const QString& name) { return xdotool({"key", "--clearmodifiers", name}); };
-        // A click the window was not ready for is lost, as for a user, who
-        // clicks again: up to three clicks until the state shows.
         const auto clickUntil = [&](const QPoint& at, const QString& state) {
-            for (int attempt = 0; attempt < 3; ++attempt) {
-                if (click(at) && program.waitFor(state, 15000).hasMatch())
-                    return true;
-            }
-            return false;
+            return program.clickUntil(window, at, [&] { return program.waitFor(state, 0).hasMatch(); });
         };
 
         const std::optional<QPoint> skip = program.whereShown("inviteSkipButton");
@@ -167,44 +166,47 @@ private slots:
         QVERIFY2(program.waitFor("state screen=start invite=closed tour=showing:0 recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
         QSettings written(settingsPath(home.path()), QSettings::IniFormat);
-        QTRY_VERIFY_WITH_TIMEOUT((written.sync(), written.value("tutorial/seen").toLongLong() == 1), 20000);
+        QVERIFY(program.waitUntil([&] {
+            written.sync();
+            return written.value("tutorial/seen").toLongLong() == 1;
+        }));
         QVERIFY(written.value("referral/invitedByAsked").toBool());
 
         // Through the start-screen steps with Return; the layout step's
         // Start opens a two-panel session, and the tour goes on there.
         for (int step = 1; step <= 4; ++step) {
-            QVERIFY(key("Return"));
+            QVERIFY(program.press("Return"));
             QVERIFY2(program.waitFor(QStringLiteral("state screen=start invite=closed tour=showing:%1 recording=0")
                                          .arg(step))
                          .hasMatch(),
                      qUtf8Printable(program.err()));
         }
-        QVERIFY(key("Return"));
+        QVERIFY(program.press("Return"));
         QVERIFY2(program.waitFor("state screen=session invite=none tour=\\w+:\\d+ recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
         QVERIFY2(program.waitFor("state screen=session invite=none tour=showing:\\d+ recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
 
         // R is off while the tour runs; Escape skips the tour and nothing else.
-        QVERIFY(key("r"));
-        QVERIFY(key("Escape"));
+        QVERIFY(program.press("r"));
+        QVERIFY(program.press("Escape"));
         QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
         QVERIFY(!program.where("startRecordingButton"));
 
         // R opens the details form, its Start records, R stops.
-        QVERIFY(key("r"));
+        QVERIFY(program.press("r"));
         const std::optional<QPoint> start = program.whereShown("startRecordingButton");
         QVERIFY(start);
         QVERIFY2(clickUntil(*start, "state screen=session invite=none tour=idle recording=2"),
                  qUtf8Printable(program.err()));
-        program.keepReading(2500);
-        QVERIFY(key("r"));
+        QVERIFY(program.waitUntil([&] { return program.recordedMs() >= 2500; }));
+        QVERIFY(program.press("r"));
         QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
 
         // Escape leaves the session for a new start screen, without the sheet.
-        QVERIFY(key("Escape"));
+        QVERIFY(program.press("Escape"));
         QVERIFY2(program.waitFor("state screen=start invite=closed tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
 
@@ -226,31 +228,41 @@ private slots:
         QVERIFY(program.start());
         QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
-        const QString window = visibleWindow();
+        const QString window = program.window();
         QVERIFY(!window.isEmpty());
-        QVERIFY(xdotool({"windowfocus", "--sync", window}));
         const auto moveTo = [&](int x, int y) {
             return xdotool({"mousemove", "--window", window, QString::number(x), QString::number(y)});
         };
         QVERIFY(moveTo(600, 300));
         QVERIFY(moveTo(612, 306));
         QVERIFY(program.whereShown("toolbar"));
-        const QImage shown = grabWindow(window, "toolbar-shown");
+        // It hides 3 s after a movement: what needs it shown follows a
+        // movement of its own (a pixel aside each time).
+        int movements = 0;
+        const auto afterAMovement = [&](const std::function<bool()>& holds) {
+            return program.waitUntil([&] {
+                ++movements;
+                return moveTo(612 + movements % 2, 306) && program.whereShown("toolbar") && holds();
+            });
+        };
+        std::optional<QRect> checkedBox;
+        std::optional<QRect> uncheckedBox;
+        afterAMovement([&] {
+            checkedBox = program.rect("panelCountButton2");
+            uncheckedBox = program.rect("panelCountButton1");
+            return checkedBox && uncheckedBox;
+        });
+        QVERIFY(checkedBox && uncheckedBox);
+        QImage shown;
+        afterAMovement([&] {
+            shown = grabWindow(window, "toolbar-shown");
+            return brightShareOfTopBand(shown) < 0.02;
+        });
         QVERIFY2(brightShareOfTopBand(shown) < 0.02, qPrintable(QString::number(brightShareOfTopBand(shown))));
 
         // The checked count (2) against an unchecked one: at least 3:1.
-        const auto box = [&](const QString& name) {
-            program.process().write(("rect " + name + "\n").toUtf8());
-            const QRegularExpressionMatch m = program.waitFor("rect " + name + " (\\d+) (\\d+) (\\d+) (\\d+)", 20000);
-            return m.hasMatch() ? QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
-                                        m.captured(4).toInt())
-                                : QRect();
-        };
-        const QRect checkedBox = box("panelCountButton2");
-        const QRect uncheckedBox = box("panelCountButton1");
-        QVERIFY(checkedBox.isValid() && uncheckedBox.isValid());
-        const QColor checkedFill = buttonFill(shown, checkedBox);
-        const QColor uncheckedFill = buttonFill(shown, uncheckedBox);
+        const QColor checkedFill = buttonFill(shown, *checkedBox);
+        const QColor uncheckedFill = buttonFill(shown, *uncheckedBox);
         const double checked = relativeLuminance(checkedFill);
         const double unchecked = relativeLuminance(uncheckedFill);
         const double contrast = (std::max(checked, unchecked) + 0.05) / (std::min(checked, unchecked) + 0.05);
@@ -261,28 +273,36 @@ private slots:
         // Left still: the pointer's hover, repeated while the panels
         // repaint, is no movement.
         program.keepReading(5000);
-        QVERIFY(!program.where("toolbar"));
-        const QImage hidden = grabWindow(window, "toolbar-hidden");
+        QVERIFY(program.waitUntil([&] { return !program.where("toolbar"); }));
+        const QImage hidden = program.grabUntil(window, "toolbar-hidden",
+                                                [](const QImage& grab) { return brightShareOfTopBand(grab) > 0.5; });
         QVERIFY2(brightShareOfTopBand(hidden) > 0.5, qPrintable(QString::number(brightShareOfTopBand(hidden))));
 
         QVERIFY(moveTo(630, 320));
         QVERIFY(program.whereShown("toolbar"));
-        QVERIFY(brightShareOfTopBand(grabWindow(window, "toolbar-back")) < 0.02);
+        QImage back;
+        afterAMovement([&] {
+            back = grabWindow(window, "toolbar-back");
+            return brightShareOfTopBand(back) < 0.02;
+        });
+        QVERIFY2(brightShareOfTopBand(back) < 0.02, qPrintable(QString::number(brightShareOfTopBand(back))));
 
         // A recording keeps it, also once the title card is gone.
-        QVERIFY(xdotool({"key", "--clearmodifiers", "r"}));
+        QVERIFY(program.press("r"));
         const std::optional<QPoint> start = program.whereShown("startRecordingButton");
         QVERIFY(start);
-        QVERIFY(xdotool({"mousemove", "--window", window, QString::number(start->x()), QString::number(start->y()),
-                         "click", "1"}));
-        QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=2").hasMatch(),
+        QVERIFY2(program.clickUntil(window, *start, [&] {
+            return program.waitFor("state screen=session invite=none tour=idle recording=2", 0).hasMatch();
+        }),
                  qUtf8Printable(program.err()));
         program.keepReading(9000);
+        QVERIFY(program.waitUntil([&] { return !program.where("titleCard"); }));
         QVERIFY(program.where("toolbar"));
-        const QImage recording = grabWindow(window, "toolbar-recording");
+        const QImage recording = program.grabUntil(window, "toolbar-recording",
+                                                   [](const QImage& grab) { return brightShareOfTopBand(grab) < 0.02; });
         QVERIFY2(brightShareOfTopBand(recording) < 0.02,
                  qPrintable(QString::number(brightShareOfTopBand(recording))));
-        QVERIFY(xdotool({"key", "--clearmodifiers", "r"}));
+        QVERIFY(program.press("r"));
         QVERIFY2(program.waitFor("state screen=session invite=none tour=idle recording=0").hasMatch(),
                  qUtf8Printable(program.err()));
     }
@@ -294,7 +314,8 @@ private slots:
         server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x600x24", "-nolisten", "tcp"});
         QVERIFY(server.waitForStarted());
         QString display;
-        for (int i = 0; i < 100 && !display.contains('\n'); ++i) {
+        const QDeadlineTimer deadline(kStepTimeoutMs);
+        while (!display.contains('\n') && !deadline.hasExpired() && server.state() == QProcess::Running) {
             server.waitForReadyRead(100);
             display += QString::fromLatin1(server.readAllStandardOutput());
         }
@@ -305,8 +326,7 @@ private slots:
         QTemporaryDir home;
         QVERIFY(home.isValid());
         answerFirstRun(home.path());
-        const QString path = QStringLiteral(TAVRIX_GRAB_DIR "/window-small-screen.png");
-        QFile::remove(path);
+        const QString path = home.filePath("window.png");
         QProcess process;
         QProcessEnvironment environment = programEnvironment(home.path());
         environment.insert("DISPLAY", ":" + display.trimmed());
@@ -318,6 +338,7 @@ private slots:
         server.waitForFinished();
         QVERIFY2(process.exitCode() == 0, qUtf8Printable(QString::fromUtf8(process.readAllStandardError())));
         const QSize size = QImage(path).size();
+        keepForALook(path, "window-small-screen");
         QVERIFY2(size.width() > 0 && size.width() <= 1024 && size.height() <= 600,
                  qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
     }

@@ -13,17 +13,26 @@
 // TAVRIX_TEST_HOOK_WATCH=1: reports the window's state at every change, as
 // "test hook: state screen=<start|session> invite=<open|closed|none>
 // tour=<idle|phase:step index> recording=<Engine.recordingState>", so a test that
-// drives the window with real input sees where it is. It also answers
-// lines on standard input: "where <objectName>" gives "test hook: where
-// <objectName> <x> <y>", the middle of the first visible item of that name
-// in window coordinates, or "test hook: where <objectName> none"; "rect
+// drives the window with real input sees where it is. Once the window has
+// taken a key release, a mouse button release or a wheel turn, it reports a
+// changed state and then "test hook: input <key|button|wheel>". It also
+// answers lines on standard input: "where <objectName>" gives "test hook:
+// where <objectName> <x> <y>", the middle of the first visible item of that
+// name in window coordinates, or "test hook: where <objectName> none"; "rect
 // <objectName>" gives "test hook: rect <objectName> <x> <y> <width> <height>",
-// that item's box in window coordinates, or "test hook: rect <objectName> none".
+// that item's box in window coordinates, or "test hook: rect <objectName> none";
+// "property <objectName> <name>" gives "test hook: property <objectName> <name>
+// <value>" or "... none"; "recorded" gives "test hook: recorded <ms>", the
+// running recording's Engine.recordingElapsedMs; "sync" reports a changed
+// state, then "test hook: synced"; "frame" asks the window for a frame and
+// gives "test hook: frame" once a frame synchronized after the request has
+// been swapped, so a grab then shows the state of the request's time.
 
 #include <QGenericPlugin>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QKeyEvent>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlExpression>
@@ -32,7 +41,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -57,7 +68,34 @@ public:
         if (m_watch) {
             m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
             connect(m_input, &QSocketNotifier::activated, this, [this] { readCommands(); });
+            qApp->installEventFilter(this);
         }
+    }
+
+protected:
+    // Input that reached the window is reported once it has been handled,
+    // after the state it changed.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!watched->isWindowType())
+            return false;
+        QByteArray kind;
+        if (event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            kind = "key";
+        else if (event->type() == QEvent::MouseButtonRelease)
+            kind = "button";
+        else if (event->type() == QEvent::Wheel)
+            kind = "wheel";
+        if (!kind.isEmpty()) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, kind] {
+                    watchStep();
+                    report("input " + kind);
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
     }
 
 private:
@@ -91,10 +129,21 @@ private:
         for (int end = m_pendingInput.indexOf('\n'); end >= 0; end = m_pendingInput.indexOf('\n')) {
             const QByteArray line = m_pendingInput.left(end).trimmed();
             m_pendingInput.remove(0, end + 1);
-            if (line.startsWith("where "))
+            if (line.startsWith("where ")) {
                 where(line.mid(6));
-            else if (line.startsWith("rect "))
+            } else if (line.startsWith("rect ")) {
                 rect(line.mid(5));
+            } else if (line.startsWith("property ")) {
+                answerProperty(line.mid(9));
+            } else if (line == "recorded") {
+                const qlonglong elapsedMs = evaluate(QStringLiteral("Engine.recordingElapsedMs")).toLongLong();
+                report("recorded " + QByteArray::number(elapsedMs));
+            } else if (line == "sync") {
+                watchStep();
+                report("synced");
+            } else if (line == "frame") {
+                frame();
+            }
         }
     }
 
@@ -144,6 +193,54 @@ private:
         const QPointF middle = found->mapToScene(QPointF(found->width() / 2, found->height() / 2));
         report("where " + name + " " + QByteArray::number(qRound(middle.x())) + " "
                + QByteArray::number(qRound(middle.y())));
+    }
+
+    // "<objectName> <name>": the named property of the first visible item.
+    void answerProperty(const QByteArray& request)
+    {
+        const QList<QByteArray> words = request.split(' ');
+        QQuickItem* found = words.size() == 2 ? findShownInWindows(words[0]) : nullptr;
+        if (!found) {
+            report("property " + request + " none");
+            return;
+        }
+        report("property " + request + " " + found->property(words[1].constData()).toString().toUtf8());
+    }
+
+    // One line once a frame synchronized after the request is swapped. The
+    // render loop holds this thread while it synchronizes, so none is under
+    // way now: the next synchronization, and the swap after it, carry the
+    // state of now. Both signals come from the render thread.
+    void frame()
+    {
+        struct FrameWait {
+            std::atomic<bool> isSynchronized {false};
+            QMetaObject::Connection onSynchronized;
+            QMetaObject::Connection onSwapped;
+        };
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            auto* quickWindow = qobject_cast<QQuickWindow*>(window);
+            if (!quickWindow || !quickWindow->isVisible())
+                continue;
+            auto wait = std::make_shared<FrameWait>();
+            wait->onSynchronized = connect(
+                quickWindow, &QQuickWindow::afterSynchronizing, quickWindow,
+                [wait] {
+                    wait->isSynchronized = true;
+                    QObject::disconnect(wait->onSynchronized);
+                },
+                Qt::DirectConnection);
+            wait->onSwapped = connect(
+                quickWindow, &QQuickWindow::frameSwapped, quickWindow,
+                [wait] {
+                    if (wait->isSynchronized && QObject::disconnect(wait->onSwapped))
+                        report("frame");
+                },
+                Qt::DirectConnection);
+            quickWindow->update();
+            return;
+        }
+        report("frame none");
     }
 
     void step()
