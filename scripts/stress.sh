@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Hunts rare test failures (not part of CI). Two phases:
 #   suite:   the whole suite N times in a row, under extra CPU load;
-#   fragile: each fragile test M times, J runs at once.
+#   fragile: each fragile test M times, J runs at once (after the suite runs,
+#            or beside them as their load).
 # Crashed processes leave core files in the results directory, each with a
 # backtrace beside it. Ends with a table of the tests that failed; the exit
 # status is 0 only when no test failed and nothing dumped core.
@@ -32,6 +33,9 @@ Usage: bash scripts/stress.sh [options]
                             busy   a busy loop per core, at normal priority
                             suite  a second suite run beside it, again and again
                                    (its logs are kept, its failures not counted)
+                            fragile
+                                   the fragile runs, started with the suite
+                                   runs (they go on after the last one)
                             none   nothing
   -R, --filter REGEX      ctest -R of the fragile tests
                           (default '$fragileFilter')
@@ -87,7 +91,10 @@ done
 isCount "$suiteRuns" || fail "--suite-runs wants a number, not '$suiteRuns'"
 isCount "$fragileRuns" || fail "--fragile-runs wants a number, not '$fragileRuns'"
 { isCount "$jobs" && [ "$jobs" -gt 0 ]; } || fail "--jobs wants a positive number, not '$jobs'"
-case $loadKind in busy | suite | none) ;; *) fail "--load is busy, suite or none, not '$loadKind'" ;; esac
+case $loadKind in busy | suite | fragile | none) ;; *) fail "--load is busy, suite, fragile or none, not '$loadKind'" ;; esac
+if [ "$loadKind" = fragile ] && { [ "$runFragile" = no ] || [ "$fragileRuns" -eq 0 ]; }; then
+  fail "--load fragile needs the fragile runs"
+fi
 
 isRoot=no
 if [ "$(id -u)" -eq 0 ]; then isRoot=yes; fi
@@ -141,10 +148,11 @@ if [ "$isRoot" = no ]; then
   echo "stress.sh: not root: sharing tests skip, cores go where core_pattern says, and parallel runs share the build directory's files" >&2
 fi
 
-# Windows and GL tests need a display: an Xvfb per run when none is set.
+# Windows and GL tests need a display: an Xvfb per run when none is set,
+# each picking a free display itself (xvfb-run -a races for one).
 displayPrefix=()
 if [ -z "${DISPLAY:-}" ]; then
-  displayPrefix=(xvfb-run -a -s "-screen 0 1920x1080x24")
+  displayPrefix=(bash "$root/app/tests/own-x-server.sh")
 fi
 
 # Process groups of the runs going on, and the load's processes.
@@ -303,6 +311,10 @@ startLoad() {
       loadSuite &
       loadPids+=("$!")
       ;;
+    fragile)
+      fragileLoad &
+      loadPids+=("$!")
+      ;;
     none) ;;
   esac
 }
@@ -330,6 +342,12 @@ loadSuite() {
   done
 }
 
+# The fragile phase beside the suite runs; TERM ends the runs going on.
+fragileLoad() {
+  trap 'for group in "${!runGroups[@]}"; do kill -TERM -- "-$group" 2>/dev/null; done; exit 143' TERM
+  fragilePhase
+}
+
 suitePhase() {
   echo "== suite: $suiteRuns run(s), load: $loadKind =="
   startLoad
@@ -345,6 +363,11 @@ suitePhase() {
     unset "runGroups[$group]"
     recordRun suite "*" "$results/suite/$name.log" "$status" "$results/suite/$name"
   done
+  if [ "$loadKind" = fragile ]; then
+    echo "== suite runs done; the fragile runs go on =="
+    wait "${loadPids[@]}" || true
+    loadPids=()
+  fi
   stopLoad
   printBacktraces
 }
@@ -455,7 +478,8 @@ summaryPrinted=no
 if [ "$runSuite" = yes ] && [ "$suiteRuns" -gt 0 ]; then
   suitePhase
 fi
-if [ "$runFragile" = yes ] && [ "$fragileRuns" -gt 0 ]; then
+if [ "$runFragile" = yes ] && [ "$fragileRuns" -gt 0 ] &&
+  { [ "$loadKind" != fragile ] || [ "$runSuite" = no ] || [ "$suiteRuns" -eq 0 ]; }; then
   fragilePhase
 fi
 echo "== results in $results =="

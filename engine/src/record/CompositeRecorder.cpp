@@ -23,6 +23,8 @@ constexpr auto kWorkerWait = std::chrono::milliseconds(50);
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
+// Sound kept while the AAC encoder opens: two seconds of 48 kHz stereo.
+constexpr size_t kEarlySoundSamples = 2 * 48000 * 2;
 constexpr int32_t kDefaultFps = 30;
 constexpr double kBitsPerPixel = 0.2;
 // Picture buffers made ahead by the worker: enough for an encoder that keeps up.
@@ -315,6 +317,13 @@ void CompositeRecorder::onVideoAu(const Encoder::EncodedAU& au)
 
 bool CompositeRecorder::startAudio()
 {
+    {
+        // Sound that comes while the AAC encoder opens is kept for it: the
+        // file's sound starts with the microphone, not when the encoder is ready.
+        std::lock_guard<std::mutex> lock(m_audioMutex);
+        m_pcmBuffer.clear();
+        m_earlyChannels = 0;
+    }
     std::string micError;
     const bool micStarted = m_audio.start(
         [this](const int16_t* samples, int32_t frames, int32_t channels, int64_t) { onPcm(samples, frames, channels); },
@@ -369,19 +378,32 @@ bool CompositeRecorder::startAudio()
 
     std::lock_guard<std::mutex> lock(m_audioMutex);
     m_writer.expectAudio(context->sample_rate);
-    m_pcmBuffer.clear();
+    if (m_earlyChannels != context->ch_layout.nb_channels)
+        m_pcmBuffer.clear();
     m_samplesSent = 0;
     m_aac = std::move(context);
     m_aacFrame = std::move(frame);
     m_aacPacket = std::move(packet);
+    const size_t frameSamples = static_cast<size_t>(m_aacFrame->nb_samples) * static_cast<size_t>(m_earlyChannels);
+    while (frameSamples > 0 && m_pcmBuffer.size() >= frameSamples)
+        encodeAacFrameLocked();
     return true;
 }
 
 void CompositeRecorder::onPcm(const int16_t* samples, int32_t frames, int32_t channels)
 {
     std::lock_guard<std::mutex> lock(m_audioMutex);
-    // Until the AAC encoder is ready, samples are discarded.
-    if (!m_aac || frames <= 0 || channels != m_aac->ch_layout.nb_channels)
+    if (frames <= 0)
+        return;
+    if (!m_aac) {
+        // The encoder is opening (or failed: the microphone stops then).
+        if (m_earlyChannels == 0)
+            m_earlyChannels = channels;
+        if (channels == m_earlyChannels && m_pcmBuffer.size() < kEarlySoundSamples)
+            m_pcmBuffer.insert(m_pcmBuffer.end(), samples, samples + int64_t(frames) * channels);
+        return;
+    }
+    if (channels != m_aac->ch_layout.nb_channels)
         return;
     m_pcmBuffer.insert(m_pcmBuffer.end(), samples, samples + int64_t(frames) * channels);
     const size_t frameSamples = static_cast<size_t>(m_aacFrame->nb_samples) * static_cast<size_t>(channels);

@@ -147,6 +147,7 @@ private:
     AvFramePtr m_aacFrame;
     AvPacketPtr m_aacPacket;
     std::vector<int16_t> m_pcmBuffer;  // interleaved samples not yet encoded
+    int32_t m_earlyChannels = 0;       // of the samples kept before the encoder opened
     int64_t m_samplesSent = 0;  // per channel; the next AAC frame's pts
 
     Mp4Writer m_writer;  // its own lock; keeps the recording's first error
