@@ -61,8 +61,10 @@ private:
 
 // Draws every panel into a full-window layout and runs the after-frame step,
 // about 30 times a second, on the calling thread (which owns the context).
+// `composites`, when given, gets the time each after-frame step ended.
 inline void pumpFrames(Engine& engine, GlTestContext& gl, const std::vector<int>& panels,
-                       std::chrono::milliseconds duration)
+                       std::chrono::milliseconds duration,
+                       std::vector<std::chrono::steady_clock::time_point>* composites = nullptr)
 {
     const auto end = std::chrono::steady_clock::now() + duration;
     while (std::chrono::steady_clock::now() < end) {
@@ -76,6 +78,8 @@ inline void pumpFrames(Engine& engine, GlTestContext& gl, const std::vector<int>
             engine.renderPanel(panels[i], {static_cast<int>(i % 2) * w, static_cast<int>(i / 2) * h, w, h},
                                gl.width(), gl.height());
         engine.afterFrame();
+        if (composites)
+            composites->push_back(std::chrono::steady_clock::now());
         std::this_thread::sleep_until(frameStart + std::chrono::milliseconds(33));
     }
 }
