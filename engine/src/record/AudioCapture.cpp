@@ -5,6 +5,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <vector>
@@ -18,6 +19,12 @@ constexpr auto kErrorRetryDelay = std::chrono::milliseconds(5);
 constexpr auto kResumeRetryDelay = std::chrono::milliseconds(10);
 // Longest wait for data before the running flag is looked at again.
 constexpr int kWaitSliceMs = 100;
+
+int64_t steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace
 
@@ -82,6 +89,7 @@ bool AudioCapture::start(Callback callback, std::string* error)
     m_channels = channels;
     m_periodFrames = periodFrames;
     m_framesCaptured = 0;
+    m_firstFrameNs.store(0);
     m_handle = std::move(handle);
     m_callback = std::move(callback);
     m_running.store(true);
@@ -109,6 +117,11 @@ void AudioCapture::run()
     int consecutiveErrors = 0;
     int lastError = 0;
 
+    // Started here rather than by the first read, so the first frame's time
+    // is known however late this thread got to run.
+    if (snd_pcm_start(pcm) >= 0)
+        m_firstFrameNs.store(steadyNowNs());
+
     while (m_running.load()) {
         snd_pcm_sframes_t n = snd_pcm_readi(pcm, buffer.data(), m_periodFrames);
         if (n == -EAGAIN || n == 0) {
@@ -129,6 +142,11 @@ void AudioCapture::run()
             continue;
         }
         if (n > 0) {
+            if (m_firstFrameNs.load() == 0) {
+                // Started by the read: the block and what still waits came since.
+                const snd_pcm_sframes_t waiting = std::max<snd_pcm_sframes_t>(snd_pcm_avail_update(pcm), 0);
+                m_firstFrameNs.store(steadyNowNs() - (int64_t(n) + waiting) * 1000000000 / m_rate);
+            }
             if (m_callback)
                 m_callback(buffer.data(), static_cast<int32_t>(n), m_channels, m_framesCaptured * 1000000 / m_rate);
             m_framesCaptured += n;

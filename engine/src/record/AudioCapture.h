@@ -48,6 +48,10 @@ public:
     int32_t channels() const { return m_channels; }
     unsigned long periodFrames() const { return m_periodFrames; }
 
+    // Steady-clock nanoseconds at which the stream's first frame was taken;
+    // 0 until known, and known before the first block reaches the callback.
+    int64_t firstFrameNs() const { return m_firstFrameNs.load(); }
+
 private:
     void run();
 
@@ -59,6 +63,7 @@ private:
     int32_t m_channels = 1;
     unsigned long m_periodFrames = 0;  // frames per read
     int64_t m_framesCaptured = 0;  // capture thread only while running
+    std::atomic<int64_t> m_firstFrameNs {0};
 };
 
 }  // namespace lagwell

@@ -21,10 +21,14 @@ namespace {
 
 constexpr auto kWorkerWait = std::chrono::milliseconds(50);
 constexpr int64_t kNsPerMs = 1000000;
+constexpr int64_t kNsPerSecond = 1000000000;
 constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
-// Sound kept while the AAC encoder opens: two seconds of 48 kHz stereo.
+// Sound kept while the AAC encoder opens or the first picture is awaited:
+// two seconds of 48 kHz stereo.
 constexpr size_t kEarlySoundSamples = 2 * 48000 * 2;
+// Most silence put before sound that began after the first picture.
+constexpr int64_t kMaxLeadingSilenceFrames = 2 * 48000;
 constexpr int32_t kDefaultFps = 30;
 constexpr double kBitsPerPixel = 0.2;
 // Picture buffers made ahead by the worker: enough for an encoder that keeps up.
@@ -323,10 +327,15 @@ bool CompositeRecorder::startAudio()
         std::lock_guard<std::mutex> lock(m_audioMutex);
         m_pcmBuffer.clear();
         m_earlyChannels = 0;
+        m_soundStartNs = 0;
+        m_soundAligned = false;
+        m_soundSkipFrames = 0;
     }
     std::string micError;
     const bool micStarted = m_audio.start(
-        [this](const int16_t* samples, int32_t frames, int32_t channels, int64_t) { onPcm(samples, frames, channels); },
+        [this](const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs) {
+            onPcm(samples, frames, channels, timestampUs);
+        },
         &micError);
     if (!micStarted) {
         LW_LOG_INFO("CompositeRecorder: recording without sound: no microphone (%s)", micError.c_str());
@@ -378,36 +387,87 @@ bool CompositeRecorder::startAudio()
 
     std::lock_guard<std::mutex> lock(m_audioMutex);
     m_writer.expectAudio(context->sample_rate);
-    if (m_earlyChannels != context->ch_layout.nb_channels)
+    if (m_earlyChannels != context->ch_layout.nb_channels) {
         m_pcmBuffer.clear();
+        m_soundStartNs = 0;
+    }
     m_samplesSent = 0;
     m_aac = std::move(context);
     m_aacFrame = std::move(frame);
     m_aacPacket = std::move(packet);
-    const size_t frameSamples = static_cast<size_t>(m_aacFrame->nb_samples) * static_cast<size_t>(m_earlyChannels);
-    while (frameSamples > 0 && m_pcmBuffer.size() >= frameSamples)
-        encodeAacFrameLocked();
+    encodeKeptSoundLocked();
     return true;
 }
 
-void CompositeRecorder::onPcm(const int16_t* samples, int32_t frames, int32_t channels)
+void CompositeRecorder::onPcm(const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs)
 {
     std::lock_guard<std::mutex> lock(m_audioMutex);
     if (frames <= 0)
         return;
+    const int64_t blockStartNs = m_audio.firstFrameNs() + timestampUs * 1000;
     if (!m_aac) {
         // The encoder is opening (or failed: the microphone stops then).
         if (m_earlyChannels == 0)
             m_earlyChannels = channels;
-        if (channels == m_earlyChannels && m_pcmBuffer.size() < kEarlySoundSamples)
-            m_pcmBuffer.insert(m_pcmBuffer.end(), samples, samples + int64_t(frames) * channels);
+        if (channels == m_earlyChannels)
+            keepSoundLocked(samples, frames, channels, blockStartNs);
         return;
     }
     if (channels != m_aac->ch_layout.nb_channels)
         return;
-    m_pcmBuffer.insert(m_pcmBuffer.end(), samples, samples + int64_t(frames) * channels);
+    keepSoundLocked(samples, frames, channels, blockStartNs);
+    encodeKeptSoundLocked();
+}
+
+// Until the sound is aligned only its newest kEarlySoundSamples wait, and
+// m_soundStartNs follows the oldest of them.
+void CompositeRecorder::keepSoundLocked(const int16_t* samples, int32_t frames, int32_t channels,
+                                        int64_t blockStartNs)
+{
+    const int64_t skip = std::min<int64_t>(m_soundSkipFrames, frames);
+    m_soundSkipFrames -= skip;
+    if (skip == frames)
+        return;
+    if (m_pcmBuffer.empty())
+        m_soundStartNs = blockStartNs + skip * kNsPerSecond / m_audio.rate();
+    m_pcmBuffer.insert(m_pcmBuffer.end(), samples + skip * channels, samples + int64_t(frames) * channels);
+    if (!m_soundAligned && m_pcmBuffer.size() > kEarlySoundSamples) {
+        const size_t excessFrames = (m_pcmBuffer.size() - kEarlySoundSamples + size_t(channels) - 1) / size_t(channels);
+        m_pcmBuffer.erase(m_pcmBuffer.begin(), m_pcmBuffer.begin() + std::ptrdiff_t(excessFrames * size_t(channels)));
+        m_soundStartNs += int64_t(excessFrames) * kNsPerSecond / m_audio.rate();
+    }
+}
+
+// The file's sound starts where its pictures do: sound that began after the
+// first picture is preceded by silence, sound from before it is dropped. The
+// microphone starts on a worker and may be late on a loaded machine.
+bool CompositeRecorder::alignSoundLocked(int32_t channels)
+{
+    if (m_soundAligned)
+        return true;
+    if (m_pcmBuffer.empty() || !m_firstFrameSeen.load(std::memory_order_acquire))
+        return false;
+    const int64_t leadFrames = (m_soundStartNs - m_firstFrameTimeNs.load()) * m_audio.rate() / kNsPerSecond;
+    if (leadFrames > 0) {
+        const size_t silence = size_t(std::min<int64_t>(leadFrames, kMaxLeadingSilenceFrames)) * size_t(channels);
+        m_pcmBuffer.insert(m_pcmBuffer.begin(), silence, int16_t(0));
+    } else if (leadFrames < 0) {
+        const size_t late = size_t(-leadFrames) * size_t(channels);
+        const size_t dropped = std::min(late, m_pcmBuffer.size());
+        m_pcmBuffer.erase(m_pcmBuffer.begin(), m_pcmBuffer.begin() + std::ptrdiff_t(dropped));
+        m_soundSkipFrames = int64_t((late - dropped) / size_t(channels));
+    }
+    m_soundAligned = true;
+    return true;
+}
+
+void CompositeRecorder::encodeKeptSoundLocked()
+{
+    const int32_t channels = m_aac->ch_layout.nb_channels;
+    if (!alignSoundLocked(channels))
+        return;
     const size_t frameSamples = static_cast<size_t>(m_aacFrame->nb_samples) * static_cast<size_t>(channels);
-    while (m_pcmBuffer.size() >= frameSamples)
+    while (frameSamples > 0 && m_pcmBuffer.size() >= frameSamples)
         encodeAacFrameLocked();
 }
 

@@ -108,7 +108,10 @@ private:
     void finish(const std::string& path);
     void endNowLocked();
     bool startAudio();  // false: the recording has no sound
-    void onPcm(const int16_t* samples, int32_t frames, int32_t channels);
+    void onPcm(const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs);
+    void keepSoundLocked(const int16_t* samples, int32_t frames, int32_t channels, int64_t blockStartNs);
+    bool alignSoundLocked(int32_t channels);
+    void encodeKeptSoundLocked();
     void encodeAacFrameLocked();
     void drainAacLocked();
     void freeAacLocked();
@@ -141,13 +144,16 @@ private:
     AudioCapture m_audio;
 
     std::mutex m_audioMutex;
-    // guards: the AAC encoder below, m_pcmBuffer, m_samplesSent (lock order:
-    // m_audioMutex before the writer's own lock)
+    // guards: the AAC encoder below, m_pcmBuffer and the fields after it
+    // (lock order: m_audioMutex before the writer's own lock)
     AvCodecContextPtr m_aac;  // null without sound
     AvFramePtr m_aacFrame;
     AvPacketPtr m_aacPacket;
     std::vector<int16_t> m_pcmBuffer;  // interleaved samples not yet encoded
     int32_t m_earlyChannels = 0;       // of the samples kept before the encoder opened
+    int64_t m_soundStartNs = 0;        // steady clock of m_pcmBuffer's first frame until aligned
+    bool m_soundAligned = false;       // the sound's start is matched to the first picture's
+    int64_t m_soundSkipFrames = 0;     // frames still to drop: the sound began before the pictures
     int64_t m_samplesSent = 0;  // per channel; the next AAC frame's pts
 
     Mp4Writer m_writer;  // its own lock; keeps the recording's first error

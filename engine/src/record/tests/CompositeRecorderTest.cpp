@@ -310,24 +310,45 @@ TEST_F(CompositeRecorderTest, recordsPicturesAndSoundThatStartTogetherWithTheTai
 {
     // A recording that joins a composite count the share stream began an
     // hour ago starts its pictures at 0 like one on a fresh target.
-    const int64_t firstCounts[] = {kFreshTargetPtsUs, kFreshTargetPtsUs + 3600LL * 1000000};
-    for (const int64_t firstPtsUs : firstCounts) {
-        SCOPED_TRACE("first ptsUs " + std::to_string(firstPtsUs));
-        const std::string file = path("take-" + std::to_string(firstPtsUs) + ".mp4");
+    // The sound is matched to the pictures also when the microphone opens
+    // late (silence comes first) or the first picture comes late (the sound
+    // from before it goes).
+    struct Case {
+        int64_t firstPtsUs;
+        int micOpenDelayMs;
+        int firstPictureDelayMs;
+    };
+    const Case cases[] = {{kFreshTargetPtsUs, 0, 0},
+                          {kFreshTargetPtsUs + 3600LL * 1000000, 300, 0},
+                          {kFreshTargetPtsUs, 0, 400}};
+    for (const Case& take : cases) {
+        const int64_t firstPtsUs = take.firstPtsUs;
+        const std::string name = "take-" + std::to_string(firstPtsUs) + "-" + std::to_string(take.micOpenDelayMs) +
+            "-" + std::to_string(take.firstPictureDelayMs);
+        SCOPED_TRACE(name);
+        const std::string file = path(name + ".mp4");
         const std::vector<uint8_t> dark = greyPicture(kWidth, kHeight, 16);
         const std::vector<uint8_t> bright = greyPicture(kWidth, kHeight, 235);
         Outcomes outcomes;
         CompositeRecorder recorder;
 
+        // The microphone hears a tone from a moment on the clock; the
+        // pictures due from that moment on are bright.
+        const auto toneAt = Clock::now() + std::chrono::milliseconds(int(kToneOnsetSeconds * 1000));
+        m_devices->useFakeDevice("mode \"paced\" open_delay_ms " + std::to_string(take.micOpenDelayMs) + " tone_at " +
+                                 std::to_string(std::chrono::nanoseconds(toneAt.time_since_epoch()).count()));
         std::string error;
         ASSERT_TRUE(recorder.start(file, kWidth, kHeight, kFps, outcomes.callback(), &error)) << error;
-        const auto startedAt = Clock::now();  // the microphone runs from inside start()
         EXPECT_EQ(recorder.state(), CompositeRecorder::kRecording);
         EXPECT_EQ(recorder.width(), kWidth);
         EXPECT_EQ(recorder.height(), kHeight);
         EXPECT_TRUE(recorder.active());
+        std::this_thread::sleep_for(std::chrono::milliseconds(take.firstPictureDelayMs));
+        Clock::time_point origin;
         Feeder feeder(recorder, firstPtsUs, [&](int64_t index) -> const std::vector<uint8_t>& {
-            return index < int64_t(kToneOnsetSeconds * kFps) ? dark : bright;
+            if (index == 0)
+                origin = Clock::now();
+            return origin + index * std::chrono::microseconds(kFrameUs) < toneAt ? dark : bright;
         });
         std::this_thread::sleep_for(2500ms);
         EXPECT_GT(recorder.elapsedMs(), 1000);
@@ -364,8 +385,8 @@ TEST_F(CompositeRecorderTest, recordsPicturesAndSoundThatStartTogetherWithTheTai
         const double audioEnd = audio.startSeconds + audio.durationSeconds;
         EXPECT_GE(videoEnd, secondsBetween(feeder.firstAt(), stopAt) + kTailSeconds - 2.0 / kFps - 0.005);
         EXPECT_LE(videoEnd, secondsBetween(feeder.firstAt(), all[0].at) + 1.0 / kFps);
-        EXPECT_GE(audioEnd, secondsBetween(startedAt, stopAt) + kTailSeconds - 0.1);
-        EXPECT_LE(audioEnd, secondsBetween(startedAt, all[0].at) + 0.1);
+        EXPECT_GE(audioEnd, secondsBetween(feeder.firstAt(), stopAt) + kTailSeconds - 0.1);
+        EXPECT_LE(audioEnd, secondsBetween(feeder.firstAt(), all[0].at) + 0.1);
         EXPECT_NEAR(audioEnd, videoEnd, 0.1);
         // At 0, unless the first pictures were dropped: then at the first kept.
         EXPECT_GE(video.startSeconds, -0.001);
@@ -380,7 +401,7 @@ TEST_F(CompositeRecorderTest, recordsPicturesAndSoundThatStartTogetherWithTheTai
         ASSERT_GE(soundOnset, 0.0);
         ASSERT_GE(lastDark, 0.0);
         ASSERT_GE(firstBright, 0.0);
-        EXPECT_NEAR(soundOnset, kToneOnsetSeconds, 0.1);
+        EXPECT_NEAR(soundOnset, secondsBetween(feeder.firstAt(), toneAt), 0.1);
         EXPECT_LT(lastDark, soundOnset + 0.1);
         EXPECT_GT(firstBright, soundOnset - 0.1);
         EXPECT_LE(firstBright - lastDark, (recorder.framesDropped() + 1.0) / kFps + 0.001);

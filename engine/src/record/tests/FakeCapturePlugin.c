@@ -8,6 +8,9 @@
  *   mode "paced": frames of silence become ready at the stream's rate in real
  *        time from the start, as from a sound card; a reader that falls behind
  *        gets the backlog later instead of an overrun.
+ *   tone_at N: paced only: frames taken at or after CLOCK_MONOTONIC
+ *        nanosecond N carry a 1 kHz square wave instead of silence.
+ *   open_delay_ms N: opening takes N ms more, as a slow sound server's does.
  *   channels N: accept only N channels (default 1 or 2).
  *   errors N: the first N transfers fail with -EIO.
  *   xrun_after N: report one overrun once N frames have been read; the
@@ -33,6 +36,7 @@ typedef struct {
     int stall;
     int paced;
     int64_t startNs; /* paced: monotonic time of the start, -1 before it */
+    int64_t toneAtNs; /* paced: monotonic time the tone begins; 0: never */
     long errorsLeft;
     long xrunAfter;
     int xrunDone;
@@ -117,8 +121,16 @@ static snd_pcm_sframes_t fakeTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channe
         --fake->errorsLeft;
         return -EIO;
     }
+    /* Paced frame k since the start was taken at startNs + k / rate. */
+    int64_t toneFrame = INT64_MAX;
+    if (fake->paced && fake->toneAtNs > 0 && fake->startNs >= 0)
+        toneFrame = (fake->toneAtNs - fake->startNs) * (int64_t)io->rate / 1000000000;
     for (snd_pcm_uframes_t i = 0; i < size; ++i) {
-        const int16_t value = fake->paced ? 0 : (int16_t)((fake->streamFrame + i) % 32000);
+        int16_t value = (int16_t)((fake->streamFrame + i) % 32000);
+        if (fake->paced) {
+            const int64_t k = (int64_t)(fake->consumed + i);
+            value = k < toneFrame ? 0 : (((k - toneFrame) * 2000 / (int64_t)io->rate) % 2 ? -8000 : 8000);
+        }
         for (unsigned c = 0; c < io->channels; ++c) {
             const snd_pcm_channel_area_t* area = &areas[c];
             int16_t* sample = (int16_t*)((char*)area->addr + (area->first + area->step * (offset + i)) / 8);
@@ -178,6 +190,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
     long channels = 0;
     long errors = 0;
     long xrunAfter = 0;
+    long long toneAt = 0;
+    long smallToneAt = 0;
+    long openDelayMs = 0;
 
     snd_config_iterator_t i, next;
     snd_config_for_each(i, next, conf)
@@ -196,10 +211,22 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
             continue;
         if (strcmp(id, "xrun_after") == 0 && snd_config_get_integer(n, &xrunAfter) == 0)
             continue;
+        if (strcmp(id, "tone_at") == 0 && snd_config_get_integer64(n, &toneAt) == 0)
+            continue;
+        if (strcmp(id, "tone_at") == 0 && snd_config_get_integer(n, &smallToneAt) == 0) {
+            toneAt = smallToneAt;
+            continue;
+        }
+        if (strcmp(id, "open_delay_ms") == 0 && snd_config_get_integer(n, &openDelayMs) == 0)
+            continue;
         return -EINVAL;
     }
     if (stream != SND_PCM_STREAM_CAPTURE)
         return -EINVAL;
+    if (openDelayMs > 0) {
+        const struct timespec delay = {openDelayMs / 1000, (openDelayMs % 1000) * 1000000};
+        nanosleep(&delay, NULL);
+    }
 
     FakePcm* fake = calloc(1, sizeof(FakePcm));
     if (!fake)
@@ -207,6 +234,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
     fake->stall = strcmp(behaviour, "stall") == 0;
     fake->paced = strcmp(behaviour, "paced") == 0;
     fake->startNs = -1;
+    fake->toneAtNs = toneAt;
     fake->errorsLeft = errors;
     fake->xrunAfter = xrunAfter;
 
