@@ -5,11 +5,22 @@
  *   mode "flow" (default): one period is always ready; frame n of the
  *        stream carries the sample n % 32000 (negated on channel 1).
  *   mode "stall": starts, then never delivers a frame and never signals poll.
- *   mode "paced": frames of silence become ready at the stream's rate in real
- *        time from the start, as from a sound card; a reader that falls behind
- *        gets the backlog later instead of an overrun.
+ *   mode "paced": frames of silence become ready in real time from the
+ *        start, as from a sound card: frame k of a run is taken at
+ *        start + k / device rate. A reader that falls more than a buffer
+ *        behind overruns: the pointer reports -EPIPE, the unread frames are
+ *        lost, and after prepare the run begins afresh at the next start.
+ *   ppm N: paced only: the device's crystal runs N parts per million fast
+ *        (slow when negative): the device rate is the stream's rate times
+ *        (1 + N / 1e6), while the stream still claims the nominal rate.
  *   tone_at N: paced only: frames taken at or after CLOCK_MONOTONIC
  *        nanosecond N carry a 1 kHz square wave instead of silence.
+ *   tone_period_ms P: paced only: from tone_at on, the tone sounds for P ms,
+ *        is silent for P ms, and so on, each edge at its moment on the clock;
+ *        the wave's phase restarts at each on-edge. 0: sounds from then on.
+ *   stall_at N, stall_ms M: the first pointer, transfer or poll_revents call
+ *        at or after CLOCK_MONOTONIC nanosecond N holds its caller (the
+ *        reader) until N + M ms, once, while the device keeps producing.
  *   open_delay_ms N: opening takes N ms more, as a slow sound server's does.
  *   channels N: accept only N channels (default 1 or 2).
  *   errors N: the first N transfers fail with -EIO.
@@ -36,7 +47,12 @@ typedef struct {
     int stall;
     int paced;
     int64_t startNs; /* paced: monotonic time of the start, -1 before it */
+    double ppm;      /* paced: how fast the device runs, parts per million */
     int64_t toneAtNs; /* paced: monotonic time the tone begins; 0: never */
+    int64_t tonePeriodNs; /* paced: length of each on and off stretch; 0: on */
+    int64_t stallAtNs;    /* monotonic time the reader is held; 0: never */
+    int64_t stallNs;      /* how long after stallAtNs the reader is let go */
+    int stallDone;
     long errorsLeft;
     long xrunAfter;
     int xrunDone;
@@ -52,18 +68,78 @@ static int64_t monotonicNs(void)
     return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
 }
 
-/* Paced: makes ready what the clock says, never more than the buffer holds. */
-static void paceProduced(FakePcm* fake, snd_pcm_ioplug_t* io)
+/* Paced: frames the device takes per second of the monotonic clock. */
+static double deviceRate(const FakePcm* fake, const snd_pcm_ioplug_t* io)
+{
+    return io->rate * (1.0 + fake->ppm / 1e6);
+}
+
+/* Holds the reader from stall_at until stall_ms later, the first time it
+ * calls in at or after stall_at. */
+static void starveOnce(FakePcm* fake)
+{
+    if (fake->stallAtNs <= 0 || fake->stallDone || monotonicNs() < fake->stallAtNs)
+        return;
+    fake->stallDone = 1;
+    const int64_t untilNs = fake->stallAtNs + fake->stallNs;
+    const struct timespec until = {untilNs / 1000000000, untilNs % 1000000000};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, NULL) == EINTR) {
+    }
+}
+
+/* Paced: makes ready what the clock says; -EPIPE once the frames due are
+ * more than a buffer ahead of those read. The ioplug layer tells positions
+ * apart only within a buffer, so at most buffer - 1 frames wait. */
+static int paceProduced(FakePcm* fake, snd_pcm_ioplug_t* io)
 {
     if (fake->startNs < 0)
-        return;
-    const uint64_t due = (uint64_t)(monotonicNs() - fake->startNs) * io->rate / 1000000000u;
+        return 0;
+    const int64_t elapsedNs = monotonicNs() - fake->startNs;
+    const uint64_t due = elapsedNs > 0 ? (uint64_t)((double)elapsedNs * deviceRate(fake, io) / 1e9) : 0;
+    if (due > (uint64_t)fake->consumed + io->buffer_size)
+        return -EPIPE;
     uint64_t target = due;
     const uint64_t cap = (uint64_t)fake->consumed + io->buffer_size - 1;
     if (target > cap)
         target = cap;
     if (target > fake->produced)
         fake->produced = (snd_pcm_uframes_t)target;
+    return 0;
+}
+
+/* Paced: the sample of frame k of the run, decided by the moment it was
+ * taken. The wave never passes through 0, so silence marks the off stretches. */
+static int16_t pacedSample(const FakePcm* fake, const snd_pcm_ioplug_t* io, uint64_t k)
+{
+    if (fake->toneAtNs <= 0)
+        return 0;
+    const int64_t takenNs = fake->startNs + (int64_t)((double)k * 1e9 / deviceRate(fake, io));
+    if (takenNs < fake->toneAtNs)
+        return 0;
+    int64_t sinceOnNs = takenNs - fake->toneAtNs;
+    if (fake->tonePeriodNs > 0) {
+        if ((sinceOnNs / fake->tonePeriodNs) % 2)
+            return 0;
+        sinceOnNs %= fake->tonePeriodNs;
+    }
+    return (sinceOnNs / 500000) % 2 ? -8000 : 8000;
+}
+
+/* Paced: makes the poll descriptor readable from the moment a period past
+ * the frames read is due (at once if it is), as a period interrupt would;
+ * readiness itself is decided from the pace. Setting the timer clears any
+ * earlier expiry. Before the start it is disarmed. */
+static void wakeForNextPeriod(FakePcm* fake, snd_pcm_ioplug_t* io)
+{
+    struct itimerspec timer = {{0, 0}, {0, 0}};
+    if (fake->startNs >= 0) {
+        const double frames = (double)fake->consumed + (double)io->period_size;
+        /* A microsecond over, so that the frame is surely due on waking. */
+        const int64_t atNs = fake->startNs + (int64_t)(frames * 1e9 / deviceRate(fake, io)) + 1000;
+        timer.it_value.tv_sec = atNs / 1000000000;
+        timer.it_value.tv_nsec = atNs % 1000000000;
+    }
+    timerfd_settime(io->poll_fd, TFD_TIMER_ABSTIME, &timer, NULL);
 }
 
 static int fakeStart(snd_pcm_ioplug_t* io)
@@ -71,17 +147,18 @@ static int fakeStart(snd_pcm_ioplug_t* io)
     FakePcm* fake = io->private_data;
     if (fake->paced) {
         fake->startNs = monotonicNs();
-        const long periodNs = (long)((uint64_t)io->period_size * 1000000000u / io->rate);
-        struct itimerspec timer = {{periodNs / 1000000000, periodNs % 1000000000},
-                                   {periodNs / 1000000000, periodNs % 1000000000}};
-        timerfd_settime(io->poll_fd, 0, &timer, NULL);
+        wakeForNextPeriod(fake, io);
     }
     return 0;
 }
 
 static int fakeStop(snd_pcm_ioplug_t* io)
 {
-    (void)io;
+    FakePcm* fake = io->private_data;
+    if (fake->paced) {
+        fake->startNs = -1;
+        wakeForNextPeriod(fake, io);
+    }
     return 0;
 }
 
@@ -91,16 +168,20 @@ static int fakePrepare(snd_pcm_ioplug_t* io)
     fake->produced = 0;
     fake->consumed = 0;
     fake->startNs = -1;
+    if (fake->paced)
+        wakeForNextPeriod(fake, io);
     return 0;
 }
 
 static snd_pcm_sframes_t fakePointer(snd_pcm_ioplug_t* io)
 {
     FakePcm* fake = io->private_data;
+    starveOnce(fake);
     if (fake->stall)
         return 0;
     if (fake->paced) {
-        paceProduced(fake, io);
+        if (paceProduced(fake, io) < 0)
+            return -EPIPE;
         return (snd_pcm_sframes_t)(fake->produced % io->buffer_size);
     }
     if (fake->xrunAfter > 0 && !fake->xrunDone && fake->streamFrame >= (uint64_t)fake->xrunAfter) {
@@ -117,20 +198,15 @@ static snd_pcm_sframes_t fakeTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channe
                                       snd_pcm_uframes_t offset, snd_pcm_uframes_t size)
 {
     FakePcm* fake = io->private_data;
+    starveOnce(fake);
     if (fake->errorsLeft > 0) {
         --fake->errorsLeft;
         return -EIO;
     }
-    /* Paced frame k since the start was taken at startNs + k / rate. */
-    int64_t toneFrame = INT64_MAX;
-    if (fake->paced && fake->toneAtNs > 0 && fake->startNs >= 0)
-        toneFrame = (fake->toneAtNs - fake->startNs) * (int64_t)io->rate / 1000000000;
     for (snd_pcm_uframes_t i = 0; i < size; ++i) {
         int16_t value = (int16_t)((fake->streamFrame + i) % 32000);
-        if (fake->paced) {
-            const int64_t k = (int64_t)(fake->consumed + i);
-            value = k < toneFrame ? 0 : (((k - toneFrame) * 2000 / (int64_t)io->rate) % 2 ? -8000 : 8000);
-        }
+        if (fake->paced)
+            value = pacedSample(fake, io, (uint64_t)fake->consumed + i);
         for (unsigned c = 0; c < io->channels; ++c) {
             const snd_pcm_channel_area_t* area = &areas[c];
             int16_t* sample = (int16_t*)((char*)area->addr + (area->first + area->step * (offset + i)) / 8);
@@ -139,6 +215,8 @@ static snd_pcm_sframes_t fakeTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channe
     }
     fake->streamFrame += size;
     fake->consumed += size;
+    if (fake->paced)
+        wakeForNextPeriod(fake, io);
     return (snd_pcm_sframes_t)size;
 }
 
@@ -150,17 +228,31 @@ static int fakeClose(snd_pcm_ioplug_t* io)
     return 0;
 }
 
-/* Paced: the timer wakes the reader once a period; ready when a period is. */
+/* Paced: ready when a period is, or after an overrun, so that the reader's
+ * next call hears of it. */
 static int fakePollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfds, unsigned short* revents)
 {
     FakePcm* fake = io->private_data;
-    uint64_t expirations;
     (void)pfd;
     (void)nfds;
-    if (read(io->poll_fd, &expirations, sizeof expirations) < 0 && errno != EAGAIN)
-        return -errno;
-    paceProduced(fake, io);
-    *revents = fake->produced - fake->consumed >= io->period_size ? POLLIN : 0;
+    starveOnce(fake);
+    wakeForNextPeriod(fake, io);
+    if (paceProduced(fake, io) < 0)
+        *revents = POLLIN;
+    else
+        *revents = fake->produced - fake->consumed >= io->period_size ? POLLIN : 0;
+    return 0;
+}
+
+/* An integer field, which the configuration parser stores as 32 or 64 bits. */
+static int getInteger64(snd_config_t* n, long long* value)
+{
+    long small;
+    if (snd_config_get_integer64(n, value) == 0)
+        return 0;
+    if (snd_config_get_integer(n, &small) < 0)
+        return -EINVAL;
+    *value = small;
     return 0;
 }
 
@@ -191,7 +283,10 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
     long errors = 0;
     long xrunAfter = 0;
     long long toneAt = 0;
-    long smallToneAt = 0;
+    long long tonePeriodMs = 0;
+    long long ppm = 0;
+    long long stallAt = 0;
+    long long stallMs = 0;
     long openDelayMs = 0;
 
     snd_config_iterator_t i, next;
@@ -211,12 +306,16 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
             continue;
         if (strcmp(id, "xrun_after") == 0 && snd_config_get_integer(n, &xrunAfter) == 0)
             continue;
-        if (strcmp(id, "tone_at") == 0 && snd_config_get_integer64(n, &toneAt) == 0)
+        if (strcmp(id, "tone_at") == 0 && getInteger64(n, &toneAt) == 0)
             continue;
-        if (strcmp(id, "tone_at") == 0 && snd_config_get_integer(n, &smallToneAt) == 0) {
-            toneAt = smallToneAt;
+        if (strcmp(id, "tone_period_ms") == 0 && getInteger64(n, &tonePeriodMs) == 0 && tonePeriodMs >= 0)
             continue;
-        }
+        if (strcmp(id, "ppm") == 0 && getInteger64(n, &ppm) == 0 && ppm > -1000000)
+            continue;
+        if (strcmp(id, "stall_at") == 0 && getInteger64(n, &stallAt) == 0)
+            continue;
+        if (strcmp(id, "stall_ms") == 0 && getInteger64(n, &stallMs) == 0 && stallMs >= 0)
+            continue;
         if (strcmp(id, "open_delay_ms") == 0 && snd_config_get_integer(n, &openDelayMs) == 0)
             continue;
         return -EINVAL;
@@ -234,7 +333,11 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
     fake->stall = strcmp(behaviour, "stall") == 0;
     fake->paced = strcmp(behaviour, "paced") == 0;
     fake->startNs = -1;
+    fake->ppm = (double)ppm;
     fake->toneAtNs = toneAt;
+    fake->tonePeriodNs = tonePeriodMs * 1000000;
+    fake->stallAtNs = stallAt;
+    fake->stallNs = stallMs * 1000000;
     fake->errorsLeft = errors;
     fake->xrunAfter = xrunAfter;
 
