@@ -36,7 +36,7 @@ public:
     int width() const override { return m_width; }
     int height() const override { return m_height; }
     bool active() const override { return isActive; }
-    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t) override
+    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t, int64_t) override
     {
         m_copy.assign(rgba, rgba + static_cast<size_t>(strideBytes) * m_height);
         ++pictures;
@@ -149,7 +149,7 @@ public:
         const uint8_t* data = nullptr;
         int stride = 0;
         if (m_readback.dequeue(&data, &stride)) {
-            m_sink.submitRgba(data, stride, 0);
+            m_sink.submitRgba(data, stride, 0, 0);
             m_readback.release();
         }
         m_gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);

@@ -149,7 +149,8 @@ RecorderFigures benchRecorder(const std::string& path, Pictures& pictures)
         const double before = threadCpuSeconds();
         const uint8_t* picture = pictures.make(i);
         makingSeconds += threadCpuSeconds() - before;
-        recorder.submitRgba(picture, kWidth * 4, 66666 + i * kFrameUs);
+        recorder.submitRgba(picture, kWidth * 4, 66666 + i * kFrameUs,
+                            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count());
     }
     recorder.stop();
     {

@@ -93,11 +93,13 @@ void measure(lagwell::CompositeSink& sink, std::vector<double>* handOver, std::v
         next += std::chrono::microseconds(kFrameUs);
         paint(picture, i);
         const int64_t ptsUs = int64_t(i + 2) * kFrameUs;
+        const int64_t drawnNs =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
         double handOverMs = 0;
         double copyMs = 0;
         const auto submit = [&] {
             const long faultsBefore = g_faults;
-            handOverMs = timeMs([&] { sink.submitRgba(picture.data(), kWidth * 4, ptsUs); });
+            handOverMs = timeMs([&] { sink.submitRgba(picture.data(), kWidth * 4, ptsUs, drawnNs); });
             if (i >= kWarmUpPictures)
                 *faults += g_faults - faultsBefore;
         };

@@ -9,8 +9,10 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 #include <alsa/asoundlib.h>
@@ -44,6 +46,12 @@ struct AvOutputFormatContextDeleter {
 struct SwsContextDeleter {
     void operator()(SwsContext* p) const { sws_freeContext(p); }
 };
+struct SwrContextDeleter {
+    void operator()(SwrContext* p) const { swr_free(&p); }
+};
+struct AvAudioFifoDeleter {
+    void operator()(AVAudioFifo* p) const { av_audio_fifo_free(p); }
+};
 struct TjHandleDeleter {
     void operator()(void* p) const { tjDestroy(p); }
 };
@@ -66,6 +74,8 @@ using AvPacketPtr = std::unique_ptr<AVPacket, AvPacketDeleter>;
 using AvBufferRefPtr = std::unique_ptr<AVBufferRef, AvBufferRefDeleter>;
 using AvOutputFormatContextPtr = std::unique_ptr<AVFormatContext, AvOutputFormatContextDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextDeleter>;
+using AvAudioFifoPtr = std::unique_ptr<AVAudioFifo, AvAudioFifoDeleter>;
 using TjHandlePtr = std::unique_ptr<void, TjHandleDeleter>;
 using TjBufferPtr = std::unique_ptr<unsigned char, TjBufferDeleter>;
 using SndPcmPtr = std::unique_ptr<snd_pcm_t, SndPcmDeleter>;

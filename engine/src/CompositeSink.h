@@ -16,8 +16,10 @@ public:
 
     // One composite picture: rows bottom-up, four bytes (RGBA) per pixel.
     // `rgba` is valid only during the call; the sink copies what it keeps.
-    // `ptsUs` counts the compositor's pictures of this size in 33,333 us steps.
-    virtual void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs) = 0;
+    // `ptsUs` counts the compositor's pictures of this size in 33,333 us steps
+    // (even, rising: a stream's times); `drawnNs` is the steady-clock moment
+    // the picture was drawn, whatever the compositor's latency since.
+    virtual void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) = 0;
 
     // False once the sink wants no more pictures.
     virtual bool active() const = 0;

@@ -13,17 +13,61 @@
 namespace lagwell {
 namespace {
 
-constexpr unsigned kLatencyUs = 40000;
 constexpr int kMaxConsecutiveErrors = 50;
 constexpr auto kErrorRetryDelay = std::chrono::milliseconds(5);
 constexpr auto kResumeRetryDelay = std::chrono::milliseconds(10);
 // Longest wait for data before the running flag is looked at again.
 constexpr int kWaitSliceMs = 100;
+// A device that holds less than this loses sound whenever the thread waits
+// that long for a core.
+constexpr unsigned long kShortBufferUs = 250000;
+// The clock is read around the device's count; a wider spread (the thread
+// was preempted there) is read again.
+constexpr int64_t kStampSpreadNs = 1000000;
+constexpr int kStampAttempts = 3;
+constexpr int64_t kNsPerSecond = 1000000000;
 
 int64_t steadyNowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// A long buffer and short periods: steady blocks, and room for a starved
+// thread. 0 or ALSA's error code.
+int configureDevice(snd_pcm_t* pcm, unsigned channels, unsigned rate)
+{
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    int rc = snd_pcm_hw_params_any(pcm, hw);
+    if (rc < 0)
+        return rc;
+    snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
+    if ((rc = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
+        (rc = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0 ||
+        (rc = snd_pcm_hw_params_set_channels(pcm, hw, channels)) < 0)
+        return rc;
+    unsigned actualRate = rate;
+    if ((rc = snd_pcm_hw_params_set_rate_near(pcm, hw, &actualRate, nullptr)) < 0)
+        return rc;
+    if (actualRate != rate)
+        return -EINVAL;
+    // Either may be refused; the device's own choice then stands.
+    unsigned bufferUs = AudioCapture::kBufferUs;
+    snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
+    unsigned periodUs = AudioCapture::kPeriodUs;
+    snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
+    if ((rc = snd_pcm_hw_params(pcm, hw)) < 0)
+        return rc;
+
+    snd_pcm_uframes_t periodFrames = 0;
+    snd_pcm_hw_params_get_period_size(hw, &periodFrames, nullptr);
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    if ((rc = snd_pcm_sw_params_current(pcm, sw)) < 0 || (rc = snd_pcm_sw_params_set_start_threshold(pcm, sw, 1)) < 0 ||
+        (rc = snd_pcm_sw_params_set_avail_min(pcm, sw, std::max<snd_pcm_uframes_t>(periodFrames, 1))) < 0)
+        return rc;
+    return snd_pcm_sw_params(pcm, sw);
 }
 
 }  // namespace
@@ -56,12 +100,10 @@ bool AudioCapture::start(Callback callback, std::string* error)
     SndPcmPtr handle(raw);
 
     int channels = 1;
-    int paramsRc = snd_pcm_set_params(handle.get(), SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
-                                      m_rate, 1, kLatencyUs);
+    int paramsRc = configureDevice(handle.get(), 1, unsigned(m_rate));
     if (paramsRc < 0) {
         channels = 2;
-        paramsRc = snd_pcm_set_params(handle.get(), SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
-                                      m_rate, 1, kLatencyUs);
+        paramsRc = configureDevice(handle.get(), 2, unsigned(m_rate));
     }
     if (paramsRc < 0) {
         if (error)
@@ -73,6 +115,8 @@ bool AudioCapture::start(Callback callback, std::string* error)
     snd_pcm_uframes_t periodFrames = 0;
     if (snd_pcm_get_params(handle.get(), &bufferFrames, &periodFrames) < 0 || periodFrames == 0)
         periodFrames = static_cast<snd_pcm_uframes_t>(m_rate / 25);
+    if (bufferFrames < periodFrames)
+        bufferFrames = periodFrames;
 
     const int prepareRc = snd_pcm_prepare(handle.get());
     if (prepareRc < 0) {
@@ -86,10 +130,18 @@ bool AudioCapture::start(Callback callback, std::string* error)
     if (nonblockRc < 0)
         LW_LOG_WARN("AudioCapture: reads stay blocking (%s)", snd_strerror(nonblockRc));
 
+    const unsigned long bufferUs = static_cast<unsigned long>(bufferFrames * 1000000 / unsigned(m_rate));
+    if (bufferUs < kShortBufferUs) {
+        LW_LOG_WARN("AudioCapture: the microphone holds only %lu ms; a busy machine may lose sound", bufferUs / 1000);
+    } else {
+        LW_LOG_INFO("AudioCapture: %d channel(s), %lu-frame periods, %lu ms buffer", channels,
+                    static_cast<unsigned long>(periodFrames), bufferUs / 1000);
+    }
+
     m_channels = channels;
     m_periodFrames = periodFrames;
+    m_bufferFrames = bufferFrames;
     m_framesCaptured = 0;
-    m_firstFrameNs.store(0);
     m_handle = std::move(handle);
     m_callback = std::move(callback);
     m_running.store(true);
@@ -109,6 +161,27 @@ void AudioCapture::stop()
     }
 }
 
+// The block's frames were the oldest in the device; the ones still waiting
+// came after them, so the first was taken (block + waiting) frames ago.
+int64_t AudioCapture::stampFirstFrameNs(snd_pcm_t* pcm, snd_pcm_sframes_t framesRead) const
+{
+    int64_t before = 0;
+    int64_t after = 0;
+    snd_pcm_sframes_t waiting = 0;
+    for (int attempt = 0; attempt < kStampAttempts; ++attempt) {
+        before = steadyNowNs();
+        waiting = snd_pcm_avail(pcm);
+        after = steadyNowNs();
+        if (after - before < kStampSpreadNs)
+            break;
+    }
+    // Overrun since the read (the next read says so): the buffer was full.
+    if (waiting < 0)
+        waiting = std::max<snd_pcm_sframes_t>(snd_pcm_sframes_t(m_bufferFrames) - framesRead, 0);
+    const int64_t nowNs = before + (after - before) / 2;
+    return nowNs - (int64_t(framesRead) + int64_t(waiting)) * kNsPerSecond / m_rate;
+}
+
 void AudioCapture::run()
 {
     pthread_setname_np(pthread_self(), "tvx-mic");
@@ -116,11 +189,12 @@ void AudioCapture::run()
     std::vector<int16_t> buffer(m_periodFrames * static_cast<unsigned long>(m_channels), 0);
     int consecutiveErrors = 0;
     int lastError = 0;
+    int64_t overruns = 0;
+    int64_t suspends = 0;
+    bool followsGap = true;
 
-    // Started here rather than by the first read, so the first frame's time
-    // is known however late this thread got to run.
-    if (snd_pcm_start(pcm) >= 0)
-        m_firstFrameNs.store(steadyNowNs());
+    // Started here rather than by the first read: the device runs from now.
+    snd_pcm_start(pcm);
 
     while (m_running.load()) {
         snd_pcm_sframes_t n = snd_pcm_readi(pcm, buffer.data(), m_periodFrames);
@@ -131,24 +205,35 @@ void AudioCapture::run()
             n = waitRc;
         }
 
+        // Frames are lost either way; the next block's time shows how many.
         if (n == -EPIPE) {
+            if (overruns++ == 0)
+                LW_LOG_WARN("AudioCapture: overrun: the capture thread fell %lu ms behind; sound was lost",
+                            static_cast<unsigned long>(m_bufferFrames * 1000 / unsigned(m_rate)));
             snd_pcm_prepare(pcm);
+            snd_pcm_start(pcm);
+            followsGap = true;
             continue;
         }
         if (n == -ESTRPIPE) {
+            ++suspends;
             while (m_running.load() && snd_pcm_resume(pcm) == -EAGAIN)
                 std::this_thread::sleep_for(kResumeRetryDelay);
             snd_pcm_prepare(pcm);
+            snd_pcm_start(pcm);
+            followsGap = true;
             continue;
         }
         if (n > 0) {
-            if (m_firstFrameNs.load() == 0) {
-                // Started by the read: the block and what still waits came since.
-                const snd_pcm_sframes_t waiting = std::max<snd_pcm_sframes_t>(snd_pcm_avail_update(pcm), 0);
-                m_firstFrameNs.store(steadyNowNs() - (int64_t(n) + waiting) * 1000000000 / m_rate);
-            }
+            Block block;
+            block.samples = buffer.data();
+            block.frames = static_cast<int32_t>(n);
+            block.channels = m_channels;
+            block.capturedNs = stampFirstFrameNs(pcm, n);
+            block.followsGap = followsGap;
+            followsGap = false;
             if (m_callback)
-                m_callback(buffer.data(), static_cast<int32_t>(n), m_channels, m_framesCaptured * 1000000 / m_rate);
+                m_callback(block);
             m_framesCaptured += n;
             consecutiveErrors = 0;
             continue;
@@ -164,7 +249,9 @@ void AudioCapture::run()
         LW_LOG_WARN("AudioCapture: capture ended after %d read errors in a row (%s); %lld frames captured",
                     consecutiveErrors, snd_strerror(lastError), static_cast<long long>(m_framesCaptured));
     } else {
-        LW_LOG_INFO("AudioCapture: capture stopped; %lld frames captured", static_cast<long long>(m_framesCaptured));
+        LW_LOG_INFO("AudioCapture: capture stopped; %lld frames captured, %lld overrun(s), %lld suspend(s)",
+                    static_cast<long long>(m_framesCaptured), static_cast<long long>(overruns),
+                    static_cast<long long>(suspends));
     }
 }
 

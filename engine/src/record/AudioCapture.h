@@ -2,10 +2,11 @@
 
 // Microphone capture from the ALSA PCM device "default": signed 16-bit
 // interleaved samples at 48000 Hz, mono when the device allows it, else
-// stereo. One thread ("tvx-mic") reads a period at a time and hands each
-// block to the callback with the block's time since capture began, counted in
-// delivered frames. It recovers from overruns and suspends by itself and
-// gives up quietly after a run of other read errors.
+// stereo. One thread ("tvx-mic") reads a short period at a time from a buffer
+// long enough to ride out a starved thread, and hands each block to the
+// callback with the steady-clock moment its first frame was taken. It recovers
+// from overruns and suspends by itself (the next block's time shows the frames
+// lost) and gives up quietly after a run of other read errors.
 
 #include "CHandles.h"
 
@@ -19,12 +20,23 @@ namespace lagwell {
 
 class AudioCapture {
 public:
-    // Called on the capture thread with `frames` x `channels` interleaved
-    // samples (valid only during the call) and the time of the block's first
-    // frame: frames delivered before it x 1000000 / rate.
-    using Callback = std::function<void(const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs)>;
+    // One block as read from the device.
+    struct Block {
+        const int16_t* samples = nullptr;  // frames x channels, interleaved; valid only during the call
+        int32_t frames = 0;
+        int32_t channels = 0;
+        int64_t capturedNs = 0;  // steady clock: when the first frame was taken
+        bool followsGap = false;  // first of the stream, or first after frames were lost
+    };
+
+    // Called on the capture thread for every block.
+    using Callback = std::function<void(const Block& block)>;
 
     static constexpr int32_t kRate = 48000;
+    // The device may hold this much before it overruns: a thread starved for
+    // less loses nothing.
+    static constexpr unsigned kBufferUs = 500000;
+    static constexpr unsigned kPeriodUs = 10000;
 
     AudioCapture();
     ~AudioCapture();
@@ -47,13 +59,11 @@ public:
     int32_t rate() const { return m_rate; }
     int32_t channels() const { return m_channels; }
     unsigned long periodFrames() const { return m_periodFrames; }
-
-    // Steady-clock nanoseconds at which the stream's first frame was taken;
-    // 0 until known, and known before the first block reaches the callback.
-    int64_t firstFrameNs() const { return m_firstFrameNs.load(); }
+    unsigned long bufferFrames() const { return m_bufferFrames; }
 
 private:
     void run();
+    int64_t stampFirstFrameNs(snd_pcm_t* pcm, snd_pcm_sframes_t framesRead) const;
 
     SndPcmPtr m_handle;  // set by start() before the thread runs, closed by stop() after the join
     Callback m_callback;  // installed before the thread starts, never changed while it runs
@@ -62,8 +72,8 @@ private:
     int32_t m_rate = kRate;
     int32_t m_channels = 1;
     unsigned long m_periodFrames = 0;  // frames per read
+    unsigned long m_bufferFrames = 0;  // frames the device holds before it overruns
     int64_t m_framesCaptured = 0;  // capture thread only while running
-    std::atomic<int64_t> m_firstFrameNs {0};
 };
 
 }  // namespace lagwell

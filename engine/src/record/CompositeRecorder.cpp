@@ -21,14 +21,10 @@ namespace {
 
 constexpr auto kWorkerWait = std::chrono::milliseconds(50);
 constexpr int64_t kNsPerMs = 1000000;
-constexpr int64_t kNsPerSecond = 1000000000;
 constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
-// Sound kept while the AAC encoder opens or the first picture is awaited:
-// two seconds of 48 kHz stereo.
-constexpr size_t kEarlySoundSamples = 2 * 48000 * 2;
-// Most silence put before sound that began after the first picture.
-constexpr int64_t kMaxLeadingSilenceFrames = 2 * 48000;
+// Aligned sound waiting while the AAC encoder opens: two seconds.
+constexpr int kMaxWaitingSoundSeconds = 2;
 constexpr int32_t kDefaultFps = 30;
 constexpr double kBitsPerPixel = 0.2;
 // Picture buffers made ahead by the worker: enough for an encoder that keeps up.
@@ -102,7 +98,6 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
     m_firstFrameTimeNs.store(0);
     m_framesEncoded.store(0);
     m_framesDropped.store(0);
-    m_frameStepUs.store(1000000 / effectiveFps);
     m_pictures.clear();
     m_takingPictures.store(true);
 
@@ -148,7 +143,7 @@ void CompositeRecorder::stop(Completion onFinished)
         m_onFinished = std::move(onFinished);
 }
 
-void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs)
+void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t /*ptsUs*/, int64_t drawnNs)
 {
     if (!active() || !m_takingPictures.load() || !rgba)
         return;
@@ -165,16 +160,13 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
     }
 
     if (!m_firstFrameSeen.load(std::memory_order_acquire)) {
-        m_basePtsUs = ptsUs;
         m_lastPtsUs = -1;
-        m_firstFrameTimeNs.store(steadyNowNs());
+        m_firstFrameTimeNs.store(drawnNs);
         m_firstFrameSeen.store(true, std::memory_order_release);
     }
-    // A count that starts again (a composite target made anew) continues one
-    // picture after the last: the file's times must keep rising.
-    if (ptsUs - m_basePtsUs <= m_lastPtsUs)
-        m_basePtsUs = ptsUs - (m_lastPtsUs + m_frameStepUs.load());
-    m_lastPtsUs = ptsUs - m_basePtsUs;
+    // The file's times keep rising whatever a sink is handed.
+    const int64_t fileUs = std::max((drawnNs - m_firstFrameTimeNs.load()) / 1000, m_lastPtsUs + 1);
+    m_lastPtsUs = fileUs;
 
     // One copy into a pooled buffer; rows are stored packed.
     if (m_pictures.push(rgba, width, height, sourceStride, m_lastPtsUs) != PictureQueue::PushOutcome::Queued)
@@ -272,6 +264,13 @@ void CompositeRecorder::finish(const std::string& path)
         std::lock_guard<std::mutex> lock(m_audioMutex);
         if (m_aac && avcodec_send_frame(m_aac.get(), nullptr) >= 0)
             drainAacLocked();
+        if (m_aac) {
+            LW_LOG_INFO("CompositeRecorder: sound: microphone %+.0f ppm, %lld correction(s) at once, %.3f s of "
+                        "silence put in, %.3f s dropped",
+                        m_aligner.estimatedPpm(), static_cast<long long>(m_aligner.hardCorrections()),
+                        double(m_aligner.silenceFrames()) / m_audio.rate(),
+                        double(m_aligner.droppedFrames()) / m_audio.rate());
+        }
     }
 
     // The outcome is settled here, before the state lets another recording in.
@@ -322,21 +321,15 @@ void CompositeRecorder::onVideoAu(const Encoder::EncodedAU& au)
 bool CompositeRecorder::startAudio()
 {
     {
-        // Sound that comes while the AAC encoder opens is kept for it: the
-        // file's sound starts with the microphone, not when the encoder is ready.
+        // Sound that comes while the AAC encoder opens is kept for it.
         std::lock_guard<std::mutex> lock(m_audioMutex);
-        m_pcmBuffer.clear();
-        m_earlyChannels = 0;
-        m_soundStartNs = 0;
-        m_soundAligned = false;
-        m_soundSkipFrames = 0;
+        m_aligner.reset(AudioCapture::kRate, 0);
+        m_sound.reset();
+        m_samplesSent = 0;
     }
     std::string micError;
-    const bool micStarted = m_audio.start(
-        [this](const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs) {
-            onPcm(samples, frames, channels, timestampUs);
-        },
-        &micError);
+    const bool micStarted =
+        m_audio.start([this](const AudioCapture::Block& block) { onPcm(block); }, &micError);
     if (!micStarted) {
         LW_LOG_INFO("CompositeRecorder: recording without sound: no microphone (%s)", micError.c_str());
         return false;
@@ -387,111 +380,67 @@ bool CompositeRecorder::startAudio()
 
     std::lock_guard<std::mutex> lock(m_audioMutex);
     m_writer.expectAudio(context->sample_rate);
-    if (m_earlyChannels != context->ch_layout.nb_channels) {
-        m_pcmBuffer.clear();
-        m_soundStartNs = 0;
-    }
-    m_samplesSent = 0;
     m_aac = std::move(context);
     m_aacFrame = std::move(frame);
     m_aacPacket = std::move(packet);
-    encodeKeptSoundLocked();
+    encodeSoundLocked();
     return true;
 }
 
-void CompositeRecorder::onPcm(const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs)
+void CompositeRecorder::onPcm(const AudioCapture::Block& block)
 {
     std::lock_guard<std::mutex> lock(m_audioMutex);
-    if (frames <= 0)
+    if (block.frames <= 0)
         return;
-    const int64_t blockStartNs = m_audio.firstFrameNs() + timestampUs * 1000;
-    if (!m_aac) {
-        // The encoder is opening (or failed: the microphone stops then).
-        if (m_earlyChannels == 0)
-            m_earlyChannels = channels;
-        if (channels == m_earlyChannels)
-            keepSoundLocked(samples, frames, channels, blockStartNs);
-        return;
-    }
-    if (channels != m_aac->ch_layout.nb_channels)
-        return;
-    keepSoundLocked(samples, frames, channels, blockStartNs);
-    encodeKeptSoundLocked();
-}
-
-// Until the sound is aligned only its newest kEarlySoundSamples wait, and
-// m_soundStartNs follows the oldest of them.
-void CompositeRecorder::keepSoundLocked(const int16_t* samples, int32_t frames, int32_t channels,
-                                        int64_t blockStartNs)
-{
-    const int64_t skip = std::min<int64_t>(m_soundSkipFrames, frames);
-    m_soundSkipFrames -= skip;
-    if (skip == frames)
-        return;
-    if (m_pcmBuffer.empty())
-        m_soundStartNs = blockStartNs + skip * kNsPerSecond / m_audio.rate();
-    m_pcmBuffer.insert(m_pcmBuffer.end(), samples + skip * channels, samples + int64_t(frames) * channels);
-    if (!m_soundAligned && m_pcmBuffer.size() > kEarlySoundSamples) {
-        const size_t excessFrames = (m_pcmBuffer.size() - kEarlySoundSamples + size_t(channels) - 1) / size_t(channels);
-        m_pcmBuffer.erase(m_pcmBuffer.begin(), m_pcmBuffer.begin() + std::ptrdiff_t(excessFrames * size_t(channels)));
-        m_soundStartNs += int64_t(excessFrames) * kNsPerSecond / m_audio.rate();
-    }
-}
-
-// The file's sound starts where its pictures do: sound that began after the
-// first picture is preceded by silence, sound from before it is dropped. The
-// microphone starts on a worker and may be late on a loaded machine.
-bool CompositeRecorder::alignSoundLocked(int32_t channels)
-{
-    if (m_soundAligned)
-        return true;
-    if (m_pcmBuffer.empty() || !m_firstFrameSeen.load(std::memory_order_acquire))
-        return false;
-    const int64_t leadFrames = (m_soundStartNs - m_firstFrameTimeNs.load()) * m_audio.rate() / kNsPerSecond;
-    if (leadFrames > 0) {
-        const size_t silence = size_t(std::min<int64_t>(leadFrames, kMaxLeadingSilenceFrames)) * size_t(channels);
-        m_pcmBuffer.insert(m_pcmBuffer.begin(), silence, int16_t(0));
-    } else if (leadFrames < 0) {
-        const size_t late = size_t(-leadFrames) * size_t(channels);
-        const size_t dropped = std::min(late, m_pcmBuffer.size());
-        m_pcmBuffer.erase(m_pcmBuffer.begin(), m_pcmBuffer.begin() + std::ptrdiff_t(dropped));
-        m_soundSkipFrames = int64_t((late - dropped) / size_t(channels));
-    }
-    m_soundAligned = true;
-    return true;
-}
-
-void CompositeRecorder::encodeKeptSoundLocked()
-{
-    const int32_t channels = m_aac->ch_layout.nb_channels;
-    if (!alignSoundLocked(channels))
-        return;
-    const size_t frameSamples = static_cast<size_t>(m_aacFrame->nb_samples) * static_cast<size_t>(channels);
-    while (frameSamples > 0 && m_pcmBuffer.size() >= frameSamples)
-        encodeAacFrameLocked();
-}
-
-void CompositeRecorder::encodeAacFrameLocked()
-{
-    AVFrame* frame = m_aacFrame.get();
-    const int channels = m_aac->ch_layout.nb_channels;
-    const int count = frame->nb_samples;
-    const size_t used = static_cast<size_t>(count) * static_cast<size_t>(channels);
-    if (av_frame_make_writable(frame) >= 0) {
-        constexpr float kScale = 1.0f / 32768.0f;
-        for (int k = 0; k < channels; ++k) {
-            auto* plane = reinterpret_cast<float*>(frame->extended_data[k]);
-            for (int i = 0; i < count; ++i)
-                plane[i] = static_cast<float>(m_pcmBuffer[size_t(i) * size_t(channels) + size_t(k)]) * kScale;
+    if (m_aligner.channels() == 0) {
+        std::string error;
+        if (!m_aligner.reset(m_audio.rate(), block.channels, &error)) {
+            LW_LOG_WARN("CompositeRecorder: %s", error.c_str());
+            return;
         }
     }
-    frame->pts = m_samplesSent;
-    m_samplesSent += count;
-    m_pcmBuffer.erase(m_pcmBuffer.begin(), m_pcmBuffer.begin() + static_cast<std::ptrdiff_t>(used));
-    // A frame the encoder refuses loses only its own sound.
-    if (avcodec_send_frame(m_aac.get(), frame) < 0)
+    const auto take = [this](const float* const* planes, int32_t frames) { takeSoundLocked(planes, frames); };
+    // File time 0 is when the first picture was drawn.
+    if (!m_aligner.hasOrigin() && m_firstFrameSeen.load(std::memory_order_acquire))
+        m_aligner.setOrigin(m_firstFrameTimeNs.load(), take);
+    m_aligner.push(block, take);
+}
+
+void CompositeRecorder::takeSoundLocked(const float* const* planes, int32_t frames)
+{
+    if (!m_sound) {
+        m_sound.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, m_aligner.channels(), frames));
+        if (!m_sound)
+            return;
+    }
+    // Only while the encoder opens can much wait here; it never waits long.
+    if (!m_aac && av_audio_fifo_size(m_sound.get()) + frames > kMaxWaitingSoundSeconds * m_audio.rate())
         return;
-    drainAacLocked();
+    if (av_audio_fifo_write(m_sound.get(), const_cast<void**>(reinterpret_cast<const void* const*>(planes)), frames) <
+        frames)
+        return;
+    if (m_aac)
+        encodeSoundLocked();
+}
+
+// Whole AAC frames of the aligned sound, timed by their count.
+void CompositeRecorder::encodeSoundLocked()
+{
+    if (!m_sound || !m_aac || m_aac->ch_layout.nb_channels != m_aligner.channels())
+        return;
+    AVFrame* frame = m_aacFrame.get();
+    while (av_audio_fifo_size(m_sound.get()) >= frame->nb_samples) {
+        if (av_frame_make_writable(frame) < 0)
+            return;
+        if (av_audio_fifo_read(m_sound.get(), reinterpret_cast<void**>(frame->extended_data), frame->nb_samples) <
+            frame->nb_samples)
+            return;
+        frame->pts = m_samplesSent;
+        m_samplesSent += frame->nb_samples;
+        // A frame the encoder refuses loses only its own sound.
+        if (avcodec_send_frame(m_aac.get(), frame) >= 0)
+            drainAacLocked();
+    }
 }
 
 void CompositeRecorder::drainAacLocked()
@@ -508,8 +457,7 @@ void CompositeRecorder::freeAacLocked()
     m_aacPacket.reset();
     m_aacFrame.reset();
     m_aac.reset();
-    m_pcmBuffer.clear();
-    m_pcmBuffer.shrink_to_fit();
+    m_sound.reset();
 }
 
 }  // namespace lagwell

@@ -25,6 +25,7 @@
 #include "Encoder.h"
 #include "Mp4Writer.h"
 #include "PictureQueue.h"
+#include "SoundAligner.h"
 
 #include <atomic>
 #include <cstdint>
@@ -65,10 +66,10 @@ public:
     // while a recording is active and returns; it never waits for the
     // encoder. At most 8 wait; a ninth pushes out the oldest. A
     // stride of 0 or less means width x 4; a stride too short for a row
-    // drops the picture. Timestamps are rebased so the recording's first
-    // picture is at 0, where its audio starts; a count that starts again
-    // continues one picture after the last.
-    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs) override;
+    // drops the picture. The file's time of a picture is when it was drawn
+    // (`drawnNs`) since the recording's first picture was drawn; the sound is
+    // placed on that clock too. The stream count `ptsUs` is not used.
+    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) override;
 
     // Render thread: the state is Recording or Stopping.
     bool active() const override;
@@ -108,11 +109,9 @@ private:
     void finish(const std::string& path);
     void endNowLocked();
     bool startAudio();  // false: the recording has no sound
-    void onPcm(const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs);
-    void keepSoundLocked(const int16_t* samples, int32_t frames, int32_t channels, int64_t blockStartNs);
-    bool alignSoundLocked(int32_t channels);
-    void encodeKeptSoundLocked();
-    void encodeAacFrameLocked();
+    void onPcm(const AudioCapture::Block& block);
+    void takeSoundLocked(const float* const* planes, int32_t frames);
+    void encodeSoundLocked();
     void drainAacLocked();
     void freeAacLocked();
     void onVideoAu(const Encoder::EncodedAU& au);
@@ -133,10 +132,8 @@ private:
 
     std::atomic<bool> m_takingPictures {false};  // false once the worker has passed the deadline
     std::atomic<bool> m_firstFrameSeen {false};
-    std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock of the first picture
-    int64_t m_basePtsUs = 0;  // render thread only: ptsUs that maps to 0 in the file
-    int64_t m_lastPtsUs = -1;  // render thread only: the last queued picture's rebased time
-    std::atomic<int64_t> m_frameStepUs {33333};  // one picture at the recording's rate
+    std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock: the first picture was drawn; file time 0
+    int64_t m_lastPtsUs = -1;  // render thread only: the last queued picture's file time
     std::atomic<int64_t> m_framesEncoded {0};
     std::atomic<int64_t> m_framesDropped {0};
 
@@ -144,16 +141,13 @@ private:
     AudioCapture m_audio;
 
     std::mutex m_audioMutex;
-    // guards: the AAC encoder below, m_pcmBuffer and the fields after it
-    // (lock order: m_audioMutex before the writer's own lock)
+    // guards: the AAC encoder below, the aligner, the sound waiting for the
+    // encoder and m_samplesSent (lock order: m_audioMutex before the writer's own lock)
     AvCodecContextPtr m_aac;  // null without sound
     AvFramePtr m_aacFrame;
     AvPacketPtr m_aacPacket;
-    std::vector<int16_t> m_pcmBuffer;  // interleaved samples not yet encoded
-    int32_t m_earlyChannels = 0;       // of the samples kept before the encoder opened
-    int64_t m_soundStartNs = 0;        // steady clock of m_pcmBuffer's first frame until aligned
-    bool m_soundAligned = false;       // the sound's start is matched to the first picture's
-    int64_t m_soundSkipFrames = 0;     // frames still to drop: the sound began before the pictures
+    SoundAligner m_aligner;     // the microphone's blocks on the pictures' clock
+    AvAudioFifoPtr m_sound;     // aligned sound not yet encoded
     int64_t m_samplesSent = 0;  // per channel; the next AAC frame's pts
 
     Mp4Writer m_writer;  // its own lock; keeps the recording's first error

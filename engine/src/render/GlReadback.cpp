@@ -26,7 +26,7 @@ void GlReadback::ensureInit(int width, int height)
     m_gl.glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
 }
 
-void GlReadback::enqueue(GLuint fbo, int64_t tag)
+void GlReadback::enqueue(GLuint fbo, Tag tag)
 {
     if (m_width < 1 || m_height < 1 || !hasBuffers())
         return;
@@ -45,7 +45,7 @@ void GlReadback::enqueue(GLuint fbo, int64_t tag)
     m_writeIndex = (m_writeIndex + 1) % kRingSize;
 }
 
-bool GlReadback::dequeue(const uint8_t** data, int* strideBytes, int64_t* tag)
+bool GlReadback::dequeue(const uint8_t** data, int* strideBytes, Tag* tag)
 {
     if (m_queued < kRingSize)
         return false;
@@ -82,7 +82,7 @@ void GlReadback::release()
 void GlReadback::restart()
 {
     release();
-    m_tags = {0, 0, 0};
+    m_tags = {};
     m_writeIndex = 0;
     m_queued = 0;
 }
@@ -110,7 +110,7 @@ void GlReadback::releaseGl()
         m_gl.glDeleteBuffers(kRingSize, m_buffers.data());
     }
     m_buffers = {0, 0, 0};
-    m_tags = {0, 0, 0};
+    m_tags = {};
     m_width = 0;
     m_height = 0;
     m_writeIndex = 0;

@@ -19,6 +19,12 @@ class GlReadback {
 public:
     static constexpr int kRingSize = 3;
 
+    // What travels with a picture from enqueue() to dequeue(); {} is all zero.
+    struct Tag {
+        int64_t slot;     // the caller's count of the picture
+        int64_t drawnNs;  // steady clock when the picture was drawn
+    };
+
     // gl must outlive the read-back.
     explicit GlReadback(const GlFunctions& gl);
     GlReadback(const GlReadback&) = delete;
@@ -29,11 +35,11 @@ public:
     void ensureInit(int width, int height);
     // Reads the whole of fbo (left bound) into the next buffer; tag travels
     // with the picture and comes back from dequeue().
-    void enqueue(GLuint fbo, int64_t tag = 0);
+    void enqueue(GLuint fbo, Tag tag = {});
     // Maps the oldest buffer once three pictures are queued: RGBA rows
     // bottom-up, stride width x 4, valid until release(). False before that
     // or when mapping fails.
-    bool dequeue(const uint8_t** data, int* strideBytes, int64_t* tag = nullptr);
+    bool dequeue(const uint8_t** data, int* strideBytes, Tag* tag = nullptr);
     // Unmaps what dequeue() mapped; nothing when nothing is mapped.
     void release();
     // Forgets the queued pictures (unmapping a mapped one) and keeps the
@@ -58,7 +64,7 @@ private:
     int32_t m_width = 0;  // 0 before initialisation
     int32_t m_height = 0;
     std::array<GLuint, kRingSize> m_buffers {0, 0, 0};
-    std::array<int64_t, kRingSize> m_tags {0, 0, 0};
+    std::array<Tag, kRingSize> m_tags {};
     int32_t m_writeIndex = 0;  // slot the next read-back goes into
     int64_t m_queued = 0;      // read-backs queued since initialisation
     int32_t m_mappedIndex = -1;  // -1 = none mapped

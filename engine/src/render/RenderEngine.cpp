@@ -456,15 +456,15 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
         clock.lastSlot = slot;
 
         drawCompositeFrame(target, panels, *overlay, left, top, boxWidth, boxHeight, nowNs);
-        target.readback.enqueue(target.fbo, slot);
+        target.readback.enqueue(target.fbo, GlReadback::Tag {slot, nowNs});
         const uint8_t* data = nullptr;
         int stride = 0;
-        int64_t drawnSlot = 0;
-        if (target.readback.dequeue(&data, &stride, &drawnSlot)) {
+        GlReadback::Tag drawn {};
+        if (target.readback.dequeue(&data, &stride, &drawn)) {
             // Two slots of read-back latency, as when composites are on time.
-            const int64_t ptsUs = (drawnSlot + GlReadback::kRingSize - 1) * kPtsStepUs;
+            const int64_t ptsUs = (drawn.slot + GlReadback::kRingSize - 1) * kPtsStepUs;
             for (size_t i = groupBegin; i < end; ++i)
-                m_activeSinks[i]->submitRgba(data, stride, ptsUs);
+                m_activeSinks[i]->submitRgba(data, stride, ptsUs, drawn.drawnNs);
             target.readback.release();
         }
         ++target.frameCount;

@@ -86,9 +86,10 @@ public:
     // is (the slot it was drawn in + 2) x 33,333, slots counted in real time
     // from the first composite of that size, so late composites leave gaps
     // instead of slowing the recording, and a target re-created by
-    // releaseGl() continues its count. GL state the host relies on
-    // (framebuffer, viewport, scissor, blending, program, buffers, clear
-    // colour, pack and unpack alignment) is as before on return.
+    // releaseGl() continues its count. Its drawnNs is the nowNs of the
+    // composite that drew it. GL state the host relies on (framebuffer,
+    // viewport, scissor, blending, program, buffers, clear colour, pack and
+    // unpack alignment) is as before on return.
     void compositeIfDue(const std::vector<PanelDraw>& panels, int64_t nowNs);
 
     // Render thread, context current (scene graph invalidated): deletes every

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <sstream>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/resource.h>
@@ -181,6 +183,113 @@ TEST_F(EngineRecordingTest, recordsTitleBandPanelsAndClosingCardWithSound)
     ASSERT_EQ(middle.size(), 1280u * 720 * 3);
     const auto bar = pixel(middle, 1280, 80, 300);
     EXPECT_GT(bar[0] + bar[1] + bar[2], 450);
+    engine->releaseGl();
+}
+
+// The file's mean brightness at each picture time.
+std::vector<std::pair<double, double>> brightnessOverTime(const std::string& file)
+{
+    const std::string grey = commandOutput(
+        "ffmpeg -v error -i '" + file + "' -map 0:v:0 -fps_mode passthrough -vf scale=8:8 -pix_fmt gray -f rawvideo - "
+        "2>/dev/null");
+    std::istringstream times(commandOutput(
+        "ffprobe -v error -select_streams v -show_entries frame=pts_time -of csv=p=0 '" + file + "'"));
+    std::vector<std::pair<double, double>> out;
+    size_t frame = 0;
+    for (std::string line; std::getline(times, line) && (frame + 1) * 64 <= grey.size();) {
+        line = line.substr(0, line.find(','));
+        if (line.empty())
+            continue;
+        double sum = 0;
+        for (size_t i = 0; i < 64; ++i)
+            sum += uint8_t(grey[frame * 64 + i]);
+        out.push_back({std::stod(line), sum / 64});
+        ++frame;
+    }
+    return out;
+}
+
+TEST_F(EngineRecordingTest, soundMeetsTheCompositeDrawnAtTheSameMoment)
+{
+    // The microphone's tone starts at a moment on the clock; the recording is
+    // stopped about then, and the closing card fades in from the stop on. In
+    // the file the fade, fitted in picture time, and the tone, in sound time,
+    // are as far apart as the two moments were.
+    using Clock = std::chrono::steady_clock;
+    EventRecorder events;
+    auto engine = startEngine(events);
+    const auto toneAt = Clock::now() + 7s;
+    m_alsa->useFakeDevice("mode \"paced\" tone_at " +
+                          std::to_string(std::chrono::nanoseconds(toneAt.time_since_epoch()).count()));
+    const std::string file = (m_dir / "sync.mp4").string();
+    engine->startRecording(file, nullptr);
+    ASSERT_TRUE(events.waitFor(EngineEvent::Kind::RecordingStarted, 0ms));
+    pumpFrames(*engine, m_gl, m_panels, std::chrono::duration_cast<std::chrono::milliseconds>(toneAt - Clock::now()));
+    const auto beforeStop = Clock::now();
+    engine->stopRecording();
+    const auto afterStop = Clock::now();
+    ASSERT_TRUE(pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved, 20s));
+
+    // The fade: a straight ramp of brightness over 600 ms from the stop on.
+    const auto frames = brightnessOverTime(file);
+    ASSERT_GT(frames.size(), 30u);
+    const double stopSecondsIn = std::chrono::duration<double>(beforeStop - toneAt).count();
+    // The card's level at the end; the picture's before the ramp (after the
+    // title band has gone): a median, which a passing square cannot move.
+    const auto median = [](std::vector<double> values) {
+        std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+        return values[values.size() / 2];
+    };
+    const double after = frames.back().second;
+    std::vector<double> levels;
+    for (size_t i = frames.size() * 55 / 100; i < frames.size() * 65 / 100; ++i)
+        levels.push_back(frames[i].second);
+    const double reference = median(levels);
+    size_t rampStart = 0;
+    for (size_t i = frames.size() * 55 / 100; i < frames.size() && rampStart == 0; ++i) {
+        if (frames[i].second < after + 0.5 * (reference - after))
+            rampStart = i;
+    }
+    ASSERT_GT(rampStart, 30u);
+    levels.clear();
+    for (size_t i = rampStart - 30; i + 6 < rampStart; ++i)
+        levels.push_back(frames[i].second);
+    const double before = median(levels);
+    ASSERT_GT(before - after, 40.0) << "no fade to measure";
+    // Fit the frames strictly inside the ramp.
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    int n = 0;
+    for (size_t i = rampStart > 20 ? rampStart - 20 : 0; i < frames.size() && i < rampStart + 40; ++i) {
+        const double level = frames[i].second;
+        if (level > after + 0.9 * (before - after) || level < after + 0.1 * (before - after))
+            continue;
+        sx += frames[i].first;
+        sy += level;
+        sxx += frames[i].first * frames[i].first;
+        sxy += frames[i].first * level;
+        ++n;
+    }
+    ASSERT_GE(n, 3) << "too few pictures in the fade";
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    const double intercept = (sy - slope * sx) / n;
+    const double fadeSeconds = (before - intercept) / slope;
+
+    const std::string pcm = commandOutput("ffmpeg -v error -i '" + file +
+                                          "' -map 0:a:0 -f s16le -acodec pcm_s16le -ac 1 -ar 48000 - 2>/dev/null");
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
+    double toneSeconds = -1;
+    for (size_t i = 0; i < pcm.size() / 2; ++i) {
+        if (std::abs(int(samples[i])) > 4000) {
+            toneSeconds = double(i) / 48000;
+            break;
+        }
+    }
+    ASSERT_GE(toneSeconds, 0.0) << "no tone in the file";
+    // The stop took effect between the two readings of the clock around it.
+    const double stopUncertainty = std::chrono::duration<double>(afterStop - beforeStop).count();
+    const double offset = (toneSeconds - fadeSeconds) - (-stopSecondsIn);
+    std::printf("sound minus pictures: %+.1f ms (stop within %.1f ms)\n", offset * 1000, stopUncertainty * 1000);
+    EXPECT_LT(std::abs(offset), 0.020 + stopUncertainty);
     engine->releaseGl();
 }
 

@@ -31,24 +31,25 @@ constexpr auto kDeadline = 20s;
 class Collector {
 public:
     struct Block {
-        int64_t timestampUs;
+        int64_t capturedNs;
         int32_t frames;
         int32_t channels;
         int64_t framesBefore;
+        bool followsGap;
     };
 
     explicit Collector(int64_t capFrames = 96000) : m_capFrames(capFrames) {}
 
     AudioCapture::Callback callback()
     {
-        return [this](const int16_t* samples, int32_t frames, int32_t channels, int64_t timestampUs) {
+        return [this](const AudioCapture::Block& block) {
             std::lock_guard<std::mutex> lock(m_mutex);
             ++m_calls;
             if (m_frames >= m_capFrames)
                 return;
-            m_blocks.push_back({timestampUs, frames, channels, m_frames});
-            m_samples.insert(m_samples.end(), samples, samples + int64_t(frames) * channels);
-            m_frames += frames;
+            m_blocks.push_back({block.capturedNs, block.frames, block.channels, m_frames, block.followsGap});
+            m_samples.insert(m_samples.end(), block.samples, block.samples + int64_t(block.frames) * block.channels);
+            m_frames += block.frames;
             m_cv.notify_all();
         };
     }
@@ -91,10 +92,22 @@ private:
     int64_t m_calls = 0;
 };
 
-void expectCountedTimestamps(const std::vector<Collector::Block>& blocks)
+int64_t steadyNowNs()
 {
-    for (const Collector::Block& block : blocks)
-        ASSERT_EQ(block.timestampUs, block.framesBefore * 1000000 / kRate) << "block after " << block.framesBefore;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A stream read without loss: only its first block follows a gap, and each
+// block was taken after the one before it.
+void expectOneRun(const std::vector<Collector::Block>& blocks)
+{
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_TRUE(blocks[0].followsGap);
+    for (size_t i = 1; i < blocks.size(); ++i) {
+        ASSERT_FALSE(blocks[i].followsGap) << "block after " << blocks[i].framesBefore;
+        ASSERT_GE(blocks[i].capturedNs, blocks[i - 1].capturedNs) << "block after " << blocks[i].framesBefore;
+    }
 }
 
 class AudioCaptureTest : public ::testing::Test {
@@ -151,9 +164,7 @@ TEST_F(AudioCaptureTest, capturesAToneThroughTheFilePlugin)
     EXPECT_FALSE(capture.isRunning());
 
     const std::vector<Collector::Block> blocks = collector.blocks();
-    ASSERT_FALSE(blocks.empty());
-    EXPECT_EQ(blocks[0].timestampUs, 0);
-    expectCountedTimestamps(blocks);
+    expectOneRun(blocks);
     for (const Collector::Block& block : blocks) {
         EXPECT_EQ(block.channels, 1);
         EXPECT_GT(block.frames, 0);
@@ -178,25 +189,26 @@ TEST_F(AudioCaptureTest, capturesAToneThroughTheFilePlugin)
     EXPECT_NEAR(std::sqrt(sumSquares / kFrames), kAmplitude / std::sqrt(2.0), kAmplitude * 0.01);
 }
 
-TEST_F(AudioCaptureTest, restartsFromTimestampZeroWithANewCallback)
+TEST_F(AudioCaptureTest, restartsAsANewRunWithANewCallback)
 {
     const std::vector<int16_t> tone = writeTone(440, 4000, 9600);
     useToneDevice(m_tonePath);
     AudioCapture capture;
+    int64_t firstRunEndNs = 0;
     {
         Collector first;
         ASSERT_TRUE(capture.start(first.callback()));
         ASSERT_TRUE(first.waitForFrames(4800));
         capture.stop();
+        firstRunEndNs = first.blocks().back().capturedNs;
     }
     Collector second;
     ASSERT_TRUE(capture.start(second.callback()));
     ASSERT_TRUE(second.waitForFrames(4800));
     capture.stop();
     const std::vector<Collector::Block> blocks = second.blocks();
-    ASSERT_FALSE(blocks.empty());
-    EXPECT_EQ(blocks[0].timestampUs, 0);
-    expectCountedTimestamps(blocks);
+    expectOneRun(blocks);
+    EXPECT_GT(blocks[0].capturedNs, firstRunEndNs);
     const std::vector<int16_t> samples = second.samples();
     EXPECT_TRUE(std::equal(tone.begin(), tone.begin() + 4800, samples.begin()));
 }
@@ -308,7 +320,7 @@ TEST_F(AudioCaptureTest, opensAStereoOnlyDeviceWithTwoChannels)
     const std::vector<Collector::Block> blocks = collector.blocks();
     for (const Collector::Block& block : blocks)
         ASSERT_EQ(block.channels, 2);
-    expectCountedTimestamps(blocks);
+    expectOneRun(blocks);
     const std::vector<int16_t> samples = collector.samples();
     for (size_t frame = 0; frame < 4800; ++frame) {
         ASSERT_EQ(samples[2 * frame], int16_t(frame % 32000)) << frame;
@@ -324,9 +336,7 @@ TEST_F(AudioCaptureTest, survivesFiftyReadErrorsInARow)
     ASSERT_TRUE(capture.start(collector.callback()));
     ASSERT_TRUE(collector.waitForFrames(2400));
     capture.stop();
-    const std::vector<Collector::Block> blocks = collector.blocks();
-    EXPECT_EQ(blocks[0].timestampUs, 0);
-    expectCountedTimestamps(blocks);
+    expectOneRun(collector.blocks());
     EXPECT_EQ(collector.samples()[0], 0);
 }
 
@@ -348,29 +358,78 @@ TEST_F(AudioCaptureTest, theFiftyFirstErrorEndsTheThreadAndStopStillCloses)
     EXPECT_EQ(collector.calls(), 0);
 }
 
-TEST_F(AudioCaptureTest, overrunLosesFramesWithoutAGapInTimestamps)
+// The moments the device's tone turns on and off, told by the blocks' times.
+std::vector<int64_t> toneEdgesNs(const std::vector<Collector::Block>& blocks, const std::vector<int16_t>& samples)
 {
-    constexpr int kLostFrames = 1000;  // what the test device skips on an overrun
-    useFakeDevice("xrun_after 4800");
-    Collector collector;
-    AudioCapture capture;
-    ASSERT_TRUE(capture.start(collector.callback()));
-    ASSERT_TRUE(collector.waitForFrames(9600));
-    capture.stop();
-    expectCountedTimestamps(collector.blocks());
-
-    // The data shows the frames the overrun lost; the timestamps do not.
-    const std::vector<int16_t> samples = collector.samples();
-    size_t jumps = 0;
-    for (size_t i = 1; i < 9600; ++i) {
-        const int step = samples[i] - samples[i - 1];
-        if (step != 1) {
-            EXPECT_EQ(step, kLostFrames + 1) << "at frame " << i;
-            EXPECT_EQ(i, 4800u);
-            ++jumps;
+    std::vector<int64_t> edges;
+    bool sounding = false;
+    for (const Collector::Block& block : blocks) {
+        if (block.followsGap)  // no edge across lost frames
+            sounding = samples[size_t(block.framesBefore)] != 0;
+        for (int32_t i = 0; i < block.frames; ++i) {
+            const bool loud = samples[size_t(block.framesBefore + i)] != 0;
+            if (loud != sounding)
+                edges.push_back(block.capturedNs + int64_t(i) * 1000000000 / kRate);
+            sounding = loud;
         }
     }
-    EXPECT_EQ(jumps, 1u);
+    return edges;
+}
+
+TEST_F(AudioCaptureTest, blockTimesTellWhenTheSoundWasTakenAcrossStarvationAndOverrun)
+{
+    // A tone that turns on and off every 200 ms of the clock, heard by a
+    // device whose crystal runs 0.5 % fast; its reader is starved once, for
+    // less than the buffer holds (nothing lost) or for more (an overrun).
+    struct Case {
+        const char* name;
+        int stallMs;
+        bool overruns;
+    };
+    const Case cases[] = {{"starved 300 ms", 300, false}, {"starved 900 ms", 900, true}};
+    constexpr int64_t kPeriodNs = 200000000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int64_t toneAtNs = steadyNowNs() + 300000000;
+        const int64_t stallAtNs = toneAtNs + 500000000;
+        useFakeDevice("mode \"paced\" ppm 5000 tone_at " + std::to_string(toneAtNs) + " tone_period_ms 200 stall_at " +
+                      std::to_string(stallAtNs) + " stall_ms " + std::to_string(c.stallMs));
+        Collector collector(1 << 30);
+        AudioCapture capture;
+        ASSERT_TRUE(capture.start(collector.callback()));
+        ASSERT_GE(capture.bufferFrames() * 1000 / kRate, 250u);
+        const int64_t untilNs = stallAtNs + int64_t(c.stallMs) * 1000000 + 1200000000;
+        while (steadyNowNs() < untilNs)
+            ASSERT_TRUE(collector.waitForFrames(collector.frames() + 1));
+        capture.stop();
+
+        const std::vector<Collector::Block> blocks = collector.blocks();
+        size_t gaps = 0;
+        int64_t lostNs = 0;
+        for (size_t i = 1; i < blocks.size(); ++i) {
+            const int64_t expectedNs = blocks[i - 1].capturedNs + int64_t(blocks[i - 1].frames) * 1000000000 / kRate;
+            if (blocks[i].followsGap) {
+                ++gaps;
+                lostNs = blocks[i].capturedNs - expectedNs;
+            }
+        }
+        if (c.overruns) {
+            // An overrun loses what the reader had not read, the whole stall,
+            // and the next block's time says so.
+            EXPECT_EQ(gaps, 1u);
+            EXPECT_GT(lostNs, (c.stallMs - 20) * 1000000LL);
+            EXPECT_LT(lostNs, (c.stallMs + 100) * 1000000LL);
+        } else {
+            EXPECT_EQ(gaps, 0u);
+        }
+        // Every edge, before and after the stall, at its moment on the clock.
+        const std::vector<int64_t> edges = toneEdgesNs(blocks, collector.samples());
+        ASSERT_GE(edges.size(), size_t(8));
+        for (const int64_t edgeNs : edges) {
+            const int64_t k = (edgeNs - toneAtNs + kPeriodNs / 2) / kPeriodNs;
+            EXPECT_NEAR(double(edgeNs - (toneAtNs + k * kPeriodNs)) / 1e6, 0.0, 5.0) << "edge " << k;
+        }
+    }
 }
 
 }  // namespace

@@ -33,9 +33,10 @@ public:
     int width() const override { return m_width; }
     int height() const override { return m_height; }
     bool active() const override { return m_active; }
-    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs) override
+    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) override
     {
         ptsUs_.push_back(ptsUs);
+        drawnNs_.push_back(drawnNs);
         pointers.push_back(rgba);
         strides.push_back(strideBytes);
         last.assign(rgba, rgba + static_cast<size_t>(strideBytes) * m_height);
@@ -54,6 +55,7 @@ public:
     }
 
     std::vector<int64_t> ptsUs_;
+    std::vector<int64_t> drawnNs_;
     std::vector<const uint8_t*> pointers;
     std::vector<int> strides;
     std::vector<uint8_t> last;
@@ -140,7 +142,7 @@ TEST_P(CompositorTest, sinkReceivesFromTheThirdCompositeWithSlotTimestamps)
     EXPECT_EQ(m_engine->compositeTargetCount(), 1u);
 }
 
-TEST_P(CompositorTest, lateCompositesKeepRealTimeSlotsAndDoNotCatchUp)
+TEST_P(CompositorTest, lateCompositesKeepRealTimeSlotsDoNotCatchUpAndCarryTheirDrawnTime)
 {
     TestSink sink(1280, 720);
     m_engine->setCompositeSinks({&sink});
@@ -152,10 +154,14 @@ TEST_P(CompositorTest, lateCompositesKeepRealTimeSlotsAndDoNotCatchUp)
     const int64_t resumeNs = kStartNs + 2 * kPeriodNs + 100'000'000;
     m_engine->compositeIfDue(m_panels, resumeNs);  // slot 5, hands slot 1
     m_engine->compositeIfDue(m_panels, resumeNs + kPeriodNs / 3);  // not due
-    m_engine->compositeIfDue(m_panels, resumeNs + kPeriodNs);  // slot 6, hands slot 2
+    const int64_t lateNs = resumeNs + kPeriodNs + 4'000'000;  // 4 ms into its slot
+    m_engine->compositeIfDue(m_panels, lateNs);  // slot 6, hands slot 2
     m_engine->compositeIfDue(m_panels, resumeNs + 2 * kPeriodNs);  // slot 7, hands slot 5
     m_engine->compositeIfDue(m_panels, resumeNs + 3 * kPeriodNs);  // slot 8, hands slot 6
     EXPECT_EQ(sink.ptsUs_, (std::vector<int64_t> {66'666, 99'999, 133'332, 233'331, 266'664}));
+    // The drawn time is the drawing composite's clock, not its slot's.
+    EXPECT_EQ(sink.drawnNs_,
+              (std::vector<int64_t> {kStartNs, kStartNs + kPeriodNs, kStartNs + 2 * kPeriodNs, resumeNs, lateNs}));
 }
 
 TEST_P(CompositorTest, readBackShowsThePanelsScaledToTheSinkSize)

@@ -20,12 +20,14 @@ protected:
     }
     void TearDown() override { m_readback.releaseGl(); }
 
-    // Fills the target with a grey level and queues it with that level as tag.
+    // Fills the target with a grey level and queues it with that level as
+    // slot and a drawn time derived from it.
     void queueGrey(int level)
     {
         m_context.clear(static_cast<float>(level) / 255.0f, 0, 0, 1);
-        m_readback.enqueue(m_context.framebuffer(), level);
+        m_readback.enqueue(m_context.framebuffer(), GlReadback::Tag {level, drawnNsOf(level)});
     }
+    static int64_t drawnNsOf(int64_t level) { return 3'000'000'000 + level * 1'000'000; }
 
     static constexpr int kWidth = 33;  // odd: rows of 132 bytes
     static constexpr int kHeight = 7;
@@ -38,7 +40,7 @@ TEST_P(GlReadbackTest, handsPicturesOutOldestFirstTwoBehind)
     m_readback.ensureInit(kWidth, kHeight);
     const uint8_t* data = nullptr;
     int stride = 0;
-    int64_t tag = -1;
+    GlReadback::Tag tag {-1, -1};
     std::vector<int64_t> tags;
     std::vector<int> reds;
     const int levels[] = {10, 60, 110, 160, 210};
@@ -46,7 +48,8 @@ TEST_P(GlReadbackTest, handsPicturesOutOldestFirstTwoBehind)
         queueGrey(level);
         if (m_readback.dequeue(&data, &stride, &tag)) {
             EXPECT_EQ(stride, kWidth * 4);
-            tags.push_back(tag);
+            tags.push_back(tag.slot);
+            EXPECT_EQ(tag.drawnNs, drawnNsOf(tag.slot));
             // First and last byte of the picture: the whole buffer is there.
             reds.push_back(data[0]);
             EXPECT_EQ(data[(kHeight - 1) * stride + (kWidth - 1) * 4], data[0]);

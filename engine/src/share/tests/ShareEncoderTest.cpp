@@ -83,6 +83,9 @@ Bytes picture(int width, int height, int shade)
     return rgba;
 }
 
+// A steady-clock reading for the picture of ptsUs; the stream must not use it.
+int64_t drawnAtNs(int64_t ptsUs) { return 9'000'000'000 + ptsUs * 1000 + 417; }
+
 bool hasNalType(const Bytes& data, int type)
 {
     for (size_t i = 0; i + 3 < data.size(); ++i) {
@@ -127,7 +130,7 @@ TEST(ShareEncoderTest, idleEncoderIgnoresPicturesAndStopDoesNothing)
     EXPECT_EQ(encoder.width(), 0);
     EXPECT_EQ(encoder.fps(), 30);
     const Bytes rgba = picture(64, 64, 1);
-    encoder.submitRgba(rgba.data(), 64 * 4, 0);
+    encoder.submitRgba(rgba.data(), 64 * 4, 0, drawnAtNs(0));
     encoder.stop();
     encoder.stop();
     EXPECT_TRUE(collector.received().empty());
@@ -150,7 +153,8 @@ TEST(ShareEncoderTest, firstAccessUnitIsAKeyframeWithParameterSetsAndConfig)
 
     for (int i = 0; i < 3; ++i) {
         const Bytes rgba = picture(320, 240, i);
-        encoder.submitRgba(rgba.data(), 320 * 4, 66666 + i * 33333);
+        const int64_t ptsUs = 66666 + i * 33333;
+        encoder.submitRgba(rgba.data(), 320 * 4, ptsUs, drawnAtNs(ptsUs));
         ASSERT_TRUE(collector.waitFor(size_t(i) + 1));
     }
     const auto received = collector.received();
@@ -176,10 +180,10 @@ TEST(ShareEncoderTest, fullQueueDropsTheOldestPictures)
     const Bytes rgba = picture(160, 120, 0);
 
     collector.hold();  // the worker stays inside the sink with picture 1
-    encoder.submitRgba(rgba.data(), 160 * 4, 1);
+    encoder.submitRgba(rgba.data(), 160 * 4, 1, drawnAtNs(1));
     ASSERT_TRUE(collector.waitFor(1));
     for (int64_t pts = 2; pts <= 10; ++pts)
-        encoder.submitRgba(rgba.data(), 160 * 4, pts);
+        encoder.submitRgba(rgba.data(), 160 * 4, pts, drawnAtNs(pts));
     collector.release();
     ASSERT_TRUE(collector.waitFor(5));
     encoder.stop();
@@ -195,10 +199,10 @@ TEST(ShareEncoderTest, stopDiscardsQueuedPicturesAndRestartBeginsEmpty)
     const Bytes rgba = picture(160, 120, 0);
 
     collector.hold();
-    encoder.submitRgba(rgba.data(), 160 * 4, 1);
+    encoder.submitRgba(rgba.data(), 160 * 4, 1, drawnAtNs(1));
     ASSERT_TRUE(collector.waitFor(1));
     for (int64_t pts = 2; pts <= 4; ++pts)
-        encoder.submitRgba(rgba.data(), 160 * 4, pts);
+        encoder.submitRgba(rgba.data(), 160 * 4, pts, drawnAtNs(pts));
     auto stopped = std::async(std::launch::async, [&] { encoder.stop(); });
     // stop() waits for the worker, which is inside the sink: let it go.
     while (encoder.active())
@@ -211,7 +215,7 @@ TEST(ShareEncoderTest, stopDiscardsQueuedPicturesAndRestartBeginsEmpty)
     // the new size.
     ASSERT_TRUE(encoder.start(96, 64, 30, nullptr));
     const Bytes small = picture(96, 64, 5);
-    encoder.submitRgba(small.data(), 96 * 4, 500);
+    encoder.submitRgba(small.data(), 96 * 4, 500, drawnAtNs(500));
     ASSERT_TRUE(collector.waitFor(2));
     const auto received = collector.received();
     EXPECT_EQ(received[1].ptsUs, 500);
@@ -226,9 +230,9 @@ TEST(ShareEncoderTest, packedPicturesMayOmitTheStride)
     encoder.setAuSink(collector.sink());
     ASSERT_TRUE(encoder.start(96, 64, 30, nullptr));
     const Bytes rgba = picture(96, 64, 0);
-    encoder.submitRgba(rgba.data(), 0, 10);
+    encoder.submitRgba(rgba.data(), 0, 10, drawnAtNs(10));
     ASSERT_TRUE(collector.waitFor(1));
-    encoder.submitRgba(rgba.data(), -1, 20);
+    encoder.submitRgba(rgba.data(), -1, 20, drawnAtNs(20));
     ASSERT_TRUE(collector.waitFor(2));
     EXPECT_TRUE(encoder.active());
     EXPECT_EQ(ptsOf(collector.received()), (std::vector<int64_t> {10, 20}));
@@ -243,7 +247,7 @@ TEST(ShareEncoderTest, zeroFpsUsesAKeyframeEveryThirtyPictures)
     EXPECT_EQ(encoder.fps(), 0);
     const Bytes rgba = picture(96, 64, 0);
     for (int i = 0; i < 31; ++i) {
-        encoder.submitRgba(rgba.data(), 96 * 4, i * 33333);
+        encoder.submitRgba(rgba.data(), 96 * 4, i * 33333, drawnAtNs(i * 33333));
         ASSERT_TRUE(collector.waitFor(size_t(i) + 1)) << i;
     }
     const auto received = collector.received();
@@ -261,18 +265,18 @@ TEST(ShareEncoderTest, encodingFailureStopsTheStreamReportsItAndAllowsARestart)
     ASSERT_TRUE(encoder.start(96, 64, 30, nullptr));
     // A stride shorter than a row cannot be encoded.
     const Bytes rgba = picture(96, 64, 0);
-    encoder.submitRgba(rgba.data(), 8, 10);
+    encoder.submitRgba(rgba.data(), 8, 10, drawnAtNs(10));
     auto message = failure.get_future();
     ASSERT_EQ(message.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(message.get().rfind("Live sharing stopped because the video encoder failed (", 0), 0u);
     EXPECT_FALSE(encoder.active());
-    encoder.submitRgba(rgba.data(), 96 * 4, 20);  // ignored
+    encoder.submitRgba(rgba.data(), 96 * 4, 20, drawnAtNs(20));  // ignored
     encoder.stop();
     EXPECT_TRUE(collector.received().empty());
 
     encoder.setFailureHandler(nullptr);
     ASSERT_TRUE(encoder.start(96, 64, 30, nullptr));
-    encoder.submitRgba(rgba.data(), 96 * 4, 30);
+    encoder.submitRgba(rgba.data(), 96 * 4, 30, drawnAtNs(30));
     ASSERT_TRUE(collector.waitFor(1));
     EXPECT_EQ(collector.received()[0].ptsUs, 30);
 }
@@ -285,7 +289,7 @@ TEST(ShareEncoderTest, theWorkerAndTheEncodersThreadsRunBelowTheCaller)
     encoder.setAuSink(collector.sink());
     ASSERT_TRUE(encoder.start(640, 360, 30, nullptr));
     const Bytes rgba = picture(640, 360, 0);
-    encoder.submitRgba(rgba.data(), 640 * 4, 1);
+    encoder.submitRgba(rgba.data(), 640 * 4, 1, drawnAtNs(1));
     ASSERT_TRUE(collector.waitFor(1));
     const std::vector<ThreadScheduling> encoderThreads = prioritiesOfThreadsNamed("tvx-share-enc");
     ASSERT_FALSE(encoderThreads.empty());
@@ -307,7 +311,7 @@ TEST(ShareEncoderTest, destroyingARunningEncoderStopsIt)
         ASSERT_TRUE(encoder.start(96, 64, 30, nullptr));
         const Bytes rgba = picture(96, 64, 0);
         for (int i = 0; i < 4; ++i)
-            encoder.submitRgba(rgba.data(), 96 * 4, i);
+            encoder.submitRgba(rgba.data(), 96 * 4, i, drawnAtNs(i));
     }
     EXPECT_LE(collector.received().size(), 4u);
 }
