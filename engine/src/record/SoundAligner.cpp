@@ -15,7 +15,7 @@ namespace {
 
 constexpr double kNsPerSecond = 1e9;
 // The device's rate is fitted to the capture times of this many seconds...
-constexpr int64_t kFitWindowSeconds = 10;
+constexpr int64_t kFitWindowSeconds = 30;
 // ...once they span this many; until then the last estimate (or the nominal
 // rate) stands, and only the offset is averaged.
 constexpr int64_t kMinFitSeconds = 1;
@@ -23,7 +23,12 @@ constexpr int64_t kMinFitSeconds = 1;
 constexpr double kMaxRateDeviation = 0.025;
 // A block whose time is off its run's line by more than this, plus 2 % of
 // the time since the last block, follows a jump: no crystal explains it.
-constexpr double kJumpNs = 30e6;
+constexpr double kJumpNs = 50e6;
+// A time is read late, never early (the device counts its frames a period
+// at a time, the thread may be held up): the line runs along the earliest
+// times, this low a share of them below it.
+constexpr double kLineQuantile = 0.05;
+constexpr size_t kRefitEveryBlocks = 10;
 constexpr double kJumpFraction = 0.02;
 // What is left of the error is eased out over this long...
 constexpr double kEaseSeconds = 2.0;
@@ -126,6 +131,7 @@ void SoundAligner::place(const AudioCapture::Block& block, const Output& output)
     const bool isStart = m_outputFrames == 0 && m_points.empty();
     const bool newSegment = startsSegment(block);
     if (newSegment) {
+        m_blocksSinceFit = 0;
         m_points.clear();
         m_segmentFrames = 0;
         m_skipFrames = 0;
@@ -133,8 +139,14 @@ void SoundAligner::place(const AudioCapture::Block& block, const Output& output)
     m_points.push_back({m_segmentFrames, block.capturedNs});
     while (m_points.front().frame < m_segmentFrames - kFitWindowSeconds * m_rate)
         m_points.pop_front();
-    refitRate();
-    const double firstNs = smoothedNs(m_segmentFrames);
+    // The line settles over seconds: once it has a few points, a fit every
+    // tenth block is enough.
+    if (m_points.size() < kRefitEveryBlocks || ++m_blocksSinceFit >= kRefitEveryBlocks) {
+        m_blocksSinceFit = 0;
+        refitRate();
+        refitLine();
+    }
+    const double firstNs = lineNs(m_segmentFrames);
     m_segmentFrames += block.frames;
     m_lastCapturedNs = block.capturedNs;
 
@@ -152,7 +164,7 @@ void SoundAligner::place(const AudioCapture::Block& block, const Output& output)
         if (frames < 0)
             insertSilence(-frames, output);
         else
-            m_skipFrames += frames;
+            m_skipFrames += std::llround(double(frames) / (m_nsPerFrame * m_rate / kNsPerSecond));
         error = 0;
     }
 
@@ -170,7 +182,7 @@ bool SoundAligner::startsSegment(const AudioCapture::Block& block)
 {
     if (m_points.empty() || block.followsGap)
         return true;
-    const double residual = double(block.capturedNs) - smoothedNs(m_segmentFrames);
+    const double residual = double(block.capturedNs) - lineNs(m_segmentFrames);
     const double sinceLast = std::abs(double(block.capturedNs - m_lastCapturedNs));
     if (std::abs(residual) <= kJumpNs + kJumpFraction * sinceLast)
         return false;
@@ -178,16 +190,22 @@ bool SoundAligner::startsSegment(const AudioCapture::Block& block)
     return true;
 }
 
-// The run's line through its points: the estimated spacing as slope, the
-// points' mean offset as intercept.
-double SoundAligner::smoothedNs(int64_t frame) const
+// The run's line through its points: the estimated spacing as slope, a low
+// quantile of the points' offsets from it as intercept.
+void SoundAligner::refitLine()
 {
     const Point& first = m_points.front();
-    double offset = 0;
+    m_offsets.clear();
     for (const Point& point : m_points)
-        offset += double(point.capturedNs - first.capturedNs) - m_nsPerFrame * double(point.frame - first.frame);
-    offset /= double(m_points.size());
-    return double(first.capturedNs) + offset + m_nsPerFrame * double(frame - first.frame);
+        m_offsets.push_back(double(point.capturedNs - first.capturedNs) - m_nsPerFrame * double(point.frame - first.frame));
+    const auto at = m_offsets.begin() + std::ptrdiff_t(double(m_offsets.size() - 1) * kLineQuantile);
+    std::nth_element(m_offsets.begin(), at, m_offsets.end());
+    m_line = {first.frame, first.capturedNs, *at};
+}
+
+double SoundAligner::lineNs(int64_t frame) const
+{
+    return double(m_line.capturedNs) + m_line.offsetNs + m_nsPerFrame * double(frame - m_line.frame);
 }
 
 void SoundAligner::refitRate()
@@ -263,6 +281,8 @@ void SoundAligner::insertSilence(int64_t frames, const Output& output)
         frames = maxFrames;
     }
     m_silenceFrames += frames;
+    // Silence goes in frame for frame, not bent to the device's rate.
+    setCompensation(1.0);
     const std::vector<int16_t> zeros(size_t(kSilenceChunkFrames) * size_t(m_channels), 0);
     while (frames > 0) {
         const int32_t chunk = int32_t(std::min(frames, kSilenceChunkFrames));

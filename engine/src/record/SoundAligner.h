@@ -77,10 +77,17 @@ private:
         int64_t frame;
         int64_t capturedNs;
     };
+    // A line through the run's times: a point and the line's offset from it.
+    struct Line {
+        int64_t frame = 0;
+        int64_t capturedNs = 0;
+        double offsetNs = 0;
+    };
 
     void place(const AudioCapture::Block& block, const Output& output);
     bool startsSegment(const AudioCapture::Block& block);
-    double smoothedNs(int64_t frame) const;
+    void refitLine();
+    double lineNs(int64_t frame) const;
     void refitRate();
     void setCompensation(double outPerIn);
     void convert(const int16_t* samples, int32_t frames, const Output& output);
@@ -99,7 +106,10 @@ private:
 
     // The current run of the device without a gap.
     std::deque<Point> m_points;   // the last seconds of it, oldest first
+    Line m_line;                    // when the run's frames were taken
+    std::vector<double> m_offsets;  // scratch for refitLine()
     int64_t m_segmentFrames = 0;  // input frames since it began
+    size_t m_blocksSinceFit = 0;
     int64_t m_lastCapturedNs = 0;
     double m_nsPerFrame = 0;      // the device's frame spacing, estimated
 
