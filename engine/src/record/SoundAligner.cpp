@@ -17,19 +17,19 @@ constexpr double kNsPerSecond = 1e9;
 // The device's rate is fitted to the capture times of this many seconds...
 constexpr int64_t kFitWindowSeconds = 30;
 // ...once they span this many; until then the last estimate (or the nominal
-// rate) stands, and only the offset is averaged.
+// rate) stands and only the line's offset is fitted.
 constexpr int64_t kMinFitSeconds = 1;
 // A crystal further off than this is not believed: the estimate stops there.
 constexpr double kMaxRateDeviation = 0.025;
 // A block whose time is off its run's line by more than this, plus 2 % of
 // the time since the last block, follows a jump: no crystal explains it.
 constexpr double kJumpNs = 50e6;
+constexpr double kJumpFraction = 0.02;
 // A time is read late, never early (the device counts its frames a period
 // at a time, the thread may be held up): the line runs along the earliest
 // times, this low a share of them below it.
 constexpr double kLineQuantile = 0.05;
 constexpr size_t kRefitEveryBlocks = 10;
-constexpr double kJumpFraction = 0.02;
 // What is left of the error is eased out over this long...
 constexpr double kEaseSeconds = 2.0;
 // ...never bending the pitch by more than this.

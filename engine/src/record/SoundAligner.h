@@ -3,11 +3,11 @@
 // Puts the microphone's sound on the pictures' clock. Output frame i of a
 // recording sounds at origin + i / rate on the steady clock, origin being the
 // moment the first picture was drawn. Each block's capture time says where its
-// first frame belongs; the times are smoothed over seconds, so a block read
-// late on a busy machine moves nothing. The device's own crystal is followed
-// by resampling with a small compensation (its rate estimated from the same
-// times), a gap in the times becomes silence, sound from before the origin is
-// dropped, and a jump no crystal explains is taken up at once.
+// first frame belongs; a line is fitted along the earliest times of seconds of
+// blocks, so a block read late on a busy machine moves nothing. The device's
+// own crystal is followed by resampling with a small compensation (its rate
+// is the line's slope), a gap in the times becomes silence, sound from before
+// the origin is dropped, and a jump no crystal explains is taken up at once.
 //
 // Not thread-safe: one thread (the microphone's, under the recorder's audio
 // lock) calls everything.
