@@ -749,7 +749,7 @@ TEST_F(CompositeRecorderTest, fullQueuePushesOutTheOldestAndEncodesTheNewest)
     EXPECT_EQ(recorder.framesEncoded() + recorder.framesDropped(), kBurst);
     EXPECT_GE(recorder.framesEncoded(), int64_t(CompositeRecorder::kMaxQueuedFrames));
 
-    // The newest picture is in the file, at its rebased time.
+    // The newest picture is in the file, at its drawn time.
     std::istringstream times(run("ffprobe -v error -select_streams v -show_entries packet=pts_time -of csv=p=0 '" +
                                  file + "'"));
     std::vector<double> pts;
