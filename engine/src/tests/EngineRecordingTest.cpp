@@ -209,88 +209,122 @@ std::vector<std::pair<double, double>> brightnessOverTime(const std::string& fil
     return out;
 }
 
+// Where the tone turns on and off in the file's sound (s).
+std::vector<double> toneEdgesSeconds(const std::string& file)
+{
+    const std::string pcm = commandOutput("ffmpeg -v error -i '" + file +
+                                          "' -map 0:a:0 -f s16le -acodec pcm_s16le -ac 1 -ar 48000 - 2>/dev/null");
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
+    const int64_t count = int64_t(pcm.size() / 2);
+    constexpr int64_t kQuietFrames = 480;  // the square wave crosses zero, never for 10 ms
+    std::vector<double> edges;
+    int64_t lastLoud = -1;
+    for (int64_t i = 0; i < count; ++i) {
+        if (std::abs(int(samples[i])) <= 4000)
+            continue;
+        if (lastLoud < 0 || i - lastLoud > kQuietFrames) {
+            if (lastLoud >= 0)
+                edges.push_back(double(lastLoud + 1) / 48000);
+            edges.push_back(double(i) / 48000);
+        }
+        lastLoud = i;
+    }
+    return edges;
+}
+
 TEST_F(EngineRecordingTest, soundMeetsTheCompositeDrawnAtTheSameMoment)
 {
-    // The microphone's tone starts at a moment on the clock; the recording is
-    // stopped about then, and the closing card fades in from the stop on. In
-    // the file the fade, fitted in picture time, and the tone, in sound time,
-    // are as far apart as the two moments were.
+    // The microphone's tone turns on and off every 250 ms of the clock; the
+    // closing card fades in over 600 ms from the moment of the stop. Each
+    // picture of the fade says, by its brightness, how long after the stop it
+    // was drawn, so it places the stop in the file's picture time; each edge
+    // of the tone in the file's sound time must then sit where the clock put
+    // it. A busy machine drops pictures and may lose sound to an overrun
+    // (silence, whose ends are no edges of the tone): the judge takes what
+    // is there.
     using Clock = std::chrono::steady_clock;
+    constexpr double kPeriodSeconds = 0.25;
+    constexpr double kFadeSeconds = 0.6;
+    // Small pictures: a loaded machine still draws and encodes most of them.
+    std::string glError;
+    ASSERT_TRUE(m_gl.create(480, 270, GlTestContext::Api::PreferDesktop, &glError)) << glError;
     EventRecorder events;
     auto engine = startEngine(events);
-    const auto toneAt = Clock::now() + 7s;
-    m_alsa->useFakeDevice("mode \"paced\" tone_at " +
+    const auto toneAt = Clock::now() + 3s;
+    m_alsa->useFakeDevice("mode \"paced\" tone_period_ms 250 tone_at " +
                           std::to_string(std::chrono::nanoseconds(toneAt.time_since_epoch()).count()));
     const std::string file = (m_dir / "sync.mp4").string();
     engine->startRecording(file, nullptr);
     ASSERT_TRUE(events.waitFor(EngineEvent::Kind::RecordingStarted, 0ms));
-    pumpFrames(*engine, m_gl, m_panels, std::chrono::duration_cast<std::chrono::milliseconds>(toneAt - Clock::now()));
+    pumpFrames(*engine, m_gl, m_panels, 5s);
     const auto beforeStop = Clock::now();
     engine->stopRecording();
     const auto afterStop = Clock::now();
     ASSERT_TRUE(pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved, 20s));
-
-    // The fade: a straight ramp of brightness over 600 ms from the stop on.
-    const auto frames = brightnessOverTime(file);
-    ASSERT_GT(frames.size(), 30u);
-    const double stopSecondsIn = std::chrono::duration<double>(beforeStop - toneAt).count();
-    // The card's level at the end; the picture's before the ramp (after the
-    // title band has gone): a median, which a passing square cannot move.
-    const auto median = [](std::vector<double> values) {
-        std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
-        return values[values.size() / 2];
-    };
-    const double after = frames.back().second;
-    std::vector<double> levels;
-    for (size_t i = frames.size() * 55 / 100; i < frames.size() * 65 / 100; ++i)
-        levels.push_back(frames[i].second);
-    const double reference = median(levels);
-    size_t rampStart = 0;
-    for (size_t i = frames.size() * 55 / 100; i < frames.size() && rampStart == 0; ++i) {
-        if (frames[i].second < after + 0.5 * (reference - after))
-            rampStart = i;
-    }
-    ASSERT_GT(rampStart, 30u);
-    levels.clear();
-    for (size_t i = rampStart - 30; i + 6 < rampStart; ++i)
-        levels.push_back(frames[i].second);
-    const double before = median(levels);
-    ASSERT_GT(before - after, 40.0) << "no fade to measure";
-    // Fit the frames strictly inside the ramp.
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    int n = 0;
-    for (size_t i = rampStart > 20 ? rampStart - 20 : 0; i < frames.size() && i < rampStart + 40; ++i) {
-        const double level = frames[i].second;
-        if (level > after + 0.9 * (before - after) || level < after + 0.1 * (before - after))
-            continue;
-        sx += frames[i].first;
-        sy += level;
-        sxx += frames[i].first * frames[i].first;
-        sxy += frames[i].first * level;
-        ++n;
-    }
-    ASSERT_GE(n, 3) << "too few pictures in the fade";
-    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-    const double intercept = (sy - slope * sx) / n;
-    const double fadeSeconds = (before - intercept) / slope;
-
-    const std::string pcm = commandOutput("ffmpeg -v error -i '" + file +
-                                          "' -map 0:a:0 -f s16le -acodec pcm_s16le -ac 1 -ar 48000 - 2>/dev/null");
-    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
-    double toneSeconds = -1;
-    for (size_t i = 0; i < pcm.size() / 2; ++i) {
-        if (std::abs(int(samples[i])) > 4000) {
-            toneSeconds = double(i) / 48000;
-            break;
-        }
-    }
-    ASSERT_GE(toneSeconds, 0.0) << "no tone in the file";
-    // The stop took effect between the two readings of the clock around it.
-    const double stopUncertainty = std::chrono::duration<double>(afterStop - beforeStop).count();
-    const double offset = (toneSeconds - fadeSeconds) - (-stopSecondsIn);
-    std::printf("sound minus pictures: %+.1f ms (stop within %.1f ms)\n", offset * 1000, stopUncertainty * 1000);
-    EXPECT_LT(std::abs(offset), 0.020 + stopUncertainty);
     engine->releaseGl();
+
+    // The picture's level before the card (a median, which a passing square
+    // cannot move), the card's at the end.
+    const auto frames = brightnessOverTime(file);
+    ASSERT_GT(frames.size(), 10u);
+    const double cardLevel = frames.back().second;
+    std::vector<double> levels;
+    for (const auto& [pts, level] : frames) {
+        if (pts < frames.back().first - 3.5 && pts > frames.back().first - 5.0)
+            levels.push_back(level);
+    }
+    ASSERT_FALSE(levels.empty());
+    std::nth_element(levels.begin(), levels.begin() + long(levels.size() / 2), levels.end());
+    const double pictureLevel = levels[levels.size() / 2];
+    ASSERT_GT(pictureLevel - cardLevel, 30.0) << "no fade to measure";
+    // Each picture inside the fade places the stop; pictures at either end
+    // bound it.
+    std::vector<double> stopEstimates;
+    double stopAfter = 0;     // the stop lies after this file time...
+    double stopBefore = 1e9;  // ...and before this one
+    for (const auto& [pts, level] : frames) {
+        const double fade = (pictureLevel - level) / (pictureLevel - cardLevel);
+        if (fade <= 0.03)
+            stopAfter = std::max(stopAfter, pts - 0.03 * kFadeSeconds);
+        else if (fade >= 0.97)
+            stopBefore = std::min(stopBefore, pts - 0.97 * kFadeSeconds);
+        else
+            stopEstimates.push_back(pts - fade * kFadeSeconds);
+    }
+    double stopSeconds = 0.5 * (stopAfter + stopBefore);
+    double stopTolerance = 0.5 * (stopBefore - stopAfter);
+    if (!stopEstimates.empty()) {
+        std::nth_element(stopEstimates.begin(), stopEstimates.begin() + long(stopEstimates.size() / 2),
+                         stopEstimates.end());
+        stopSeconds = stopEstimates[stopEstimates.size() / 2];
+        stopTolerance = 0.005;
+    }
+    ASSERT_LT(stopTolerance, 0.3) << "the fade left no mark in the pictures";
+
+    // Each tone edge against the moment it had on the clock, put in the
+    // file's time through the stop.
+    const double stopOnClock = std::chrono::duration<double>(beforeStop - toneAt).count();
+    const double stopUncertainty = std::chrono::duration<double>(afterStop - beforeStop).count();
+    std::vector<double> offsets;
+    for (const double edge : toneEdgesSeconds(file)) {
+        const double sinceTone = edge - stopSeconds + stopOnClock;
+        if (sinceTone < -0.1)
+            continue;
+        offsets.push_back(sinceTone - std::round(sinceTone / kPeriodSeconds) * kPeriodSeconds);
+    }
+    ASSERT_GE(offsets.size(), 8u) << "too few tone edges in the file";
+    std::vector<double> sorted = offsets;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    const size_t close = size_t(std::count_if(offsets.begin(), offsets.end(), [&](double offset) {
+        return std::abs(offset) < 0.020 + stopTolerance + stopUncertainty;
+    }));
+    std::printf("sound minus pictures: median %+.1f ms over %zu edges, %zu within 20 ms (stop placed to %.1f ms "
+                "by %zu pictures)\n",
+                median * 1000, offsets.size(), close, stopTolerance * 1000, stopEstimates.size());
+    EXPECT_LT(std::abs(median), 0.020 + stopTolerance + stopUncertainty);
+    // Only the ends of lost sound may stray.
+    EXPECT_GE(close * 4, offsets.size() * 3);
 }
 
 TEST_F(EngineRecordingTest, startFailureThrowsAndRaisesNothingAndALaterRecordingWorks)
