@@ -23,6 +23,8 @@ constexpr auto kWorkerWait = std::chrono::milliseconds(50);
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
+// How many pictures the sound's lag behind the drawn clock follows.
+constexpr int64_t kGridLagPictures = 30;
 // Aligned sound waiting while the AAC encoder opens: two seconds.
 constexpr int kMaxWaitingSoundSeconds = 2;
 constexpr int32_t kDefaultFps = 30;
@@ -98,6 +100,8 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
     m_firstFrameTimeNs.store(0);
     m_framesEncoded.store(0);
     m_framesDropped.store(0);
+    m_fps.store(effectiveFps);
+    m_soundLagNs.store(0);
     m_pictures.clear();
     m_takingPictures.store(true);
 
@@ -160,16 +164,29 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
     }
 
     if (!m_firstFrameSeen.load(std::memory_order_acquire)) {
-        m_lastPtsUs = -1;
+        m_lastFrameIndex = -1;
+        m_gridLagNs = 0;
         m_firstFrameTimeNs.store(drawnNs);
         m_firstFrameSeen.store(true, std::memory_order_release);
     }
-    // The file's times keep rising whatever a sink is handed.
-    const int64_t fileUs = std::max((drawnNs - m_firstFrameTimeNs.load()) / 1000, m_lastPtsUs + 1);
-    m_lastPtsUs = fileUs;
+    // Pictures sit on the recording's frame grid, each on the frame nearest
+    // the moment it was drawn and never two on one frame: tools that read
+    // the file at its frame rate find every picture. The sound follows where
+    // the grid puts the pictures on average (a window that draws unevenly
+    // puts them a little off their moments).
+    const int64_t fps = m_fps.load();
+    const int64_t sinceFirstNs = drawnNs - m_firstFrameTimeNs.load();
+    int64_t frameIndex = std::llround(double(sinceFirstNs) * double(fps) / 1e9);
+    if (m_lastFrameIndex >= 0)
+        frameIndex = std::max(frameIndex, m_lastFrameIndex + 1);
+    m_lastFrameIndex = frameIndex;
+    const int64_t gridNs = frameIndex * 1000000000 / fps;
+    m_gridLagNs += (gridNs - sinceFirstNs - m_gridLagNs) / kGridLagPictures;
+    m_soundLagNs.store(m_gridLagNs);
+    const int64_t fileUs = gridNs / 1000;
 
     // One copy into a pooled buffer; rows are stored packed.
-    if (m_pictures.push(rgba, width, height, sourceStride, m_lastPtsUs) != PictureQueue::PushOutcome::Queued)
+    if (m_pictures.push(rgba, width, height, sourceStride, fileUs) != PictureQueue::PushOutcome::Queued)
         m_framesDropped.fetch_add(1);
 }
 
@@ -400,9 +417,12 @@ void CompositeRecorder::onPcm(const AudioCapture::Block& block)
         }
     }
     const auto take = [this](const float* const* planes, int32_t frames) { takeSoundLocked(planes, frames); };
-    // File time 0 is when the first picture was drawn.
+    // File time 0 is when the first picture was drawn, moved by where the
+    // frame grid puts the pictures.
     if (!m_aligner.hasOrigin() && m_firstFrameSeen.load(std::memory_order_acquire))
         m_aligner.setOrigin(m_firstFrameTimeNs.load(), take);
+    if (m_aligner.hasOrigin())
+        m_aligner.moveOrigin(m_firstFrameTimeNs.load() - m_soundLagNs.load());
     m_aligner.push(block, take);
 }
 

@@ -66,9 +66,11 @@ public:
     // while a recording is active and returns; it never waits for the
     // encoder. At most 8 wait; a ninth pushes out the oldest. A
     // stride of 0 or less means width x 4; a stride too short for a row
-    // drops the picture. The file's time of a picture is when it was drawn
-    // (`drawnNs`) since the recording's first picture was drawn; the sound is
-    // placed on that clock too. The stream count `ptsUs` is not used.
+    // drops the picture. A picture goes on the frame of the file nearest to
+    // when it was drawn (`drawnNs`) since the first picture was drawn, one
+    // frame after the picture before at the least; the sound is placed on the
+    // drawn clock, following where the frames put the pictures on average.
+    // The stream count `ptsUs` is not used.
     void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) override;
 
     // Render thread: the state is Recording or Stopping.
@@ -133,7 +135,10 @@ private:
     std::atomic<bool> m_takingPictures {false};  // false once the worker has passed the deadline
     std::atomic<bool> m_firstFrameSeen {false};
     std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock: the first picture was drawn; file time 0
-    int64_t m_lastPtsUs = -1;  // render thread only: the last queued picture's file time
+    int64_t m_lastFrameIndex = -1;  // render thread only: the last picture's frame in the file
+    int64_t m_gridLagNs = 0;        // render thread only: how far the grid puts pictures after their moments
+    std::atomic<int64_t> m_soundLagNs {0};  // the same, for the microphone's thread
+    std::atomic<int32_t> m_fps {30};
     std::atomic<int64_t> m_framesEncoded {0};
     std::atomic<int64_t> m_framesDropped {0};
 

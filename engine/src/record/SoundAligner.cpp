@@ -51,6 +51,7 @@ bool SoundAligner::reset(int32_t rate, int32_t channels, std::string* error)
     m_planePointers.clear();
     m_hasOrigin = false;
     m_originNs = 0;
+    m_cutNs = 0;
     m_early.clear();
     m_earlyFrames = 0;
     m_points.clear();
@@ -151,7 +152,7 @@ void SoundAligner::place(const AudioCapture::Block& block, const Output& output)
     m_lastCapturedNs = block.capturedNs;
 
     // Where the block's first frame would sound, against where it belongs.
-    const double target = (firstNs - double(m_originNs)) * m_rate / kNsPerSecond;
+    const double target = (firstNs - double(m_originNs + m_cutNs)) * m_rate / kNsPerSecond;
     const double landing = double(m_outputFrames + swr_get_delay(m_swr.get(), m_rate) - m_skipFrames);
     double error = landing - target;  // > 0: late
     if (newSegment || std::abs(error) > double(kHardErrorMs * m_rate / 1000)) {
@@ -277,7 +278,7 @@ void SoundAligner::insertSilence(int64_t frames, const Output& output)
         // sound's clock moves on rather than encoding minutes of nothing.
         LW_LOG_WARN("SoundAligner: a gap of %lld s in the sound is cut to %lld s",
                     static_cast<long long>(frames / m_rate), static_cast<long long>(maxFrames / m_rate));
-        m_originNs += (frames - maxFrames) * int64_t(kNsPerSecond) / m_rate;
+        m_cutNs += (frames - maxFrames) * int64_t(kNsPerSecond) / m_rate;
         frames = maxFrames;
     }
     m_silenceFrames += frames;

@@ -54,6 +54,9 @@ public:
     // it is known wait (the newest kMaxEarlyMs of them) and go out now.
     void setOrigin(int64_t originNs, const Output& output);
 
+    // Moves the origin; the output eases over to it (or jumps, when far).
+    void moveOrigin(int64_t originNs) { m_originNs = originNs; }
+
     // One block of the device; its channel count must be channels().
     void push(const AudioCapture::Block& block, const Output& output);
 
@@ -101,6 +104,7 @@ private:
 
     bool m_hasOrigin = false;
     int64_t m_originNs = 0;
+    int64_t m_cutNs = 0;  // gaps longer than kMaxSilenceMs, beyond it: the sound's clock moved on
     std::deque<EarlyBlock> m_early;  // oldest first
     int64_t m_earlyFrames = 0;
 

@@ -60,15 +60,17 @@ private:
 };
 
 // Draws every panel into a full-window layout and runs the after-frame step,
-// about 30 times a second, on the calling thread (which owns the context).
+// about 30 times a second (or every `frameInterval`), on the calling thread
+// (which owns the context).
 // `composites`, when given, gets the time each after-frame step ended.
 inline void pumpFrames(Engine& engine, GlTestContext& gl, const std::vector<int>& panels,
                        std::chrono::milliseconds duration,
-                       std::vector<std::chrono::steady_clock::time_point>* composites = nullptr)
+                       std::vector<std::chrono::steady_clock::time_point>* composites = nullptr,
+                       std::chrono::microseconds frameInterval = std::chrono::milliseconds(33))
 {
     const auto end = std::chrono::steady_clock::now() + duration;
+    auto next = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() < end) {
-        const auto frameStart = std::chrono::steady_clock::now();
         gl.bindTarget();
         const int columns = panels.size() > 1 ? 2 : 1;
         const int rows = static_cast<int>((panels.size() + 1) / 2);
@@ -80,7 +82,12 @@ inline void pumpFrames(Engine& engine, GlTestContext& gl, const std::vector<int>
         engine.afterFrame();
         if (composites)
             composites->push_back(std::chrono::steady_clock::now());
-        std::this_thread::sleep_until(frameStart + std::chrono::milliseconds(33));
+        // On an even beat, as a display's; a frame that ran over starts the beat again.
+        next += frameInterval;
+        const auto now = std::chrono::steady_clock::now();
+        if (next < now)
+            next = now;
+        std::this_thread::sleep_until(next);
     }
 }
 

@@ -70,13 +70,14 @@ protected:
     // Pumps frames until `kind` arrives (or the deadline passes).
     std::optional<EngineEvent> pumpUntil(Engine& engine, EventRecorder& events, EngineEvent::Kind kind,
                                          std::chrono::seconds deadline = 20s,
-                                         std::vector<std::chrono::steady_clock::time_point>* composites = nullptr)
+                                         std::vector<std::chrono::steady_clock::time_point>* composites = nullptr,
+                                         std::chrono::microseconds frameInterval = 33ms)
     {
         const auto end = std::chrono::steady_clock::now() + deadline;
         while (std::chrono::steady_clock::now() < end) {
             if (auto event = events.waitFor(kind, 0ms))
                 return event;
-            pumpFrames(engine, m_gl, m_panels, 100ms, composites);
+            pumpFrames(engine, m_gl, m_panels, 100ms, composites, frameInterval);
         }
         return events.waitFor(kind, 0ms);
     }
@@ -256,11 +257,14 @@ TEST_F(EngineRecordingTest, soundMeetsTheCompositeDrawnAtTheSameMoment)
     const std::string file = (m_dir / "sync.mp4").string();
     engine->startRecording(file, nullptr);
     ASSERT_TRUE(events.waitFor(EngineEvent::Kind::RecordingStarted, 0ms));
-    pumpFrames(*engine, m_gl, m_panels, 5s);
+    // A window on the composites' own beat, as a display at 60 Hz makes every
+    // other frame one.
+    constexpr auto kFrameInterval = std::chrono::microseconds(33334);
+    pumpFrames(*engine, m_gl, m_panels, 5s, nullptr, kFrameInterval);
     const auto beforeStop = Clock::now();
     engine->stopRecording();
     const auto afterStop = Clock::now();
-    ASSERT_TRUE(pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved, 20s));
+    ASSERT_TRUE(pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved, 20s, nullptr, kFrameInterval));
     engine->releaseGl();
 
     // The picture's level before the card (a median, which a passing square
