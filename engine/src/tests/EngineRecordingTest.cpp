@@ -215,22 +215,8 @@ std::vector<double> toneEdgesSeconds(const std::string& file)
 {
     const std::string pcm = commandOutput("ffmpeg -v error -i '" + file +
                                           "' -map 0:a:0 -f s16le -acodec pcm_s16le -ac 1 -ar 48000 - 2>/dev/null");
-    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
-    const int64_t count = int64_t(pcm.size() / 2);
-    constexpr int64_t kQuietFrames = 480;  // the square wave crosses zero, never for 10 ms
-    std::vector<double> edges;
-    int64_t lastLoud = -1;
-    for (int64_t i = 0; i < count; ++i) {
-        if (std::abs(int(samples[i])) <= 4000)
-            continue;
-        if (lastLoud < 0 || i - lastLoud > kQuietFrames) {
-            if (lastLoud >= 0)
-                edges.push_back(double(lastLoud + 1) / 48000);
-            edges.push_back(double(i) / 48000);
-        }
-        lastLoud = i;
-    }
-    return edges;
+    return lagwell::testing::AlsaTestDevices::toneEdgesSeconds(reinterpret_cast<const int16_t*>(pcm.data()),
+                                                               int64_t(pcm.size() / 2));
 }
 
 TEST_F(EngineRecordingTest, soundMeetsTheCompositeDrawnAtTheSameMoment)

@@ -80,6 +80,28 @@ public:
         return samples;
     }
 
+    // Where the test device's tone (a square wave of +-8000, never quiet for
+    // 10 ms while it sounds) starts and stops in 48 kHz mono samples, in s.
+    static std::vector<double> toneEdgesSeconds(const int16_t* samples, int64_t count)
+    {
+        constexpr int64_t kQuietFrames = kRate / 100;
+        std::vector<double> edges;
+        int64_t lastLoud = -1;
+        for (int64_t i = 0; i < count; ++i) {
+            if (std::abs(int(samples[i])) <= 4000)
+                continue;
+            if (lastLoud < 0 || i - lastLoud > kQuietFrames) {
+                if (lastLoud >= 0)
+                    edges.push_back(double(lastLoud + 1) / kRate);
+                edges.push_back(double(i) / kRate);
+            }
+            lastLoud = i;
+        }
+        if (lastLoud >= 0 && count - lastLoud > kQuietFrames)
+            edges.push_back(double(lastLoud + 1) / kRate);
+        return edges;
+    }
+
     // Writes samples as a raw file in the directory; returns its path.
     std::string writeRaw(const std::string& name, const std::vector<int16_t>& samples)
     {
