@@ -23,8 +23,10 @@ constexpr auto kWorkerWait = std::chrono::milliseconds(50);
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
-// How many pictures the sound's lag behind the drawn clock follows.
-constexpr int64_t kGridLagPictures = 30;
+// How many pictures the frame grid's phase follows the drawn moments over.
+constexpr double kPhasePictures = 30;
+// The grid's phase stays within this share of a frame of the first picture's.
+constexpr double kMaxPhaseFrames = 0.75;
 // Aligned sound waiting while the AAC encoder opens: two seconds.
 constexpr int kMaxWaitingSoundSeconds = 2;
 constexpr int32_t kDefaultFps = 30;
@@ -101,7 +103,7 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
     m_framesEncoded.store(0);
     m_framesDropped.store(0);
     m_fps.store(effectiveFps);
-    m_soundLagNs.store(0);
+    m_soundPlaced.store(false);
     m_pictures.clear();
     m_takingPictures.store(true);
 
@@ -165,25 +167,33 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
 
     if (!m_firstFrameSeen.load(std::memory_order_acquire)) {
         m_lastFrameIndex = -1;
-        m_gridLagNs = 0;
+        m_phaseNs = 0;
         m_firstFrameTimeNs.store(drawnNs);
+        m_soundTargetNs.store(drawnNs);
         m_firstFrameSeen.store(true, std::memory_order_release);
     }
-    // Pictures sit on the recording's frame grid, each on the frame nearest
-    // the moment it was drawn and never two on one frame: tools that read
-    // the file at its frame rate find every picture. The sound follows where
-    // the grid puts the pictures on average (a window that draws unevenly
-    // puts them a little off their moments).
-    const int64_t fps = m_fps.load();
-    const int64_t sinceFirstNs = drawnNs - m_firstFrameTimeNs.load();
-    int64_t frameIndex = std::llround(double(sinceFirstNs) * double(fps) / 1e9);
-    if (m_lastFrameIndex >= 0)
-        frameIndex = std::max(frameIndex, m_lastFrameIndex + 1);
+    // Pictures sit on the recording's frame grid, never two on one frame:
+    // tools that read the file at its frame rate find every picture. The
+    // grid's phase follows where in a frame the pictures are drawn, so a
+    // window drawing on its own beat puts them on frames exactly; the sound
+    // is told to follow the phase, and each picture goes on the frame nearest
+    // where the sound puts its moment (while the sound eases over to a new
+    // phase, the pictures go with it).
+    const double frameNs = 1e9 / double(m_fps.load());
+    const int64_t firstNs = m_firstFrameTimeNs.load();
+    const double sincePhase = double(drawnNs - firstNs) - m_phaseNs;
+    m_phaseNs += (sincePhase - std::round(sincePhase / frameNs) * frameNs) / kPhasePictures;
+    if (m_phaseNs > kMaxPhaseFrames * frameNs)
+        m_phaseNs -= frameNs;
+    else if (m_phaseNs < -kMaxPhaseFrames * frameNs)
+        m_phaseNs += frameNs;
+    m_soundTargetNs.store(firstNs + std::llround(m_phaseNs));
+    const int64_t originNs =
+        m_soundPlaced.load(std::memory_order_acquire) ? m_soundOriginNs.load() : m_soundTargetNs.load();
+    int64_t frameIndex = std::llround(double(drawnNs - originNs) / frameNs);
+    frameIndex = m_lastFrameIndex < 0 ? 0 : std::max(frameIndex, m_lastFrameIndex + 1);
     m_lastFrameIndex = frameIndex;
-    const int64_t gridNs = frameIndex * 1000000000 / fps;
-    m_gridLagNs += (gridNs - sinceFirstNs - m_gridLagNs) / kGridLagPictures;
-    m_soundLagNs.store(m_gridLagNs);
-    const int64_t fileUs = gridNs / 1000;
+    const int64_t fileUs = std::llround(double(frameIndex) * frameNs / 1000.0);
 
     // One copy into a pooled buffer; rows are stored packed.
     if (m_pictures.push(rgba, width, height, sourceStride, fileUs) != PictureQueue::PushOutcome::Queued)
@@ -417,13 +427,17 @@ void CompositeRecorder::onPcm(const AudioCapture::Block& block)
         }
     }
     const auto take = [this](const float* const* planes, int32_t frames) { takeSoundLocked(planes, frames); };
-    // File time 0 is when the first picture was drawn, moved by where the
-    // frame grid puts the pictures.
+    // File time 0 is when the first picture was drawn, moved by the frame
+    // grid's phase; the pictures then follow where the sound has got to.
     if (!m_aligner.hasOrigin() && m_firstFrameSeen.load(std::memory_order_acquire))
-        m_aligner.setOrigin(m_firstFrameTimeNs.load(), take);
+        m_aligner.setOrigin(m_soundTargetNs.load(), take);
     if (m_aligner.hasOrigin())
-        m_aligner.moveOrigin(m_firstFrameTimeNs.load() - m_soundLagNs.load());
+        m_aligner.moveOrigin(m_soundTargetNs.load());
     m_aligner.push(block, take);
+    if (m_aligner.hasOrigin()) {
+        m_soundOriginNs.store(m_aligner.effectiveOriginNs());
+        m_soundPlaced.store(true, std::memory_order_release);
+    }
 }
 
 void CompositeRecorder::takeSoundLocked(const float* const* planes, int32_t frames)

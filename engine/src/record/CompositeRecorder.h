@@ -67,10 +67,10 @@ public:
     // encoder. At most 8 wait; a ninth pushes out the oldest. A
     // stride of 0 or less means width x 4; a stride too short for a row
     // drops the picture. A picture goes on the frame of the file nearest to
-    // when it was drawn (`drawnNs`) since the first picture was drawn, one
-    // frame after the picture before at the least; the sound is placed on the
-    // drawn clock, following where the frames put the pictures on average.
-    // The stream count `ptsUs` is not used.
+    // when it was drawn (`drawnNs`), one frame after the picture before at
+    // the least, on a grid whose phase follows the drawn moments; the sound
+    // is placed on the drawn clock with that phase, and the pictures follow
+    // where it has got to. The stream count `ptsUs` is not used.
     void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) override;
 
     // Render thread: the state is Recording or Stopping.
@@ -136,8 +136,10 @@ private:
     std::atomic<bool> m_firstFrameSeen {false};
     std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock: the first picture was drawn; file time 0
     int64_t m_lastFrameIndex = -1;  // render thread only: the last picture's frame in the file
-    int64_t m_gridLagNs = 0;        // render thread only: how far the grid puts pictures after their moments
-    std::atomic<int64_t> m_soundLagNs {0};  // the same, for the microphone's thread
+    double m_phaseNs = 0;           // render thread only: the frame grid's phase after the first picture
+    std::atomic<int64_t> m_soundTargetNs {0};  // steady clock: where the sound's file time 0 should be
+    std::atomic<int64_t> m_soundOriginNs {0};  // ...and where it is, once m_soundPlaced
+    std::atomic<bool> m_soundPlaced {false};
     std::atomic<int32_t> m_fps {30};
     std::atomic<int64_t> m_framesEncoded {0};
     std::atomic<int64_t> m_framesDropped {0};

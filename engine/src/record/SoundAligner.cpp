@@ -59,6 +59,7 @@ bool SoundAligner::reset(int32_t rate, int32_t channels, std::string* error)
     m_lastCapturedNs = 0;
     m_nsPerFrame = kNsPerSecond / rate;
     m_outputFrames = 0;
+    m_effectiveOriginNs = 0;
     m_skipFrames = 0;
     m_compensating = false;
     m_hardCorrections = 0;
@@ -92,6 +93,7 @@ void SoundAligner::setOrigin(int64_t originNs, const Output& output)
         return;
     m_hasOrigin = true;
     m_originNs = originNs;
+    m_effectiveOriginNs = originNs;
     std::deque<EarlyBlock> early;
     early.swap(m_early);
     m_earlyFrames = 0;
@@ -168,6 +170,7 @@ void SoundAligner::place(const AudioCapture::Block& block, const Output& output)
             m_skipFrames += std::llround(double(frames) / (m_nsPerFrame * m_rate / kNsPerSecond));
         error = 0;
     }
+    m_effectiveOriginNs = m_originNs - std::llround(error * kNsPerSecond / m_rate);
 
     // Follow the device's crystal and ease out what is left.
     const double outPerIn = m_nsPerFrame * m_rate / kNsPerSecond - error / (kEaseSeconds * m_rate);

@@ -56,6 +56,9 @@ public:
 
     // Moves the origin; the output eases over to it (or jumps, when far).
     void moveOrigin(int64_t originNs) { m_originNs = originNs; }
+    // The moment output frame 0 stands for as the output landed with the
+    // last block: the origin, or on the way to it while a move is eased over.
+    int64_t effectiveOriginNs() const { return m_effectiveOriginNs; }
 
     // One block of the device; its channel count must be channels().
     void push(const AudioCapture::Block& block, const Output& output);
@@ -118,6 +121,7 @@ private:
     double m_nsPerFrame = 0;      // the device's frame spacing, estimated
 
     int64_t m_outputFrames = 0;
+    int64_t m_effectiveOriginNs = 0;
     int64_t m_skipFrames = 0;      // input still to drop: it would sound late
     bool m_compensating = false;   // the resampler has been asked to compensate
     int64_t m_hardCorrections = 0;

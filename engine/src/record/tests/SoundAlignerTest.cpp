@@ -136,5 +136,38 @@ TEST(SoundAlignerTest, soundFromBeforeTheFirstPictureIsDroppedAndALateStartWaits
     }
 }
 
+TEST(SoundAlignerTest, aMovedOriginIsEasedOverAndTheEffectiveOriginSaysWhereTheOutputIs)
+{
+    SoundAligner aligner;
+    ASSERT_TRUE(aligner.reset(kRate, 1));
+    aligner.setOrigin(kOriginNs, [](const float* const*, int32_t) {});
+    Microphone mic(aligner, 0, kOriginNs);
+    for (int block = 0; block < 200; ++block)
+        mic.push();
+    // Output frames so far against those due by the next frame's moment
+    // from where the aligner says the output is, in ms.
+    const auto offEffectiveMs = [&] {
+        return mic.errorMs() + double(aligner.effectiveOriginNs() - kOriginNs) / 1e6;
+    };
+    // 30 ms later: no jump, a smooth way over within a few seconds.
+    aligner.moveOrigin(kOriginNs + 30000000);
+    int64_t previousNs = aligner.effectiveOriginNs();
+    for (int block = 0; block < 1000; ++block) {
+        mic.push();
+        const int64_t effectiveNs = aligner.effectiveOriginNs();
+        ASSERT_GE(effectiveNs, previousNs - 100000) << block;
+        ASSERT_LE(effectiveNs - previousNs, 1000000) << block;
+        ASSERT_LT(std::abs(offEffectiveMs()), kHeldBackMs + 0.3) << block;  // a block behind
+        previousNs = effectiveNs;
+    }
+    EXPECT_NEAR(double(aligner.effectiveOriginNs() - kOriginNs) / 1e6, 30.0, 1.0);
+    // 200 ms back: at once.
+    aligner.moveOrigin(kOriginNs - 170000000);
+    mic.push();
+    EXPECT_NEAR(double(aligner.effectiveOriginNs() - kOriginNs) / 1e6, -170.0, 0.1);
+    EXPECT_LT(std::abs(offEffectiveMs()), kHeldBackMs + 0.1);
+    EXPECT_EQ(aligner.hardCorrections(), 1);
+}
+
 }  // namespace
 }  // namespace lagwell
