@@ -232,7 +232,8 @@ TEST_F(EngineRecordingTest, soundMeetsTheCompositeDrawnAtTheSameMoment)
     using Clock = std::chrono::steady_clock;
     constexpr double kPeriodSeconds = 0.25;
     constexpr double kFadeSeconds = 0.6;
-    // Small pictures: a loaded machine still draws and encodes most of them.
+    // A small window: a loaded machine still draws most composites (the
+    // recording itself is 720p, and a loaded machine drops many of those).
     std::string glError;
     ASSERT_TRUE(m_gl.create(480, 270, GlTestContext::Api::PreferDesktop, &glError)) << glError;
     EventRecorder events;
