@@ -190,8 +190,13 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
     m_soundTargetNs.store(firstNs + std::llround(m_phaseNs));
     const int64_t originNs =
         m_soundPlaced.load(std::memory_order_acquire) ? m_soundOriginNs.load() : m_soundTargetNs.load();
-    int64_t frameIndex = std::llround(double(drawnNs - originNs) / frameNs);
-    frameIndex = m_lastFrameIndex < 0 ? 0 : std::max(frameIndex, m_lastFrameIndex + 1);
+    const int64_t frameIndex = m_lastFrameIndex < 0 ? 0 : std::llround(double(drawnNs - originNs) / frameNs);
+    if (frameIndex <= m_lastFrameIndex) {
+        // Drawn on the frame the picture before has: left out, as a display
+        // shows one picture a frame (on the next frame it would sound late).
+        m_framesDropped.fetch_add(1);
+        return;
+    }
     m_lastFrameIndex = frameIndex;
     const int64_t fileUs = std::llround(double(frameIndex) * frameNs / 1000.0);
 

@@ -67,10 +67,11 @@ public:
     // encoder. At most 8 wait; a ninth pushes out the oldest. A
     // stride of 0 or less means width x 4; a stride too short for a row
     // drops the picture. A picture goes on the frame of the file nearest to
-    // when it was drawn (`drawnNs`), one frame after the picture before at
-    // the least, on a grid whose phase follows the drawn moments; the sound
-    // is placed on the drawn clock with that phase, and the pictures follow
-    // where it has got to. The stream count `ptsUs` is not used.
+    // when it was drawn (`drawnNs`), on a grid whose phase follows the drawn
+    // moments; one whose nearest frame the picture before has is dropped.
+    // The sound is placed on the drawn clock with that phase, and the
+    // pictures follow where it has got to. The stream count `ptsUs` is not
+    // used.
     void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) override;
 
     // Render thread: the state is Recording or Stopping.
@@ -101,7 +102,8 @@ public:
     int64_t elapsedMs() const;
 
     // Any thread: pictures of the current or last recording that were encoded,
-    // and that the full queue pushed out (or a short stride refused).
+    // and that the full queue pushed out (or a short stride refused, or that
+    // came on a frame already taken).
     int64_t framesEncoded() const { return m_framesEncoded.load(); }
     int64_t framesDropped() const { return m_framesDropped.load(); }
 
