@@ -791,9 +791,8 @@ TEST_F(CompositeRecorderTest, picturesDrawnOffTheFramesComeOntoThemOneFrameApart
     // Every picture on a frame of its own; the one drawn too soon is left out.
     for (size_t i = 0; i < pts.size(); ++i) {
         EXPECT_NEAR(pts[i] * kFps, std::round(pts[i] * kFps), 0.0001) << pts[i];
-        if (i > 0) {
+        if (i > 0)
             EXPECT_GE(pts[i] - pts[i - 1], 1.0 / kFps - 0.000002) << pts[i];
-        }
     }
     // Once the grid has followed the beat, each picture sits the beat's
     // phase before its moment, wherever it wandered: on the frame of the
