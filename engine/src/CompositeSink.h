@@ -16,10 +16,11 @@ public:
 
     // One composite picture: rows bottom-up, four bytes (RGBA) per pixel.
     // `rgba` is valid only during the call; the sink copies what it keeps.
-    // `ptsUs` counts the compositor's pictures of this size in 33,333 us steps
-    // (even, rising: a stream's times); `drawnNs` is the steady-clock moment
-    // the picture was drawn, whatever the compositor's latency since.
-    virtual void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) = 0;
+    // `ptsUs` counts the compositor's slots of this size in 33,333 us steps
+    // (even, rising: a stream's times; a stall leaves a gap); `slotNs` is the
+    // steady-clock moment of the slot, 30 a second, whose picture this is
+    // (drawn at the window frame nearest it), whatever the latency since.
+    virtual void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t slotNs) = 0;
 
     // False once the sink wants no more pictures.
     virtual bool active() const = 0;

@@ -11,6 +11,7 @@
 #include "PanelDraw.h"
 #include "RenderEngine.h"
 #include "ShareServer.h"
+#include "SteadyClock.h"
 #include "TripleBuffer.h"
 
 #include <array>
@@ -60,13 +61,6 @@ int64_t systemNowMs()
 int64_t steadyNowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-int64_t steadyNowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -138,7 +132,6 @@ struct Engine::Impl {
     std::mutex overlayMutex;
     // guards: overlay and every hand-over of it to the renderer
     OverlayState overlay;
-
 
     // Destroyed in reverse: the recorder first (its completion still uses the
     // overlay, the renderer's sink list and the share server), then the share

@@ -2,6 +2,7 @@
 
 #include "CHandles.h"
 #include "Log.h"
+#include "SteadyClock.h"
 
 #include <algorithm>
 #include <array>
@@ -135,13 +136,6 @@ int adjustSide(int requested, int fallback)
         return fallback;
     // Even sizes, as a camera would give; never 0 and never unbounded.
     return std::clamp(requested & ~1, 2, kMaxSide);
-}
-
-int64_t steadyNowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 void sleepNs(int64_t ns)

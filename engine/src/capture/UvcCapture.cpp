@@ -3,6 +3,7 @@
 #include "AnnexB.h"
 #include "Log.h"
 #include "SeamFd.h"
+#include "SteadyClock.h"
 #include "SystemV4l2Io.h"
 #include "UvcDiscovery.h"
 
@@ -36,13 +37,6 @@ constexpr int kBackOffSliceMs = 20;
 
 const char* const kVideoGroupHint =
     "in the 'video' group; if not, run: sudo usermod -aG video $USER, then log out and back in (or reboot)";
-
-int64_t steadyNowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 int64_t systemNowMs()
 {

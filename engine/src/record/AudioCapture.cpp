@@ -2,6 +2,7 @@
 
 #include "AlsaLogBridge.h"
 #include "Log.h"
+#include "SteadyClock.h"
 
 #include <pthread.h>
 
@@ -25,13 +26,9 @@ constexpr unsigned long kShortBufferUs = 250000;
 // was preempted there) is read again.
 constexpr int64_t kStampSpreadNs = 1000000;
 constexpr int kStampAttempts = 3;
+// A device stamp older than this is no stamp of the moment just read.
+constexpr int64_t kMaxStampAgeNs = 100000000;
 constexpr int64_t kNsPerSecond = 1000000000;
-
-int64_t steadyNowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // A long buffer and short periods: steady blocks, and room for a starved
 // thread. 0 or ALSA's error code.
@@ -67,6 +64,9 @@ int configureDevice(snd_pcm_t* pcm, unsigned channels, unsigned rate)
     if ((rc = snd_pcm_sw_params_current(pcm, sw)) < 0 || (rc = snd_pcm_sw_params_set_start_threshold(pcm, sw, 1)) < 0 ||
         (rc = snd_pcm_sw_params_set_avail_min(pcm, sw, std::max<snd_pcm_uframes_t>(periodFrames, 1))) < 0)
         return rc;
+    // Status stamps on the steady clock, where the device can give them.
+    snd_pcm_sw_params_set_tstamp_mode(pcm, sw, SND_PCM_TSTAMP_ENABLE);
+    snd_pcm_sw_params_set_tstamp_type(pcm, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
     return snd_pcm_sw_params(pcm, sw);
 }
 
@@ -161,25 +161,41 @@ void AudioCapture::stop()
     }
 }
 
-// The block's frames were the oldest in the device; the ones still waiting
-// came after them, so the first was taken (block + waiting) frames ago.
+// The block's frames were the oldest taken; the device's delay counts those
+// taken after them: waiting to be read, and held by the device or a sound
+// server before they become readable. So the first was taken (block + delay)
+// frames before the moment the delay was read, which the device stamps where
+// it can.
 int64_t AudioCapture::stampFirstFrameNs(snd_pcm_t* pcm, snd_pcm_sframes_t framesRead) const
 {
+    snd_pcm_status_t* status = nullptr;
+    snd_pcm_status_alloca(&status);
     int64_t before = 0;
     int64_t after = 0;
-    snd_pcm_sframes_t waiting = 0;
+    int rc = 0;
     for (int attempt = 0; attempt < kStampAttempts; ++attempt) {
         before = steadyNowNs();
-        waiting = snd_pcm_avail(pcm);
+        rc = snd_pcm_status(pcm, status);
         after = steadyNowNs();
         if (after - before < kStampSpreadNs)
             break;
     }
-    // Overrun since the read (the next read says so): the buffer was full.
-    if (waiting < 0)
-        waiting = std::max<snd_pcm_sframes_t>(snd_pcm_sframes_t(m_bufferFrames) - framesRead, 0);
-    const int64_t nowNs = before + (after - before) / 2;
-    return nowNs - (int64_t(framesRead) + int64_t(waiting)) * kNsPerSecond / m_rate;
+    int64_t atNs = before + (after - before) / 2;
+    snd_pcm_sframes_t delay = 0;
+    if (rc >= 0 && snd_pcm_status_get_state(status) == SND_PCM_STATE_RUNNING) {
+        delay = snd_pcm_status_get_delay(status);
+        snd_htimestamp_t stamp {};
+        snd_pcm_status_get_htstamp(status, &stamp);
+        const int64_t stampNs = int64_t(stamp.tv_sec) * kNsPerSecond + stamp.tv_nsec;
+        // The device's own stamp of that moment, when it is on this clock.
+        if (stampNs <= after && stampNs > before - kMaxStampAgeNs)
+            atNs = stampNs;
+    } else {
+        // Overrun since the read (the next read says so): the buffer was full.
+        delay = std::max<snd_pcm_sframes_t>(snd_pcm_sframes_t(m_bufferFrames) - framesRead, 0);
+    }
+    delay = std::max<snd_pcm_sframes_t>(delay, 0);
+    return atNs - (int64_t(framesRead) + int64_t(delay)) * kNsPerSecond / m_rate;
 }
 
 void AudioCapture::run()

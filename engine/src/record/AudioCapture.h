@@ -25,7 +25,7 @@ public:
         const int16_t* samples = nullptr;  // frames x channels, interleaved; valid only during the call
         int32_t frames = 0;
         int32_t channels = 0;
-        int64_t capturedNs = 0;  // steady clock: when the first frame was taken
+        int64_t capturedNs = 0;  // steady clock: when the first frame was taken (the device's delay counted)
         bool followsGap = false;  // first of the stream, or first after frames were lost
     };
 

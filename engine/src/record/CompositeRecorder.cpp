@@ -2,6 +2,7 @@
 
 #include "FfmpegError.h"
 #include "Log.h"
+#include "SteadyClock.h"
 #include "ThreadPriority.h"
 
 extern "C" {
@@ -21,24 +22,15 @@ namespace {
 
 constexpr auto kWorkerWait = std::chrono::milliseconds(50);
 constexpr int64_t kNsPerMs = 1000000;
+constexpr int64_t kNsPerSecond = 1000000000;
 constexpr int kAacBitRate = 128000;
 constexpr int kDefaultAacFrameSamples = 1024;
-// How many pictures the frame grid's phase follows the drawn moments over.
-constexpr double kPhasePictures = 30;
-// The grid's phase stays within this share of a frame of the first picture's.
-constexpr double kMaxPhaseFrames = 0.75;
 // Aligned sound waiting while the AAC encoder opens: two seconds.
 constexpr int kMaxWaitingSoundSeconds = 2;
 constexpr int32_t kDefaultFps = 30;
 constexpr double kBitsPerPixel = 0.2;
 // Picture buffers made ahead by the worker: enough for an encoder that keeps up.
 constexpr size_t kPreparedPictures = 2;
-
-int64_t steadyNowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -103,7 +95,6 @@ bool CompositeRecorder::start(const std::string& path, int32_t width, int32_t he
     m_framesEncoded.store(0);
     m_framesDropped.store(0);
     m_fps.store(effectiveFps);
-    m_soundPlaced.store(false);
     m_pictures.clear();
     m_takingPictures.store(true);
 
@@ -149,7 +140,7 @@ void CompositeRecorder::stop(Completion onFinished)
         m_onFinished = std::move(onFinished);
 }
 
-void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t /*ptsUs*/, int64_t drawnNs)
+void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t /*ptsUs*/, int64_t slotNs)
 {
     if (!active() || !m_takingPictures.load() || !rgba)
         return;
@@ -167,38 +158,21 @@ void CompositeRecorder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t
 
     if (!m_firstFrameSeen.load(std::memory_order_acquire)) {
         m_lastFrameIndex = -1;
-        m_phaseNs = 0;
-        m_firstFrameTimeNs.store(drawnNs);
-        m_soundTargetNs.store(drawnNs);
+        m_firstFrameTimeNs.store(slotNs);
         m_firstFrameSeen.store(true, std::memory_order_release);
     }
-    // Pictures sit on the recording's frame grid, never two on one frame:
-    // tools that read the file at its frame rate find every picture. The
-    // grid's phase follows where in a frame the pictures are drawn, so a
-    // window drawing on its own beat puts them on frames exactly; the sound
-    // is told to follow the phase, and each picture goes on the frame nearest
-    // where the sound puts its moment (while the sound eases over to a new
-    // phase, the pictures go with it).
-    const double frameNs = 1e9 / double(m_fps.load());
-    const int64_t firstNs = m_firstFrameTimeNs.load();
-    const double sincePhase = double(drawnNs - firstNs) - m_phaseNs;
-    m_phaseNs += (sincePhase - std::round(sincePhase / frameNs) * frameNs) / kPhasePictures;
-    if (m_phaseNs > kMaxPhaseFrames * frameNs)
-        m_phaseNs -= frameNs;
-    else if (m_phaseNs < -kMaxPhaseFrames * frameNs)
-        m_phaseNs += frameNs;
-    m_soundTargetNs.store(firstNs + std::llround(m_phaseNs));
-    const int64_t originNs =
-        m_soundPlaced.load(std::memory_order_acquire) ? m_soundOriginNs.load() : m_soundTargetNs.load();
-    const int64_t frameIndex = m_lastFrameIndex < 0 ? 0 : std::llround(double(drawnNs - originNs) / frameNs);
+    // The slot's frame: the compositor's slots are the file's frames, so
+    // tools that read the file at its frame rate find every picture, and a
+    // stall leaves the frames it missed held.
+    const int64_t fps = m_fps.load();
+    const int64_t sinceFirstNs = slotNs - m_firstFrameTimeNs.load();
+    const int64_t frameIndex = (sinceFirstNs * fps + kNsPerSecond / 2) / kNsPerSecond;
     if (frameIndex <= m_lastFrameIndex) {
-        // Drawn on the frame the picture before has: left out, as a display
-        // shows one picture a frame (on the next frame it would sound late).
-        m_framesDropped.fetch_add(1);
+        m_framesDropped.fetch_add(1);  // a slot already taken, or one from before the first
         return;
     }
     m_lastFrameIndex = frameIndex;
-    const int64_t fileUs = std::llround(double(frameIndex) * frameNs / 1000.0);
+    const int64_t fileUs = frameIndex * 1000000 / fps;
 
     // One copy into a pooled buffer; rows are stored packed.
     if (m_pictures.push(rgba, width, height, sourceStride, fileUs) != PictureQueue::PushOutcome::Queued)
@@ -294,6 +268,9 @@ void CompositeRecorder::finish(const std::string& path)
     m_audio.stop();
     {
         std::lock_guard<std::mutex> lock(m_audioMutex);
+        // The sound to the end: what the resampler holds and a last short frame.
+        m_aligner.flush([this](const float* const* planes, int32_t frames) { takeSoundLocked(planes, frames); });
+        encodeLastSoundLocked();
         if (m_aac && avcodec_send_frame(m_aac.get(), nullptr) >= 0)
             drainAacLocked();
         if (m_aac) {
@@ -432,17 +409,11 @@ void CompositeRecorder::onPcm(const AudioCapture::Block& block)
         }
     }
     const auto take = [this](const float* const* planes, int32_t frames) { takeSoundLocked(planes, frames); };
-    // File time 0 is when the first picture was drawn, moved by the frame
-    // grid's phase; the pictures then follow where the sound has got to.
+    // File time 0 is the first picture's slot on the steady clock; the sound
+    // follows only the microphone's own crystal from there.
     if (!m_aligner.hasOrigin() && m_firstFrameSeen.load(std::memory_order_acquire))
-        m_aligner.setOrigin(m_soundTargetNs.load(), take);
-    if (m_aligner.hasOrigin())
-        m_aligner.moveOrigin(m_soundTargetNs.load());
+        m_aligner.setOrigin(m_firstFrameTimeNs.load(), take);
     m_aligner.push(block, take);
-    if (m_aligner.hasOrigin()) {
-        m_soundOriginNs.store(m_aligner.effectiveOriginNs());
-        m_soundPlaced.store(true, std::memory_order_release);
-    }
 }
 
 void CompositeRecorder::takeSoundLocked(const float* const* planes, int32_t frames)
@@ -452,9 +423,15 @@ void CompositeRecorder::takeSoundLocked(const float* const* planes, int32_t fram
         if (!m_sound)
             return;
     }
-    // Only while the encoder opens can much wait here; it never waits long.
-    if (!m_aac && av_audio_fifo_size(m_sound.get()) + frames > kMaxWaitingSoundSeconds * m_audio.rate())
-        return;
+    // Only while the encoder opens can much wait here, the newest of it; what
+    // goes still counts, so the sound after it keeps its place in the file.
+    const int maxWaiting = kMaxWaitingSoundSeconds * m_audio.rate();
+    if (!m_aac && av_audio_fifo_size(m_sound.get()) + frames > maxWaiting) {
+        const int excess = std::min(av_audio_fifo_size(m_sound.get()) + frames - maxWaiting,
+                                    av_audio_fifo_size(m_sound.get()));
+        av_audio_fifo_drain(m_sound.get(), excess);
+        m_samplesSent += excess;
+    }
     if (av_audio_fifo_write(m_sound.get(), const_cast<void**>(reinterpret_cast<const void* const*>(planes)), frames) <
         frames)
         return;
@@ -480,6 +457,34 @@ void CompositeRecorder::encodeSoundLocked()
         if (avcodec_send_frame(m_aac.get(), frame) >= 0)
             drainAacLocked();
     }
+}
+
+// The sound short of a whole AAC frame: a short last frame where the encoder
+// takes one, else padded with silence.
+void CompositeRecorder::encodeLastSoundLocked()
+{
+    if (!m_sound || !m_aac || m_aac->ch_layout.nb_channels != m_aligner.channels())
+        return;
+    const int left = av_audio_fifo_size(m_sound.get());
+    if (left <= 0)
+        return;
+    AVFrame* frame = m_aacFrame.get();
+    const int full = frame->nb_samples;
+    if (av_frame_make_writable(frame) < 0)
+        return;
+    if (av_audio_fifo_read(m_sound.get(), reinterpret_cast<void**>(frame->extended_data), left) < left)
+        return;
+    if (m_aac->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) {
+        frame->nb_samples = left;
+    } else {
+        for (int k = 0; k < m_aligner.channels(); ++k)
+            std::fill_n(reinterpret_cast<float*>(frame->extended_data[k]) + left, full - left, 0.0f);
+    }
+    frame->pts = m_samplesSent;
+    m_samplesSent += frame->nb_samples;
+    if (avcodec_send_frame(m_aac.get(), frame) >= 0)
+        drainAacLocked();
+    frame->nb_samples = full;
 }
 
 void CompositeRecorder::drainAacLocked()

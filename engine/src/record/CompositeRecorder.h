@@ -66,13 +66,11 @@ public:
     // while a recording is active and returns; it never waits for the
     // encoder. At most 8 wait; a ninth pushes out the oldest. A
     // stride of 0 or less means width x 4; a stride too short for a row
-    // drops the picture. A picture goes on the frame of the file nearest to
-    // when it was drawn (`drawnNs`), on a grid whose phase follows the drawn
-    // moments; one whose nearest frame the picture before has is dropped.
-    // The sound is placed on the drawn clock with that phase, and the
-    // pictures follow where it has got to. The stream count `ptsUs` is not
-    // used.
-    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) override;
+    // drops the picture. The picture of a compositor slot (`slotNs`) goes on
+    // that slot's frame of the file, counted from the first picture's: every
+    // slot a frame of its own. The sound is placed on the steady clock from
+    // the first picture's slot. The stream count `ptsUs` is not used.
+    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t slotNs) override;
 
     // Render thread: the state is Recording or Stopping.
     bool active() const override;
@@ -103,7 +101,7 @@ public:
 
     // Any thread: pictures of the current or last recording that were encoded,
     // and that the full queue pushed out (or a short stride refused, or that
-    // came on a frame already taken).
+    // came for a frame already taken).
     int64_t framesEncoded() const { return m_framesEncoded.load(); }
     int64_t framesDropped() const { return m_framesDropped.load(); }
 
@@ -116,6 +114,7 @@ private:
     void onPcm(const AudioCapture::Block& block);
     void takeSoundLocked(const float* const* planes, int32_t frames);
     void encodeSoundLocked();
+    void encodeLastSoundLocked();
     void drainAacLocked();
     void freeAacLocked();
     void onVideoAu(const Encoder::EncodedAU& au);
@@ -136,12 +135,8 @@ private:
 
     std::atomic<bool> m_takingPictures {false};  // false once the worker has passed the deadline
     std::atomic<bool> m_firstFrameSeen {false};
-    std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock: the first picture was drawn; file time 0
+    std::atomic<int64_t> m_firstFrameTimeNs {0};  // steady clock: the first picture's slot; file time 0
     int64_t m_lastFrameIndex = -1;  // render thread only: the last picture's frame in the file
-    double m_phaseNs = 0;           // render thread only: the frame grid's phase after the first picture
-    std::atomic<int64_t> m_soundTargetNs {0};  // steady clock: where the sound's file time 0 should be
-    std::atomic<int64_t> m_soundOriginNs {0};  // ...and where it is, once m_soundPlaced
-    std::atomic<bool> m_soundPlaced {false};
     std::atomic<int32_t> m_fps {30};
     std::atomic<int64_t> m_framesEncoded {0};
     std::atomic<int64_t> m_framesDropped {0};

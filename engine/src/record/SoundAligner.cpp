@@ -30,10 +30,9 @@ constexpr double kJumpFraction = 0.02;
 // times, this low a share of them below it.
 constexpr double kLineQuantile = 0.05;
 constexpr size_t kRefitEveryBlocks = 10;
-// What is left of the error is eased out over this long...
+// What is left of the error is eased out over this long, within
+// kMaxEaseDeviation of the crystal's rate.
 constexpr double kEaseSeconds = 2.0;
-// ...never bending the pitch by more than this.
-constexpr double kMaxSoftDeviation = 0.03;
 // The resampler's compensation is given as a count of frames over this span.
 constexpr int kCompensationSeconds = 10;
 constexpr int64_t kSilenceChunkFrames = 4800;
@@ -59,7 +58,6 @@ bool SoundAligner::reset(int32_t rate, int32_t channels, std::string* error)
     m_lastCapturedNs = 0;
     m_nsPerFrame = kNsPerSecond / rate;
     m_outputFrames = 0;
-    m_effectiveOriginNs = 0;
     m_skipFrames = 0;
     m_compensating = false;
     m_hardCorrections = 0;
@@ -93,7 +91,6 @@ void SoundAligner::setOrigin(int64_t originNs, const Output& output)
         return;
     m_hasOrigin = true;
     m_originNs = originNs;
-    m_effectiveOriginNs = originNs;
     std::deque<EarlyBlock> early;
     early.swap(m_early);
     m_earlyFrames = 0;
@@ -170,11 +167,11 @@ void SoundAligner::place(const AudioCapture::Block& block, const Output& output)
             m_skipFrames += std::llround(double(frames) / (m_nsPerFrame * m_rate / kNsPerSecond));
         error = 0;
     }
-    m_effectiveOriginNs = m_originNs - std::llround(error * kNsPerSecond / m_rate);
 
-    // Follow the device's crystal and ease out what is left.
-    const double outPerIn = m_nsPerFrame * m_rate / kNsPerSecond - error / (kEaseSeconds * m_rate);
-    setCompensation(std::clamp(outPerIn, 1.0 - kMaxSoftDeviation, 1.0 + kMaxSoftDeviation));
+    // Follow the device's crystal and ease out what is left, the pitch
+    // hardly bent.
+    const double ease = std::clamp(-error / (kEaseSeconds * m_rate), -kMaxEaseDeviation, kMaxEaseDeviation);
+    setCompensation(m_nsPerFrame * m_rate / kNsPerSecond + ease);
 
     const int64_t drop = std::min<int64_t>(m_skipFrames, block.frames);
     m_skipFrames -= drop;
@@ -252,9 +249,16 @@ void SoundAligner::setCompensation(double outPerIn)
         m_compensating = true;
 }
 
+void SoundAligner::flush(const Output& output)
+{
+    if (m_swr && m_hasOrigin)
+        convert(nullptr, 0, output);
+}
+
+// No samples: drains the resampler.
 void SoundAligner::convert(const int16_t* samples, int32_t frames, const Output& output)
 {
-    if (frames <= 0)
+    if (samples && frames <= 0)
         return;
     const int capacity = swr_get_out_samples(m_swr.get(), frames);
     if (capacity <= 0)
@@ -265,8 +269,8 @@ void SoundAligner::convert(const int16_t* samples, int32_t frames, const Output&
         m_planePointers[k] = m_planes[k].data();
     }
     const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
-    const int produced =
-        swr_convert(m_swr.get(), reinterpret_cast<uint8_t**>(m_planePointers.data()), capacity, in, frames);
+    const int produced = swr_convert(m_swr.get(), reinterpret_cast<uint8_t**>(m_planePointers.data()), capacity,
+                                     samples ? in : nullptr, frames);
     if (produced <= 0)
         return;
     m_outputFrames += produced;

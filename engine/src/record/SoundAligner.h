@@ -1,13 +1,15 @@
 #pragma once
 
-// Puts the microphone's sound on the pictures' clock. Output frame i of a
-// recording sounds at origin + i / rate on the steady clock, origin being the
-// moment the first picture was drawn. Each block's capture time says where its
-// first frame belongs; a line is fitted along the earliest times of seconds of
-// blocks, so a block read late on a busy machine moves nothing. The device's
-// own crystal is followed by resampling with a small compensation (its rate
-// is the line's slope), a gap in the times becomes silence, sound from before
-// the origin is dropped, and a jump no crystal explains is taken up at once.
+// Puts the microphone's sound on the steady clock. Output frame i of a
+// recording sounds at origin + i / rate, origin being the moment of the first
+// picture. Each block's capture time says where its first frame belongs; a
+// line is fitted along the earliest times of seconds of blocks, so a block
+// read late on a busy machine moves nothing. The device's own crystal is
+// followed by resampling with a small compensation (its rate is the line's
+// slope); what error is left is eased out without bending the pitch by more
+// than a twentieth of a per cent; a gap in the times becomes silence, sound
+// from before the origin is dropped, and an error too large to ease (a jump
+// no crystal explains) is taken up at once.
 //
 // Not thread-safe: one thread (the microphone's, under the recorder's audio
 // lock) calls everything.
@@ -36,7 +38,9 @@ public:
     static constexpr int64_t kMaxSilenceMs = 60000;
     // Farthest the output may be from where it belongs before it is put right
     // at once rather than eased back.
-    static constexpr int64_t kHardErrorMs = 50;
+    static constexpr int64_t kHardErrorMs = 15;
+    // The most the easing bends the pitch beyond following the crystal.
+    static constexpr double kMaxEaseDeviation = 0.0005;
 
     SoundAligner();
     SoundAligner(const SoundAligner&) = delete;
@@ -54,14 +58,10 @@ public:
     // it is known wait (the newest kMaxEarlyMs of them) and go out now.
     void setOrigin(int64_t originNs, const Output& output);
 
-    // Moves the origin; the output eases over to it (or jumps, when far).
-    void moveOrigin(int64_t originNs) { m_originNs = originNs; }
-    // The moment output frame 0 stands for as the output landed with the
-    // last block: the origin, or on the way to it while a move is eased over.
-    int64_t effectiveOriginNs() const { return m_effectiveOriginNs; }
-
     // One block of the device; its channel count must be channels().
     void push(const AudioCapture::Block& block, const Output& output);
+    // At the end: hands out what the resampler still holds.
+    void flush(const Output& output);
 
     // Frames handed to outputs since reset().
     int64_t outputFrames() const { return m_outputFrames; }
@@ -121,7 +121,6 @@ private:
     double m_nsPerFrame = 0;      // the device's frame spacing, estimated
 
     int64_t m_outputFrames = 0;
-    int64_t m_effectiveOriginNs = 0;
     int64_t m_skipFrames = 0;      // input still to drop: it would sound late
     bool m_compensating = false;   // the resampler has been asked to compensate
     int64_t m_hardCorrections = 0;

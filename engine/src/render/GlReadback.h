@@ -21,8 +21,8 @@ public:
 
     // What travels with a picture from enqueue() to dequeue(); {} is all zero.
     struct Tag {
-        int64_t slot;     // the caller's count of the picture
-        int64_t drawnNs;  // steady clock when the picture was drawn
+        int64_t slot;    // the caller's count of the picture
+        int64_t slotNs;  // the steady-clock moment the picture stands for
     };
 
     // gl must outlive the read-back.

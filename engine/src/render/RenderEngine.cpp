@@ -369,6 +369,9 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
         expected = m_expectedSize;
     }
 
+    // Every frame teaches the pacer the window's refresh, composited or not.
+    const int64_t slot = m_pacer.onFrame(nowNs);
+
     m_activeSinks.clear();
     for (CompositeSink* sink : *sinks) {
         if (sink && sink->active())
@@ -379,18 +382,8 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
         prepareExpectedTarget(expected, panels, nowNs);
         return;
     }
-
-    // Skipped slots are not made up: after a stall the grid restarts now.
-    if (m_hasCompositeSlot && nowNs - m_lastCompositeNs < kCompositePeriodNs)
+    if (slot < 0)
         return;
-    if (!m_hasCompositeSlot) {
-        m_lastCompositeNs = nowNs;
-        m_hasCompositeSlot = true;
-    } else {
-        m_lastCompositeNs += kCompositePeriodNs;
-        if (nowNs - m_lastCompositeNs > kCompositePeriodNs)
-            m_lastCompositeNs = nowNs;
-    }
 
     int left = 0;
     int top = 0;
@@ -449,14 +442,11 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
         CompositeTarget& target = m_targets.try_emplace(size, m_gl).first->second;
         ensureCompositeTarget(target, width, height);
 
-        SlotClock& clock = m_slotClocks.try_emplace(size, SlotClock {m_lastCompositeNs, -1}).first->second;
-        int64_t slot = std::llround(static_cast<double>(m_lastCompositeNs - clock.originNs) /
-                                    static_cast<double>(kCompositePeriodNs));
-        slot = std::max(slot, clock.lastSlot + 1);
-        clock.lastSlot = slot;
+        // This size's pictures count the slots since its first one.
+        const int64_t firstSlot = m_slotClocks.try_emplace(size, slot).first->second;
 
         drawCompositeFrame(target, panels, *overlay, left, top, boxWidth, boxHeight, nowNs);
-        target.readback.enqueue(target.fbo, GlReadback::Tag {slot, nowNs});
+        target.readback.enqueue(target.fbo, GlReadback::Tag {slot - firstSlot, m_pacer.slotNs(slot)});
         const uint8_t* data = nullptr;
         int stride = 0;
         GlReadback::Tag drawn {};
@@ -464,7 +454,7 @@ void RenderEngine::compositeIfDue(const std::vector<PanelDraw>& panels, int64_t 
             // Two slots of read-back latency, as when composites are on time.
             const int64_t ptsUs = (drawn.slot + GlReadback::kRingSize - 1) * kPtsStepUs;
             for (size_t i = groupBegin; i < end; ++i)
-                m_activeSinks[i]->submitRgba(data, stride, ptsUs, drawn.drawnNs);
+                m_activeSinks[i]->submitRgba(data, stride, ptsUs, drawn.slotNs);
             target.readback.release();
         }
         ++target.frameCount;

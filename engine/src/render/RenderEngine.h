@@ -13,6 +13,7 @@
 // lazily on first use or ahead of it, and go only through releaseGl() or
 // when no longer wanted, on the render thread, never through the destructor.
 
+#include "CompositePacer.h"
 #include "CompositeSink.h"
 #include "DecodedFrame.h"
 #include "EngineTypes.h"
@@ -35,7 +36,7 @@ namespace lagwell {
 class RenderEngine {
 public:
     // Composite pacing: one slot every 1/30 s, and the timestamp step of one slot.
-    static constexpr int64_t kCompositePeriodNs = 33'333'333;
+    static constexpr int64_t kCompositePeriodNs = CompositePacer::kSlotNs;
     static constexpr int64_t kPtsStepUs = 33'333;
     static constexpr int64_t kExpectedSizeSettleNs = 500'000'000;
 
@@ -79,15 +80,15 @@ public:
     void expectCompositeSize(int width, int height);
 
     // Render thread, after every window frame; nowNs is the steady clock.
-    // At most once per 1/30 s slot and only while a sink is active: draws
+    // Once per 1/30 s slot of the steady clock, at the window frame nearest
+    // it (CompositePacer), and only while a sink is active: draws
     // panels (in the given order) and overlays into one target per size the
     // active sinks want, reads it back asynchronously and hands each sink of
     // that size the picture drawn two composites earlier. A picture's ptsUs
-    // is (the slot it was drawn in + 2) x 33,333, slots counted in real time
-    // from the first composite of that size, so late composites leave gaps
-    // instead of slowing the recording, and a target re-created by
-    // releaseGl() continues its count. Its drawnNs is the nowNs of the
-    // composite that drew it. GL state the host relies on (framebuffer,
+    // is (the slot it was drawn for + 2) x 33,333, slots counted in real time
+    // from the first composite of that size, so a stall leaves gaps instead
+    // of slowing the recording, and a target re-created by releaseGl()
+    // continues its count. Its slotNs is that slot's steady-clock moment. GL state the host relies on (framebuffer,
     // viewport, scissor, blending, program, buffers, clear colour, pack and
     // unpack alignment) is as before on return.
     void compositeIfDue(const std::vector<PanelDraw>& panels, int64_t nowNs);
@@ -128,13 +129,6 @@ private:
         GlReadback readback;
     };
 
-    // The slot grid of one size, kept while some active sink wants that
-    // size, across target re-creation by releaseGl().
-    struct SlotClock {
-        int64_t originNs = 0;  // slot 0
-        int64_t lastSlot = -1;  // -1 = none drawn
-    };
-
     // Loads the entry points once per context; false (one notice) when they
     // cannot be had.
     bool ensureGl();
@@ -161,13 +155,14 @@ private:
 
     // render thread only
     std::map<SizeKey, CompositeTarget> m_targets;
-    std::map<SizeKey, SlotClock> m_slotClocks;
+    // The pacer's slot of each size's first picture, kept while some active
+    // sink wants that size, across target re-creation by releaseGl().
+    std::map<SizeKey, int64_t> m_slotClocks;
     std::vector<CompositeSink*> m_activeSinks;  // of the current call, kept for its capacity
     std::vector<std::pair<int, PanelRect>> m_placedPanels;  // likewise
     SizeKey m_lastExpectedSize {0, 0};
     int64_t m_expectedSinceNs = 0;  // steady clock when m_lastExpectedSize was first seen
-    int64_t m_lastCompositeNs = 0;  // steady clock of the current slot
-    bool m_hasCompositeSlot = false;  // false before the first composite
+    CompositePacer m_pacer;
     RateMeter m_compositeMeter;
     bool m_compositeNoticePrinted = false;  // no FBO / pack buffers; not repeated
 };

@@ -93,7 +93,7 @@ void ShareEncoder::setFailureHandler(FailureHandler handler)
     m_failureHandler.swap(handler);
 }
 
-void ShareEncoder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t /*drawnNs*/)
+void ShareEncoder::submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t /*slotNs*/)
 {
     if (!m_running.load() || !rgba)
         return;

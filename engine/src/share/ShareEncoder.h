@@ -62,9 +62,9 @@ public:
 
     // Render thread: queues a copy while running and returns without waiting
     // for the encoder; drops the oldest waiting picture when four are queued.
-    // A stride of 0 or less means width x 4. The stream keeps ptsUs; drawnNs
+    // A stride of 0 or less means width x 4. The stream keeps ptsUs; slotNs
     // is not used.
-    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) override;
+    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t slotNs) override;
     // False before start, after stop and after an encoding failure.
     bool active() const override { return m_running.load(); }
 

@@ -18,6 +18,9 @@
  *   tone_period_ms P: paced only: from tone_at on, the tone sounds for P ms,
  *        is silent for P ms, and so on, each edge at its moment on the clock;
  *        the wave's phase restarts at each on-edge. 0: sounds from then on.
+ *   latency_ms N: paced only: a frame becomes ready N ms after it was
+ *        taken, as behind a sound server; the device's delay counts the
+ *        frames taken and not yet read, ready or not.
  *   stall_at N, stall_ms M: the first pointer, transfer or poll_revents call
  *        at or after CLOCK_MONOTONIC nanosecond N holds its caller (the
  *        reader) until N + M ms, once, while the device keeps producing.
@@ -50,6 +53,7 @@ typedef struct {
     double ppm;      /* paced: how fast the device runs, parts per million */
     int64_t toneAtNs; /* paced: monotonic time the tone begins; 0: never */
     int64_t tonePeriodNs; /* paced: length of each on and off stretch; 0: on */
+    int64_t latencyNs;    /* paced: from taken to ready */
     int64_t stallAtNs;    /* monotonic time the reader is held; 0: never */
     int64_t stallNs;      /* how long after stallAtNs the reader is let go */
     int stallDone;
@@ -87,6 +91,13 @@ static void starveOnce(FakePcm* fake)
     }
 }
 
+/* Paced: frames taken since the start, `lagNs` ago. */
+static uint64_t framesTaken(const FakePcm* fake, const snd_pcm_ioplug_t* io, int64_t lagNs)
+{
+    const int64_t elapsedNs = monotonicNs() - lagNs - fake->startNs;
+    return elapsedNs > 0 ? (uint64_t)((double)elapsedNs * deviceRate(fake, io) / 1e9) : 0;
+}
+
 /* Paced: makes ready what the clock says; -EPIPE once the frames due are
  * more than a buffer ahead of those read. The ioplug layer tells positions
  * apart only within a buffer, so at most buffer - 1 frames wait. */
@@ -94,8 +105,7 @@ static int paceProduced(FakePcm* fake, snd_pcm_ioplug_t* io)
 {
     if (fake->startNs < 0)
         return 0;
-    const int64_t elapsedNs = monotonicNs() - fake->startNs;
-    const uint64_t due = elapsedNs > 0 ? (uint64_t)((double)elapsedNs * deviceRate(fake, io) / 1e9) : 0;
+    const uint64_t due = framesTaken(fake, io, fake->latencyNs);
     if (due > (uint64_t)fake->consumed + io->buffer_size)
         return -EPIPE;
     uint64_t target = due;
@@ -135,7 +145,8 @@ static void wakeForNextPeriod(FakePcm* fake, snd_pcm_ioplug_t* io)
     if (fake->startNs >= 0) {
         const double frames = (double)fake->consumed + (double)io->period_size;
         /* A microsecond over, so that the frame is surely due on waking. */
-        const int64_t atNs = fake->startNs + (int64_t)(frames * 1e9 / deviceRate(fake, io)) + 1000;
+        const int64_t atNs =
+            fake->startNs + (int64_t)(frames * 1e9 / deviceRate(fake, io)) + fake->latencyNs + 1000;
         timer.it_value.tv_sec = atNs / 1000000000;
         timer.it_value.tv_nsec = atNs % 1000000000;
     }
@@ -220,6 +231,17 @@ static snd_pcm_sframes_t fakeTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channe
     return (snd_pcm_sframes_t)size;
 }
 
+/* Paced: the frames taken and not yet read, the held ones too. */
+static int fakeDelay(snd_pcm_ioplug_t* io, snd_pcm_sframes_t* delay)
+{
+    FakePcm* fake = io->private_data;
+    if (paceProduced(fake, io) < 0)
+        return -EPIPE;
+    const uint64_t taken = fake->startNs < 0 ? 0 : framesTaken(fake, io, 0);
+    *delay = taken > fake->consumed ? (snd_pcm_sframes_t)(taken - fake->consumed) : 0;
+    return 0;
+}
+
 static int fakeClose(snd_pcm_ioplug_t* io)
 {
     FakePcm* fake = io->private_data;
@@ -264,6 +286,7 @@ static const snd_pcm_ioplug_callback_t kPacedCallbacks = {
     .close = fakeClose,
     .prepare = fakePrepare,
     .poll_revents = fakePollRevents,
+    .delay = fakeDelay,
 };
 
 static const snd_pcm_ioplug_callback_t kCallbacks = {
@@ -287,6 +310,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
     long long ppm = 0;
     long long stallAt = 0;
     long long stallMs = 0;
+    long long latencyMs = 0;
     long openDelayMs = 0;
 
     snd_config_iterator_t i, next;
@@ -316,6 +340,8 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
             continue;
         if (strcmp(id, "stall_ms") == 0 && getInteger64(n, &stallMs) == 0 && stallMs >= 0)
             continue;
+        if (strcmp(id, "latency_ms") == 0 && getInteger64(n, &latencyMs) == 0 && latencyMs >= 0)
+            continue;
         if (strcmp(id, "open_delay_ms") == 0 && snd_config_get_integer(n, &openDelayMs) == 0)
             continue;
         return -EINVAL;
@@ -338,6 +364,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(tvxfake)
     fake->tonePeriodNs = tonePeriodMs * 1000000;
     fake->stallAtNs = stallAt;
     fake->stallNs = stallMs * 1000000;
+    fake->latencyNs = latencyMs * 1000000;
     fake->errorsLeft = errors;
     fake->xrunAfter = xrunAfter;
 

@@ -33,10 +33,10 @@ public:
     int width() const override { return m_width; }
     int height() const override { return m_height; }
     bool active() const override { return m_active; }
-    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t drawnNs) override
+    void submitRgba(const uint8_t* rgba, int strideBytes, int64_t ptsUs, int64_t slotNs) override
     {
         ptsUs_.push_back(ptsUs);
-        drawnNs_.push_back(drawnNs);
+        slotNs_.push_back(slotNs);
         pointers.push_back(rgba);
         strides.push_back(strideBytes);
         last.assign(rgba, rgba + static_cast<size_t>(strideBytes) * m_height);
@@ -55,7 +55,7 @@ public:
     }
 
     std::vector<int64_t> ptsUs_;
-    std::vector<int64_t> drawnNs_;
+    std::vector<int64_t> slotNs_;
     std::vector<const uint8_t*> pointers;
     std::vector<int> strides;
     std::vector<uint8_t> last;
@@ -142,7 +142,7 @@ TEST_P(CompositorTest, sinkReceivesFromTheThirdCompositeWithSlotTimestamps)
     EXPECT_EQ(m_engine->compositeTargetCount(), 1u);
 }
 
-TEST_P(CompositorTest, lateCompositesKeepRealTimeSlotsDoNotCatchUpAndCarryTheirDrawnTime)
+TEST_P(CompositorTest, lateCompositesKeepRealTimeSlotsDoNotCatchUpAndCarryTheirSlotTime)
 {
     TestSink sink(1280, 720);
     m_engine->setCompositeSinks({&sink});
@@ -150,7 +150,7 @@ TEST_P(CompositorTest, lateCompositesKeepRealTimeSlotsDoNotCatchUpAndCarryTheirD
     compositeAtSlot(1);
     compositeAtSlot(2);  // hands slot 0
     // The render thread stalls for 100 ms: one composite when it resumes,
-    // counted at the resume time, the slots in between left empty.
+    // for the latest slot due, the slots in between left empty.
     const int64_t resumeNs = kStartNs + 2 * kPeriodNs + 100'000'000;
     m_engine->compositeIfDue(m_panels, resumeNs);  // slot 5, hands slot 1
     m_engine->compositeIfDue(m_panels, resumeNs + kPeriodNs / 3);  // not due
@@ -159,9 +159,10 @@ TEST_P(CompositorTest, lateCompositesKeepRealTimeSlotsDoNotCatchUpAndCarryTheirD
     m_engine->compositeIfDue(m_panels, resumeNs + 2 * kPeriodNs);  // slot 7, hands slot 5
     m_engine->compositeIfDue(m_panels, resumeNs + 3 * kPeriodNs);  // slot 8, hands slot 6
     EXPECT_EQ(sink.ptsUs_, (std::vector<int64_t> {66'666, 99'999, 133'332, 233'331, 266'664}));
-    // The drawn time is the drawing composite's clock, not its slot's.
-    EXPECT_EQ(sink.drawnNs_,
-              (std::vector<int64_t> {kStartNs, kStartNs + kPeriodNs, kStartNs + 2 * kPeriodNs, resumeNs, lateNs}));
+    // Each picture carries its slot's moment on the grid of the first
+    // composite, however late it was drawn.
+    const auto slotAt = [](int64_t k) { return kStartNs + k * kPeriodNs; };
+    EXPECT_EQ(sink.slotNs_, (std::vector<int64_t> {slotAt(0), slotAt(1), slotAt(2), slotAt(5), slotAt(6)}));
 }
 
 TEST_P(CompositorTest, readBackShowsThePanelsScaledToTheSinkSize)

@@ -21,13 +21,13 @@ protected:
     void TearDown() override { m_readback.releaseGl(); }
 
     // Fills the target with a grey level and queues it with that level as
-    // slot and a drawn time derived from it.
+    // slot and a slot time derived from it.
     void queueGrey(int level)
     {
         m_context.clear(static_cast<float>(level) / 255.0f, 0, 0, 1);
-        m_readback.enqueue(m_context.framebuffer(), GlReadback::Tag {level, drawnNsOf(level)});
+        m_readback.enqueue(m_context.framebuffer(), GlReadback::Tag {level, slotNsOf(level)});
     }
-    static int64_t drawnNsOf(int64_t level) { return 3'000'000'000 + level * 1'000'000; }
+    static int64_t slotNsOf(int64_t level) { return 3'000'000'000 + level * 1'000'000; }
 
     static constexpr int kWidth = 33;  // odd: rows of 132 bytes
     static constexpr int kHeight = 7;
@@ -49,7 +49,7 @@ TEST_P(GlReadbackTest, handsPicturesOutOldestFirstTwoBehind)
         if (m_readback.dequeue(&data, &stride, &tag)) {
             EXPECT_EQ(stride, kWidth * 4);
             tags.push_back(tag.slot);
-            EXPECT_EQ(tag.drawnNs, drawnNsOf(tag.slot));
+            EXPECT_EQ(tag.slotNs, slotNsOf(tag.slot));
             // First and last byte of the picture: the whole buffer is there.
             reds.push_back(data[0]);
             EXPECT_EQ(data[(kHeight - 1) * stride + (kWidth - 1) * 4], data[0]);

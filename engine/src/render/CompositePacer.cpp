@@ -1,0 +1,141 @@
+#include "CompositePacer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace lagwell {
+namespace {
+
+// A first guess of the refresh interval: the median of this many frame
+// intervals...
+constexpr size_t kGuessIntervals = 16;
+// ...made again when the median of the latest ones leaves the interval this
+// far (another display).
+constexpr size_t kWatchIntervals = 32;
+constexpr double kRateChangeShare = 0.25;
+// The interval is then the slope of the frames' moments over their refresh
+// count, fitted over this many frames (4 s at 60 Hz).
+constexpr size_t kFitFrames = 240;
+constexpr int64_t kMinFitRefreshes = 30;
+// The frames' refresh moments follow the frames through an exponential mean
+// over about this many frames: a frame's lateness hardly moves them.
+constexpr int64_t kSmoothingFrames = 16;
+// A slot halfway between two refreshes within this share of an interval
+// (at most kHysteresisNs) goes where the last such slot went.
+constexpr double kMaxHalfwayShare = 0.08;
+
+int64_t median(const std::deque<int64_t>& values, std::vector<int64_t>& scratch)
+{
+    scratch.assign(values.begin(), values.end());
+    const auto middle = scratch.begin() + std::ptrdiff_t(scratch.size() / 2);
+    std::nth_element(scratch.begin(), middle, scratch.end());
+    return *middle;
+}
+
+}  // namespace
+
+int64_t CompositePacer::slotNs(int64_t slot) const
+{
+    return m_originNs + slot * kSlotNs;
+}
+
+int64_t CompositePacer::refreshMomentNs(int64_t nowNs)
+{
+    if (m_lastFrameNs != 0 && nowNs > m_lastFrameNs) {
+        m_intervals.push_back(nowNs - m_lastFrameNs);
+        if (m_intervals.size() > kWatchIntervals)
+            m_intervals.pop_front();
+    }
+    m_lastFrameNs = nowNs;
+    if (m_intervals.size() < kGuessIntervals)
+        return m_refreshNs == 0 ? nowNs : m_phaseNs;
+    const int64_t recent = median(m_intervals, m_sorted);
+    if (m_refreshNs == 0 || std::abs(double(recent - m_refreshNs)) > kRateChangeShare * double(m_refreshNs)) {
+        // A first guess, or another display: learnt afresh from here.
+        m_refreshNs = recent;
+        m_phaseNs = nowNs;
+        m_phaseIndex = 0;
+        m_framesSinceGuess = 0;
+        m_points.clear();
+        m_points.push_back({0, nowNs});
+        return nowNs;
+    }
+
+    // Whole refreshes since the last frame, on the learnt line; the moment
+    // is eased toward the frame, so its lateness hardly shows.
+    const int64_t periods = std::llround(double(nowNs - m_phaseNs) / double(m_refreshNs));
+    const int64_t predicted = m_phaseNs + periods * m_refreshNs;
+    // While the line is young the frames steer it harder.
+    const int64_t smoothing = std::min<int64_t>(kSmoothingFrames, 2 + ++m_framesSinceGuess / 4);
+    m_phaseNs = predicted + (nowNs - predicted) / smoothing;
+    m_phaseIndex += periods;
+    m_points.push_back({m_phaseIndex, nowNs});
+    if (m_points.size() > kFitFrames)
+        m_points.pop_front();
+    refitInterval();
+    return m_phaseNs;
+}
+
+// The interval: the least-squares slope of the frames' moments over their
+// refresh count, which a frame's lateness hardly moves over seconds.
+void CompositePacer::refitInterval()
+{
+    if (m_points.back().index - m_points.front().index < kMinFitRefreshes)
+        return;
+    const FramePoint& first = m_points.front();
+    double meanX = 0;
+    double meanY = 0;
+    for (const FramePoint& point : m_points) {
+        meanX += double(point.index - first.index);
+        meanY += double(point.ns - first.ns);
+    }
+    meanX /= double(m_points.size());
+    meanY /= double(m_points.size());
+    double sxx = 0;
+    double sxy = 0;
+    for (const FramePoint& point : m_points) {
+        const double dx = double(point.index - first.index) - meanX;
+        sxx += dx * dx;
+        sxy += dx * (double(point.ns - first.ns) - meanY);
+    }
+    if (sxx > 0)
+        m_refreshNs = std::llround(sxy / sxx);
+}
+
+int64_t CompositePacer::onFrame(int64_t nowNs)
+{
+    const int64_t refreshNs = refreshMomentNs(nowNs);
+    if (!m_hasGrid) {
+        m_hasGrid = true;
+        m_originNs = refreshNs;
+        m_nextSlot = 1;
+        return 0;
+    }
+    if (refreshNs < m_originNs)
+        return -1;
+
+    // The latest slot at or before this frame's refresh is due here (its
+    // nearest refresh was this or, missed by a stall, an earlier one)...
+    int64_t slot = (refreshNs - m_originNs) / kSlotNs;
+    // ...and so is the next one when this refresh is nearer it than the next.
+    if (m_refreshNs > 0) {
+        const int64_t toNextNs = slotNs(slot + 1) - refreshNs;  // > 0
+        const double fromHalf = double(toNextNs) / double(m_refreshNs) - 0.5;
+        const double halfway =
+            std::min(kMaxHalfwayShare, double(kHysteresisNs) / double(m_refreshNs));
+        const bool early = std::abs(fromHalf) <= halfway ? m_halfwayEarly : fromHalf < 0;
+        // Whatever decides a slot near halfway decides the next such one,
+        // however the learnt refresh wavers about it.
+        if (std::abs(fromHalf) <= 2 * halfway)
+            m_halfwayEarly = early;
+        if (early)
+            ++slot;
+    }
+    if (slot < m_nextSlot)
+        return -1;
+    // A stall that let slots pass composites the latest one due; the grid stays.
+    m_nextSlot = slot + 1;
+    return slot;
+}
+
+}  // namespace lagwell

@@ -1,0 +1,121 @@
+#include "CompositePacer.h"
+
+#include "DisplayFrames.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace lagwell {
+namespace {
+
+using test::DisplayFrames;
+using test::DisplayMode;
+
+constexpr int64_t kMs = 1'000'000;
+constexpr int64_t kSlotNs = CompositePacer::kSlotNs;
+constexpr int64_t kStartNs = 7'000'000'000;
+
+class CompositePacerTest : public ::testing::TestWithParam<DisplayMode> {};
+
+// A minute of a display's frames through the pacer: every slot composited
+// at the frame nearest it (within the hysteresis), on an even beat that
+// changes step only as the display's rate makes it, and the only slots
+// missed those a stall covers.
+TEST_P(CompositePacerTest, everySlotAtTheRefreshNearestItOnAnEvenBeat)
+{
+    const DisplayMode& mode = GetParam();
+    DisplayFrames display(mode, kStartNs, 3);
+    CompositePacer pacer;
+    const int64_t refreshNs = display.refreshIntervalNs();
+
+    struct Composite {
+        int64_t slot;
+        DisplayFrames::Frame frame;
+    };
+    std::vector<Composite> composites;
+    for (DisplayFrames::Frame frame = display.next(); frame.drawnNs < kStartNs + 60'000 * kMs;
+         frame = display.next()) {
+        const int64_t slot = pacer.onFrame(frame.drawnNs);
+        if (slot >= 0)
+            composites.push_back({slot, frame});
+    }
+    ASSERT_GT(composites.size(), 1700u);
+    if (mode.hz > 0)
+        EXPECT_NEAR(double(pacer.refreshIntervalNs()), double(refreshNs), 0.3 * kMs);
+
+    int64_t missed = 0;
+    int64_t missedInStalls = 0;
+    std::map<int64_t, int64_t> steps;  // refreshes between composites away from stalls, and how often
+    double worstOffMs = 0;
+    for (size_t i = 1; i < composites.size(); ++i) {
+        const Composite& now = composites[i];
+        const Composite& before = composites[i - 1];
+        ASSERT_GT(now.slot, before.slot);
+        const int64_t slotNs = pacer.slotNs(now.slot);
+        const bool nearStall = display.nearStall(slotNs, 2 * kSlotNs);
+        missed += now.slot - before.slot - 1;
+        if (nearStall) {
+            missedInStalls += now.slot - before.slot - 1;
+            continue;
+        }
+        if (i < 30)
+            continue;  // the refresh is being learnt
+        // The frame is the refresh nearest its slot, give or take the hysteresis.
+        const double offMs = double(now.frame.refreshNs - slotNs) / kMs;
+        worstOffMs = std::max(worstOffMs, std::abs(offMs));
+        // (A timer's own phase wanders by its lateness.)
+        const double boundMs = double(refreshNs / 2 + CompositePacer::kHysteresisNs + mode.jitterNs / 2 +
+                                      (mode.hz > 0 ? 0 : 2 * mode.jitterNs)) / kMs + 0.5;
+        EXPECT_LE(std::abs(offMs), boundMs) << "slot " << now.slot;
+        ++steps[std::llround(double(now.frame.refreshNs - before.frame.refreshNs) / double(refreshNs))];
+    }
+
+    std::string beat;
+    for (const auto& [refreshes, count] : steps)
+        beat += " " + std::to_string(refreshes) + "x" + std::to_string(count);
+    std::printf("%s: %zu composites, %lld slots missed (%lld in stalls), beat in refreshes:%s, worst %.1f ms from "
+                "its slot\n",
+                mode.name, composites.size(), static_cast<long long>(missed), static_cast<long long>(missedInStalls),
+                beat.c_str(), worstOffMs);
+
+    // A stall costs the slots it covers and no more.
+    EXPECT_EQ(missed, missedInStalls);
+    if (mode.stallEveryNs > 0)
+        EXPECT_LE(missedInStalls, (60'000 * kMs / mode.stallEveryNs) * (mode.stallNs / kSlotNs));
+    // The beat: the whole refreshes nearest a slot's length, and the rarer
+    // of them no more often than the display's rate calls for.
+    if (mode.hz > 0) {
+        const double perSlot = double(kSlotNs) / double(refreshNs);
+        const int64_t shorter = int64_t(perSlot);
+        for (const auto& [refreshes, count] : steps)
+            EXPECT_TRUE(refreshes == shorter || refreshes == shorter + 1) << refreshes << " refreshes x " << count;
+        int64_t counted = 0;
+        for (const auto& [refreshes, count] : steps)
+            counted += count;
+        const double expectedLong = (perSlot - double(shorter)) * double(counted);
+        const double longSeen = double(steps.count(shorter + 1) ? steps.at(shorter + 1) : 0);
+        EXPECT_NEAR(longSeen, expectedLong, 3.0 + 0.01 * double(counted)) << "uneven beat";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Displays, CompositePacerTest,
+    ::testing::Values(DisplayMode {"hz60", 60, 0, 0, 0}, DisplayMode {"hz60jitter2", 60, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      DisplayMode {"hz60jitter4", 60, 4 * kMs, 3000 * kMs, 100 * kMs},
+                      DisplayMode {"hz60drifting", 60.003, 4 * kMs, 3000 * kMs, 100 * kMs},
+                      // The grid lands halfway between two refreshes.
+                      DisplayMode {"hz60halfway", 60, 4 * kMs, 3000 * kMs, 100 * kMs, 0, 8'333'333},
+                      DisplayMode {"hz59_94", 59.94, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      DisplayMode {"hz50", 50, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      DisplayMode {"hz75", 75, 4 * kMs, 3000 * kMs, 100 * kMs},
+                      DisplayMode {"hz144", 144, 4 * kMs, 3000 * kMs, 100 * kMs},
+                      DisplayMode {"timer16ms", 0, 2 * kMs, 3000 * kMs, 100 * kMs}),
+    [](const ::testing::TestParamInfo<DisplayMode>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace lagwell
