@@ -5,6 +5,7 @@
 
 #include "Engine.h"
 
+#include "DisplayFrames.h"
 #include "GlTestContext.h"
 
 #include <chrono>
@@ -88,6 +89,29 @@ inline void pumpFrames(Engine& engine, GlTestContext& gl, const std::vector<int>
         if (next < now)
             next = now;
         std::this_thread::sleep_until(next);
+    }
+}
+
+// As pumpFrames, but as a real screen draws, each panel over the whole
+// window: at each frame of `display` (its refreshes, late by the frame's
+// work, stalled now and then), sleeping to the moment each is drawn; a host
+// that fell a refresh behind waits for the next one, as a swap does.
+inline void pumpDisplay(Engine& engine, GlTestContext& gl, const std::vector<int>& panels,
+                        std::chrono::milliseconds duration, DisplayFrames& display)
+{
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) {
+        DisplayFrames::Frame frame = display.next();
+        const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count();
+        while (frame.refreshNs + display.refreshIntervalNs() < nowNs)
+            frame = display.next();
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::nanoseconds(frame.drawnNs)));
+        gl.bindTarget();
+        for (size_t i = 0; i < panels.size(); ++i)
+            engine.renderPanel(panels[i], {0, 0, gl.width(), gl.height()}, gl.width(), gl.height());
+        engine.afterFrame();
     }
 }
 

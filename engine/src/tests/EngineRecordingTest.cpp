@@ -67,17 +67,21 @@ protected:
         return engine;
     }
 
-    // Pumps frames until `kind` arrives (or the deadline passes).
+    // Pumps frames until `kind` arrives (or the deadline passes), on a timer
+    // or, given one, at a display's frames.
     std::optional<EngineEvent> pumpUntil(Engine& engine, EventRecorder& events, EngineEvent::Kind kind,
                                          std::chrono::seconds deadline = 20s,
                                          std::vector<std::chrono::steady_clock::time_point>* composites = nullptr,
-                                         std::chrono::microseconds frameInterval = 33ms)
+                                         lagwell::test::DisplayFrames* display = nullptr)
     {
         const auto end = std::chrono::steady_clock::now() + deadline;
         while (std::chrono::steady_clock::now() < end) {
             if (auto event = events.waitFor(kind, 0ms))
                 return event;
-            pumpFrames(engine, m_gl, m_panels, 100ms, composites, frameInterval);
+            if (display)
+                lagwell::test::pumpDisplay(engine, m_gl, m_panels, 100ms, *display);
+            else
+                pumpFrames(engine, m_gl, m_panels, 100ms, composites);
         }
         return events.waitFor(kind, 0ms);
     }
@@ -215,6 +219,18 @@ std::vector<std::pair<double, double>> brightnessOverTime(const std::string& fil
     return out;
 }
 
+// Frames of the file's frame grid with no picture of their own.
+int64_t framesHeld(const std::string& file)
+{
+    std::istringstream times(commandOutput("ffprobe -v error -select_streams v -show_entries packet=pts_time -of "
+                                           "csv=p=0 '" + file + "'"));
+    std::vector<int64_t> frames;
+    for (std::string line; std::getline(times, line);)
+        frames.push_back(std::llround(std::stod(line) * 30));
+    std::sort(frames.begin(), frames.end());
+    return frames.empty() ? 0 : frames.back() - frames.front() + 1 - int64_t(frames.size());
+}
+
 // Where the tone turns on and off in the file's sound (s).
 std::vector<double> toneEdgesSeconds(const std::string& file)
 {
@@ -224,16 +240,21 @@ std::vector<double> toneEdgesSeconds(const std::string& file)
                                                                int64_t(pcm.size() / 2));
 }
 
-TEST_F(EngineRecordingTest, soundMeetsTheCompositeDrawnAtTheSameMoment)
+class EngineSyncTest : public EngineRecordingTest, public ::testing::WithParamInterface<lagwell::test::DisplayMode> {
+};
+
+TEST_P(EngineSyncTest, soundMeetsTheCompositeDrawnAtTheSameMomentAtItsOwnPitch)
 {
-    // The microphone's tone turns on and off every 250 ms of the clock; the
-    // closing card fades in over 600 ms from the moment of the stop. Each
-    // picture of the fade says, by its brightness, how long after the stop it
-    // was drawn, so it places the stop in the file's picture time; each edge
-    // of the tone in the file's sound time must then sit where the clock put
-    // it. A busy machine drops pictures and may lose sound to an overrun
-    // (silence, whose ends are no edges of the tone): the judge takes what
-    // is there.
+    // The microphone's tone turns on and off every 250 ms of the clock, and
+    // its frames are held 30 ms before they can be read; the closing card
+    // fades in over 600 ms from the moment of the stop. Each picture of the
+    // fade says, by its brightness, how long after the stop it was drawn, so
+    // it places the stop in the file's picture time; each edge of the tone
+    // in the file's sound time must then sit where the clock put it. The
+    // window draws as a real screen does (the display's refresh, late by the
+    // frame's work, a stall now and then). A busy machine drops pictures and
+    // may lose sound to an overrun (silence, whose ends are no edges of the
+    // tone): the judge takes what is there.
     using Clock = std::chrono::steady_clock;
     constexpr double kPeriodSeconds = 0.25;
     constexpr double kFadeSeconds = 0.6;
@@ -244,19 +265,17 @@ TEST_F(EngineRecordingTest, soundMeetsTheCompositeDrawnAtTheSameMoment)
     EventRecorder events;
     auto engine = startEngine(events);
     const auto toneAt = Clock::now() + 3s;
-    m_alsa->useFakeDevice("mode \"paced\" tone_period_ms 250 tone_at " +
+    m_alsa->useFakeDevice("mode \"paced\" latency_ms 30 tone_period_ms 250 tone_at " +
                           std::to_string(std::chrono::nanoseconds(toneAt.time_since_epoch()).count()));
     const std::string file = (m_dir / "sync.mp4").string();
+    lagwell::test::DisplayFrames display(GetParam(), std::chrono::nanoseconds(Clock::now().time_since_epoch()).count());
     engine->startRecording(file, nullptr);
     ASSERT_TRUE(events.waitFor(EngineEvent::Kind::RecordingStarted, 0ms));
-    // A window on the composites' own beat, as a display at 60 Hz makes every
-    // other frame one.
-    constexpr auto kFrameInterval = std::chrono::microseconds(33334);
-    pumpFrames(*engine, m_gl, m_panels, 5s, nullptr, kFrameInterval);
+    lagwell::test::pumpDisplay(*engine, m_gl, m_panels, 5s, display);
     const auto beforeStop = Clock::now();
     engine->stopRecording();
     const auto afterStop = Clock::now();
-    ASSERT_TRUE(pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved, 20s, nullptr, kFrameInterval));
+    ASSERT_TRUE(pumpUntil(*engine, events, EngineEvent::Kind::RecordingSaved, 20s, nullptr, &display));
     engine->releaseGl();
 
     // The picture's level before the card (a median, which a passing square
@@ -315,13 +334,38 @@ TEST_F(EngineRecordingTest, soundMeetsTheCompositeDrawnAtTheSameMoment)
     const size_t close = size_t(std::count_if(offsets.begin(), offsets.end(), [&](double offset) {
         return std::abs(offset) < 0.020 + stopTolerance + stopUncertainty;
     }));
-    std::printf("sound minus pictures: median %+.1f ms over %zu edges, %zu within 20 ms (stop placed to %.1f ms "
-                "by %zu pictures)\n",
-                median * 1000, offsets.size(), close, stopTolerance * 1000, stopEstimates.size());
+    // The tone at its own pitch in every tenth of a second it sounds, from the first second.
+    const std::string lowPassed = commandOutput("ffmpeg -v error -i '" + file +
+                                                "' -map 0:a:0 -af lowpass=f=1500,lowpass=f=1500 -f s16le -acodec "
+                                                "pcm_s16le -ac 1 -ar 48000 - 2>/dev/null");
+    const auto hertz = lagwell::testing::AlsaTestDevices::hertzByTenths(
+        reinterpret_cast<const int16_t*>(lowPassed.data()), int64_t(lowPassed.size() / 2), toneEdgesSeconds(file), 1.0);
+    ASSERT_GE(hertz.size(), 10u);
+    double worstPitch = 0;
+    for (const auto& [at, measured] : hertz) {
+        EXPECT_NEAR(measured, 1000.0, 1.0) << "at " << at << " s";
+        worstPitch = std::abs(measured / 1000 - 1) > std::abs(worstPitch) ? measured / 1000 - 1 : worstPitch;
+    }
+    std::printf("%s: sound minus pictures: median %+.1f ms over %zu edges, %zu within 20 ms (stop placed to %.1f ms "
+                "by %zu pictures); %lld frames held; worst pitch %+.3f %% in %zu tenths\n",
+                GetParam().name, median * 1000, offsets.size(), close, stopTolerance * 1000, stopEstimates.size(),
+                static_cast<long long>(framesHeld(file)), worstPitch * 100, hertz.size());
     EXPECT_LT(std::abs(median), 0.020 + stopTolerance + stopUncertainty);
     // Only the ends of lost sound may stray.
     EXPECT_GE(close * 4, offsets.size() * 3);
 }
+
+constexpr int64_t kMs = 1000000;
+INSTANTIATE_TEST_SUITE_P(
+    Screens, EngineSyncTest,
+    ::testing::Values(lagwell::test::DisplayMode {"hz60", 60, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      lagwell::test::DisplayMode {"hz60jitter4", 60, 4 * kMs, 3000 * kMs, 100 * kMs},
+                      lagwell::test::DisplayMode {"hz59_94", 59.94, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      lagwell::test::DisplayMode {"hz50", 50, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      lagwell::test::DisplayMode {"hz75", 75, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      lagwell::test::DisplayMode {"hz144", 144, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      lagwell::test::DisplayMode {"timer16ms", 0, 2 * kMs, 3000 * kMs, 100 * kMs}),
+    [](const ::testing::TestParamInfo<lagwell::test::DisplayMode>& info) { return std::string(info.param.name); });
 
 TEST_F(EngineRecordingTest, startFailureThrowsAndRaisesNothingAndALaterRecordingWorks)
 {

@@ -6,11 +6,13 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lagwell::testing {
@@ -100,6 +102,31 @@ public:
         if (lastLoud >= 0 && count - lastLoud > kQuietFrames)
             edges.push_back(double(lastLoud + 1) / kRate);
         return edges;
+    }
+
+    // The tone's frequency in each 100 ms from `fromSeconds` on that lies 20 ms
+    // or more inside a stretch between `edges` (on, off, on, ...), from the
+    // rising zero crossings of 48 kHz mono samples (the square wave low-passed
+    // to its fundamental first): (start, hertz).
+    static std::vector<std::pair<double, double>> hertzByTenths(const int16_t* lowPassed, int64_t count,
+                                                                const std::vector<double>& edges, double fromSeconds)
+    {
+        std::vector<double> rises;
+        for (int64_t i = 1; i < count; ++i) {
+            if (lowPassed[i - 1] < 0 && lowPassed[i] >= 0)
+                rises.push_back((double(i - 1) + double(-lowPassed[i - 1]) / double(lowPassed[i] - lowPassed[i - 1])) /
+                                kRate);
+        }
+        std::vector<std::pair<double, double>> out;
+        for (size_t e = 0; e + 1 < edges.size(); e += 2) {
+            for (double t = std::max(edges[e] + 0.02, fromSeconds); t + 0.1 <= edges[e + 1] - 0.02; t += 0.1) {
+                const auto first = std::lower_bound(rises.begin(), rises.end(), t);
+                const auto end = std::lower_bound(rises.begin(), rises.end(), t + 0.1);
+                if (end - first >= 10)
+                    out.push_back({t, double(end - first - 1) / (*(end - 1) - *first)});
+            }
+        }
+        return out;
     }
 
     // Writes samples as a raw file in the directory; returns its path.

@@ -376,24 +376,29 @@ std::vector<int64_t> toneEdgesNs(const std::vector<Collector::Block>& blocks, co
     return edges;
 }
 
-TEST_F(AudioCaptureTest, blockTimesTellWhenTheSoundWasTakenAcrossStarvationAndOverrun)
+TEST_F(AudioCaptureTest, blockTimesTellWhenTheSoundWasTakenAcrossStarvationOverrunAndADeviceDelay)
 {
     // A tone that turns on and off every 200 ms of the clock, heard by a
     // device whose crystal runs 0.5 % fast; its reader is starved once, for
-    // less than the buffer holds (nothing lost) or for more (an overrun).
+    // less than the buffer holds (nothing lost) or for more (an overrun); or
+    // its frames are held 30 ms before they can be read, as by a sound
+    // server, and its delay says so.
     struct Case {
         const char* name;
         int stallMs;
         bool overruns;
+        int latencyMs;
     };
-    const Case cases[] = {{"starved 300 ms", 300, false}, {"starved 900 ms", 900, true}};
+    const Case cases[] = {{"starved 300 ms", 300, false, 0}, {"starved 900 ms", 900, true, 0},
+                          {"held 30 ms", 0, false, 30}};
     constexpr int64_t kPeriodNs = 200000000;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const int64_t toneAtNs = steadyNowNs() + 300000000;
         const int64_t stallAtNs = toneAtNs + 500000000;
         useFakeDevice("mode \"paced\" ppm 5000 tone_at " + std::to_string(toneAtNs) + " tone_period_ms 200 stall_at " +
-                      std::to_string(stallAtNs) + " stall_ms " + std::to_string(c.stallMs));
+                      std::to_string(stallAtNs) + " stall_ms " + std::to_string(c.stallMs) + " latency_ms " +
+                      std::to_string(c.latencyMs));
         Collector collector(1 << 30);
         AudioCapture capture;
         ASSERT_TRUE(capture.start(collector.callback()));

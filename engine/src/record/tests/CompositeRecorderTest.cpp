@@ -531,30 +531,13 @@ std::vector<double> soundEdgesSeconds(const std::string& pcm)
                                                       int64_t(pcm.size() / 2));
 }
 
-// The tone's frequency in each 100 ms of the file from `fromSeconds` on that
-// lies 20 ms or more inside a stretch the tone sounds, from its rising zero
-// crossings (the square wave low-passed to its fundamental).
+// The tone's frequency in each 100 ms of the file inside a stretch it sounds.
 std::vector<std::pair<double, double>> toneHertzByTenths(const std::string& file, const std::vector<double>& edges,
                                                          double fromSeconds)
 {
     const std::string pcm = decodeSound(file, "lowpass=f=1500,lowpass=f=1500");
-    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
-    const int64_t count = int64_t(pcm.size() / 2);
-    std::vector<double> rises;
-    for (int64_t i = 1; i < count; ++i) {
-        if (samples[i - 1] < 0 && samples[i] >= 0)
-            rises.push_back((double(i - 1) + double(-samples[i - 1]) / double(samples[i] - samples[i - 1])) / 48000);
-    }
-    std::vector<std::pair<double, double>> out;
-    for (size_t e = 0; e + 1 < edges.size(); e += 2) {
-        for (double t = std::max(edges[e] + 0.02, fromSeconds); t + 0.1 <= edges[e + 1] - 0.02; t += 0.1) {
-            const auto first = std::lower_bound(rises.begin(), rises.end(), t);
-            const auto end = std::lower_bound(rises.begin(), rises.end(), t + 0.1);
-            if (end - first >= 10)
-                out.push_back({t, double(end - first - 1) / (*(end - 1) - *first)});
-        }
-    }
-    return out;
+    return testing::AlsaTestDevices::hertzByTenths(reinterpret_cast<const int16_t*>(pcm.data()),
+                                                   int64_t(pcm.size() / 2), edges, fromSeconds);
 }
 
 // Frames of the file's frame grid with no picture of their own (the picture
