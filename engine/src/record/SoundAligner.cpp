@@ -1,6 +1,7 @@
 #include "SoundAligner.h"
 
 #include "FfmpegError.h"
+#include "LineFit.h"
 #include "Log.h"
 
 extern "C" {
@@ -213,26 +214,12 @@ void SoundAligner::refitRate()
 {
     if (m_points.size() < 2 || m_points.back().frame - m_points.front().frame < kMinFitSeconds * m_rate)
         return;
-    const Point& first = m_points.front();
-    double meanX = 0;
-    double meanY = 0;
-    for (const Point& point : m_points) {
-        meanX += double(point.frame - first.frame);
-        meanY += double(point.capturedNs - first.capturedNs);
-    }
-    meanX /= double(m_points.size());
-    meanY /= double(m_points.size());
-    double sxx = 0;
-    double sxy = 0;
-    for (const Point& point : m_points) {
-        const double dx = double(point.frame - first.frame) - meanX;
-        sxx += dx * dx;
-        sxy += dx * (double(point.capturedNs - first.capturedNs) - meanY);
-    }
-    if (sxx <= 0)
+    double slope = 0;
+    if (!leastSquaresSlope(
+            m_points, [](const Point& p) { return p.frame; }, [](const Point& p) { return p.capturedNs; }, &slope))
         return;
     const double nominal = kNsPerSecond / m_rate;
-    m_nsPerFrame = std::clamp(sxy / sxx, nominal * (1.0 - kMaxRateDeviation), nominal * (1.0 + kMaxRateDeviation));
+    m_nsPerFrame = std::clamp(slope, nominal * (1.0 - kMaxRateDeviation), nominal * (1.0 + kMaxRateDeviation));
 }
 
 // The resampler gives `delta` frames more per span of output frames, so

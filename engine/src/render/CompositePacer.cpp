@@ -1,5 +1,7 @@
 #include "CompositePacer.h"
 
+#include "LineFit.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -48,7 +50,7 @@ int64_t CompositePacer::refreshMomentNs(int64_t nowNs)
     }
     m_lastFrameNs = nowNs;
     if (m_intervals.size() < kGuessIntervals)
-        return m_refreshNs == 0 ? nowNs : m_phaseNs;
+        return nowNs;
     const int64_t recent = median(m_intervals, m_sorted);
     if (m_refreshNs == 0 || std::abs(double(recent - m_refreshNs)) > kRateChangeShare * double(m_refreshNs)) {
         // A first guess, or another display: learnt afresh from here.
@@ -82,24 +84,10 @@ void CompositePacer::refitInterval()
 {
     if (m_points.back().index - m_points.front().index < kMinFitRefreshes)
         return;
-    const FramePoint& first = m_points.front();
-    double meanX = 0;
-    double meanY = 0;
-    for (const FramePoint& point : m_points) {
-        meanX += double(point.index - first.index);
-        meanY += double(point.ns - first.ns);
-    }
-    meanX /= double(m_points.size());
-    meanY /= double(m_points.size());
-    double sxx = 0;
-    double sxy = 0;
-    for (const FramePoint& point : m_points) {
-        const double dx = double(point.index - first.index) - meanX;
-        sxx += dx * dx;
-        sxy += dx * (double(point.ns - first.ns) - meanY);
-    }
-    if (sxx > 0)
-        m_refreshNs = std::llround(sxy / sxx);
+    double slope = 0;
+    if (leastSquaresSlope(
+            m_points, [](const FramePoint& p) { return p.index; }, [](const FramePoint& p) { return p.ns; }, &slope))
+        m_refreshNs = std::llround(slope);
 }
 
 int64_t CompositePacer::onFrame(int64_t nowNs)
