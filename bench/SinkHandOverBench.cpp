@@ -90,16 +90,16 @@ void measure(lagwell::CompositeSink& sink, std::vector<double>* handOver, std::v
     auto next = Clock::now();
     for (int i = 0; i < kWarmUpPictures + kPictures; ++i) {
         std::this_thread::sleep_until(next);
+        // The compositor's slot: the moment this picture was due.
+        const int64_t slotNs = std::chrono::duration_cast<std::chrono::nanoseconds>(next.time_since_epoch()).count();
         next += std::chrono::microseconds(kFrameUs);
         paint(picture, i);
         const int64_t ptsUs = int64_t(i + 2) * kFrameUs;
-        const int64_t drawnNs =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
         double handOverMs = 0;
         double copyMs = 0;
         const auto submit = [&] {
             const long faultsBefore = g_faults;
-            handOverMs = timeMs([&] { sink.submitRgba(picture.data(), kWidth * 4, ptsUs, drawnNs); });
+            handOverMs = timeMs([&] { sink.submitRgba(picture.data(), kWidth * 4, ptsUs, slotNs); });
             if (i >= kWarmUpPictures)
                 *faults += g_faults - faultsBefore;
         };

@@ -168,9 +168,9 @@ private:
             for (int y = 0; y < height; ++y)
                 for (int x = bar; x < std::min(width, bar + 16); ++x)
                     std::fill_n(picture.begin() + static_cast<std::ptrdiff_t>(y * stride + x * 4), 4, uint8_t(255));
-            const auto drawn = std::chrono::steady_clock::now().time_since_epoch();
-            const int64_t drawnNs = std::chrono::duration_cast<std::chrono::nanoseconds>(drawn).count();
-            sink->submitRgba(picture.data(), static_cast<int>(stride), 1000000 + index * 33333, drawnNs);
+            const auto slot = std::chrono::steady_clock::now().time_since_epoch();
+            const int64_t slotNs = std::chrono::duration_cast<std::chrono::nanoseconds>(slot).count();
+            sink->submitRgba(picture.data(), static_cast<int>(stride), 1000000 + index * 33333, slotNs);
             m_frames.fetch_add(1);
             std::this_thread::sleep_until(begin + std::chrono::microseconds((index + 1) * 33333));
         }

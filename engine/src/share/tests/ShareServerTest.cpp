@@ -520,11 +520,11 @@ TEST_F(ShareServerTest, encoderIsTheCompositeSinkWhileRunningAndItsFailureIsRepo
     EXPECT_EQ(sink->height(), 96);
     EXPECT_TRUE(sink->active());
     const std::vector<uint8_t> rgba(160 * 96 * 4, 0x80);
-    const auto drawn = std::chrono::steady_clock::now().time_since_epoch();
-    const int64_t drawnNs = std::chrono::duration_cast<std::chrono::nanoseconds>(drawn).count();
+    const auto slot = std::chrono::steady_clock::now().time_since_epoch();
+    const int64_t slotNs = std::chrono::duration_cast<std::chrono::nanoseconds>(slot).count();
     for (int i = 0; i < 3; ++i)
-        sink->submitRgba(rgba.data(), 160 * 4, 66666 + i * 33333, drawnNs + i * 33'333'333);
-    sink->submitRgba(rgba.data(), 16, 200000, drawnNs + 100'000'000);  // too short a stride: the encoder fails
+        sink->submitRgba(rgba.data(), 160 * 4, 66666 + i * 33333, slotNs + i * 33'333'333);
+    sink->submitRgba(rgba.data(), 16, 200000, slotNs + 100'000'000);  // too short a stride: the encoder fails
     auto message = failure.get_future();
     ASSERT_EQ(message.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(message.get().rfind("Live sharing stopped because the video encoder failed (", 0), 0u);
