@@ -1,7 +1,7 @@
 #pragma once
 
 // When the window's frames make composites. Slots lie on the steady clock,
-// 30 a second from the first composite, and each slot goes to the window
+// 30 a second from the first frame seen, and each slot goes to the window
 // frame whose refresh is nearest it: at 60 Hz every second frame, at 50 Hz
 // 40/40/20 ms apart, as even as the display allows. The refresh moments are
 // learnt from the frames themselves (the interval fitted over seconds, the
@@ -33,7 +33,7 @@ public:
     // only rise; every slot between two returned ones was missed by a stall.
     int64_t onFrame(int64_t nowNs);
 
-    // The steady-clock moment of a slot (slot 0 is the first composite).
+    // The steady-clock moment of a slot (slot 0 is the first frame's refresh).
     int64_t slotNs(int64_t slot) const;
 
     // The refresh interval learnt from the frames; 0 before a few are seen.

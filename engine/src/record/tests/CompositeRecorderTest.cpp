@@ -464,8 +464,9 @@ public:
     // The first picture's slot on the steady clock: the file's time 0.
     int64_t firstSlotNs() const { return m_firstSlotNs.load(); }
     // After stop(): the slots handed over, counted from the first, and how
-    // many of those let pass came right before a frame the host drew more
-    // than 10 ms late (the machine's, not the pacer's).
+    // many of those let pass went while the machine kept the host waiting (a
+    // refresh passed undrawn, or a frame came more than 10 ms late): the
+    // machine's, not the pacer's.
     const std::vector<int64_t>& slots() const { return m_slots; }
     int64_t slotsMissedByALateHost() const { return m_lateMisses; }
 
@@ -475,22 +476,27 @@ private:
         test::DisplayFrames display(m_mode, steadyNs(Clock::now()) + 20000000, 5);
         CompositePacer pacer;
         int64_t firstSlot = -1;
+        bool hostLate = false;  // since the last picture: a refresh passed undrawn, or a frame came late
         while (!m_stop.load()) {
             // A host that fell a refresh behind waits for the next one, as a swap does.
             test::DisplayFrames::Frame frame = display.next();
-            while (frame.refreshNs + display.refreshIntervalNs() < steadyNs(Clock::now()))
+            while (frame.refreshNs + display.refreshIntervalNs() < steadyNs(Clock::now())) {
                 frame = display.next();
+                hostLate = true;
+            }
             std::this_thread::sleep_until(Clock::time_point(std::chrono::nanoseconds(frame.drawnNs)));
             const int64_t nowNs = steadyNs(Clock::now());
+            hostLate = hostLate || nowNs - frame.drawnNs > 10000000;
             const int64_t slot = pacer.onFrame(nowNs);
             if (slot < 0)
                 continue;
             if (firstSlot < 0) {
                 firstSlot = slot;
                 m_firstSlotNs.store(pacer.slotNs(slot));
-            } else if (slot - firstSlot > m_slots.back() + 1 && nowNs - frame.drawnNs > 10000000) {
+            } else if (slot - firstSlot > m_slots.back() + 1 && hostLate) {
                 m_lateMisses += slot - firstSlot - m_slots.back() - 1;
             }
+            hostLate = false;
             m_slots.push_back(slot - firstSlot);
             m_recorder.submitRgba(m_pictureFor(nowNs).data(), 0, kFreshTargetPtsUs + slot * kFrameUs,
                                   pacer.slotNs(slot));

@@ -45,8 +45,9 @@ TEST_P(CompositePacerTest, everySlotAtTheRefreshNearestItOnAnEvenBeat)
             composites.push_back({slot, frame});
     }
     ASSERT_GT(composites.size(), 1700u);
-    if (mode.hz > 0)
+    if (mode.hz > 0) {
         EXPECT_NEAR(double(pacer.refreshIntervalNs()), double(refreshNs), 0.3 * kMs);
+    }
 
     int64_t missed = 0;
     int64_t missedInStalls = 0;
@@ -85,8 +86,9 @@ TEST_P(CompositePacerTest, everySlotAtTheRefreshNearestItOnAnEvenBeat)
 
     // A stall costs the slots it covers and no more.
     EXPECT_EQ(missed, missedInStalls);
-    if (mode.stallEveryNs > 0)
+    if (mode.stallEveryNs > 0) {
         EXPECT_LE(missedInStalls, (60'000 * kMs / mode.stallEveryNs) * (mode.stallNs / kSlotNs));
+    }
     // The beat: the whole refreshes nearest a slot's length, and the rarer
     // of them no more often than the display's rate calls for.
     if (mode.hz > 0) {
