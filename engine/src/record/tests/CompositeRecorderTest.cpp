@@ -465,8 +465,8 @@ public:
     int64_t firstSlotNs() const { return m_firstSlotNs.load(); }
     // After stop(): the slots handed over, counted from the first, and how
     // many of those let pass went while the machine kept the host waiting (a
-    // refresh passed undrawn, or a frame came more than 10 ms late): the
-    // machine's, not the pacer's.
+    // refresh passed undrawn, or a frame came later than its jitter allows):
+    // the machine's, not the pacer's.
     const std::vector<int64_t>& slots() const { return m_slots; }
     int64_t slotsMissedByALateHost() const { return m_lateMisses; }
 
@@ -477,6 +477,11 @@ private:
         CompositePacer pacer;
         int64_t firstSlot = -1;
         bool hostLate = false;  // since the last picture: a refresh passed undrawn, or a frame came late
+        // A frame drawn later than its jitter allows by more than this is
+        // the machine's doing: past half a refresh from the others' mean it
+        // counts for the next refresh.
+        const int64_t lateNs =
+            std::min<int64_t>(4000000, display.refreshIntervalNs() / 2 - m_mode.jitterNs / 2 - 500000);
         while (!m_stop.load()) {
             // A host that fell a refresh behind waits for the next one, as a swap does.
             test::DisplayFrames::Frame frame = display.next();
@@ -486,7 +491,7 @@ private:
             }
             std::this_thread::sleep_until(Clock::time_point(std::chrono::nanoseconds(frame.drawnNs)));
             const int64_t nowNs = steadyNs(Clock::now());
-            hostLate = hostLate || nowNs - frame.drawnNs > 10000000;
+            hostLate = hostLate || nowNs - frame.drawnNs > lateNs;
             const int64_t slot = pacer.onFrame(nowNs);
             if (slot < 0)
                 continue;
