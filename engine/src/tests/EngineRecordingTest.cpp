@@ -258,6 +258,7 @@ TEST_P(EngineSyncTest, soundMeetsTheCompositeDrawnAtTheSameMomentAtItsOwnPitch)
     using Clock = std::chrono::steady_clock;
     constexpr double kPeriodSeconds = 0.25;
     constexpr double kFadeSeconds = 0.6;
+    constexpr size_t kPicturesToPlaceTheStop = 8;
     // A small window: a loaded machine still draws most composites (the
     // recording itself is 720p, and a loaded machine drops many of those).
     std::string glError;
@@ -312,7 +313,11 @@ TEST_P(EngineSyncTest, soundMeetsTheCompositeDrawnAtTheSameMomentAtItsOwnPitch)
         std::nth_element(stopEstimates.begin(), stopEstimates.begin() + long(stopEstimates.size() / 2),
                          stopEstimates.end());
         stopSeconds = stopEstimates[stopEstimates.size() / 2];
-        stopTolerance = 0.005;
+        // A picture sits on its slot, drawn up to a refresh either side of it
+        // (a slot whose refresh went undrawn, up to a slot after): many of
+        // them place the stop to a few ms, the few a loaded machine leaves
+        // only to that slot.
+        stopTolerance = stopEstimates.size() >= kPicturesToPlaceTheStop ? 0.005 : 1.0 / 30;
     }
     ASSERT_LT(stopTolerance, 0.3) << "the fade left no mark in the pictures";
 

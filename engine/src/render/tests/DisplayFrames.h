@@ -8,6 +8,7 @@
 // nanoseconds from any origin; a test may sleep to them.
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 
 namespace lagwell::test {
@@ -21,6 +22,12 @@ struct DisplayMode {
     int64_t timerNs = 16'000'000;
     int64_t firstLateNs = 0;  // the first frame's extra lateness (a slow first frame)
 };
+
+// Tests named by the display.
+inline void PrintTo(const DisplayMode& mode, std::ostream* out)
+{
+    *out << mode.name;
+}
 
 class DisplayFrames {
 public:
