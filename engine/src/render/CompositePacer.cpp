@@ -19,6 +19,8 @@ constexpr double kRateChangeShare = 0.25;
 // count, fitted over this many frames (4 s at 60 Hz).
 constexpr size_t kFitFrames = 240;
 constexpr int64_t kMinFitRefreshes = 30;
+// The two fits of the interval (see refitInterval) agree within this share.
+constexpr double kFitsAgreeShare = 0.025;
 // The frames' refresh moments follow the frames through an exponential mean
 // over about this many frames: a frame's lateness hardly moves them.
 constexpr int64_t kSmoothingFrames = 16;
@@ -43,8 +45,9 @@ int64_t CompositePacer::slotNs(int64_t slot) const
 
 int64_t CompositePacer::refreshMomentNs(int64_t nowNs)
 {
-    if (m_lastFrameNs != 0 && nowNs > m_lastFrameNs) {
-        m_intervals.push_back(nowNs - m_lastFrameNs);
+    const int64_t previousNs = m_lastFrameNs;
+    if (previousNs != 0 && nowNs > previousNs) {
+        m_intervals.push_back(nowNs - previousNs);
         if (m_intervals.size() > kWatchIntervals)
             m_intervals.pop_front();
     }
@@ -57,9 +60,10 @@ int64_t CompositePacer::refreshMomentNs(int64_t nowNs)
         m_refreshNs = recent;
         m_phaseNs = nowNs;
         m_phaseIndex = 0;
+        m_countIndex = 0;
         m_framesSinceGuess = 0;
         m_points.clear();
-        m_points.push_back({0, nowNs});
+        m_points.push_back({0, 0, nowNs});
         return nowNs;
     }
 
@@ -71,7 +75,9 @@ int64_t CompositePacer::refreshMomentNs(int64_t nowNs)
     const int64_t smoothing = std::min<int64_t>(kSmoothingFrames, 2 + ++m_framesSinceGuess / 4);
     m_phaseNs = predicted + (nowNs - predicted) / smoothing;
     m_phaseIndex += periods;
-    m_points.push_back({m_phaseIndex, nowNs});
+    // The same refreshes counted from the interval alone.
+    m_countIndex += std::max<int64_t>(0, std::llround(double(nowNs - previousNs) / double(m_refreshNs)));
+    m_points.push_back({m_phaseIndex, m_countIndex, nowNs});
     if (m_points.size() > kFitFrames)
         m_points.pop_front();
     refitInterval();
@@ -79,15 +85,36 @@ int64_t CompositePacer::refreshMomentNs(int64_t nowNs)
 }
 
 // The interval: the least-squares slope of the frames' moments over their
-// refresh count, which a frame's lateness hardly moves over seconds.
+// refresh count, which a frame's lateness hardly moves over seconds. Two
+// counts, each blind where the other sees: along the phase, a learnt
+// interval a few percent off drifts the phase until it miscounts, and the
+// fit through those counts stays off; from each interval alone, frames that
+// come later and later and then on time again are miscounted, as a loaded
+// machine draws them. Where the two fits part, the one nearer the frames'
+// own median interval stands.
 void CompositePacer::refitInterval()
 {
-    if (m_points.back().index - m_points.front().index < kMinFitRefreshes)
+    if (m_points.back().phaseIndex - m_points.front().phaseIndex < kMinFitRefreshes)
         return;
-    double slope = 0;
-    if (leastSquaresSlope(
-            m_points, [](const FramePoint& p) { return p.index; }, [](const FramePoint& p) { return p.ns; }, &slope))
-        m_refreshNs = std::llround(slope);
+    const auto ns = [](const FramePoint& p) { return p.ns; };
+    double alongPhase = 0;
+    double fromIntervals = 0;
+    if (!leastSquaresSlope(m_points, [](const FramePoint& p) { return p.phaseIndex; }, ns, &alongPhase))
+        return;
+    if (!leastSquaresSlope(m_points, [](const FramePoint& p) { return p.countIndex; }, ns, &fromIntervals))
+        fromIntervals = alongPhase;
+    double slope = alongPhase;
+    if (std::abs(alongPhase - fromIntervals) > kFitsAgreeShare * alongPhase) {
+        m_sorted.clear();
+        for (size_t i = 1; i < m_points.size(); ++i)
+            m_sorted.push_back(m_points[i].ns - m_points[i - 1].ns);
+        const auto middle = m_sorted.begin() + std::ptrdiff_t(m_sorted.size() / 2);
+        std::nth_element(m_sorted.begin(), middle, m_sorted.end());
+        const double own = double(*middle);
+        if (std::abs(fromIntervals - own) < std::abs(alongPhase - own))
+            slope = fromIntervals;
+    }
+    m_refreshNs = std::llround(slope);
 }
 
 int64_t CompositePacer::onFrame(int64_t nowNs)

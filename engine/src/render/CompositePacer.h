@@ -40,9 +40,11 @@ public:
     int64_t refreshIntervalNs() const { return m_refreshNs; }
 
 private:
-    // One frame's moment and the refreshes counted since the phase was learnt.
+    // One frame's moment and the refreshes counted since the interval was
+    // guessed, along the phase and from the intervals alone.
     struct FramePoint {
-        int64_t index;
+        int64_t phaseIndex;
+        int64_t countIndex;
         int64_t ns;
     };
 
@@ -61,6 +63,7 @@ private:
     int64_t m_refreshNs = 0;          // 0: not learnt
     int64_t m_phaseNs = 0;            // the latest frame's refresh moment, eased along the frames
     int64_t m_phaseIndex = 0;         // its count of refreshes
+    int64_t m_countIndex = 0;         // the count from the intervals alone
     int64_t m_framesSinceGuess = 0;
     std::deque<FramePoint> m_points;  // the latest frames, for the interval's fit
 };

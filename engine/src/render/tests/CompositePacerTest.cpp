@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -44,13 +45,14 @@ TEST_P(CompositePacerTest, everySlotAtTheRefreshNearestItOnAnEvenBeat)
         if (slot >= 0)
             composites.push_back({slot, frame});
     }
-    ASSERT_GT(composites.size(), 1700u);
+    ASSERT_GT(composites.size(), 1500u);
     if (mode.hz > 0) {
         EXPECT_NEAR(double(pacer.refreshIntervalNs()), double(refreshNs), 0.3 * kMs);
     }
 
     int64_t missed = 0;
     int64_t missedInStalls = 0;
+    int64_t missedInLoad = 0;  // slots whose refreshes a loaded machine let pass
     std::map<int64_t, int64_t> steps;  // refreshes between composites away from stalls, and how often
     double worstOffMs = 0;
     for (size_t i = 1; i < composites.size(); ++i) {
@@ -58,9 +60,12 @@ TEST_P(CompositePacerTest, everySlotAtTheRefreshNearestItOnAnEvenBeat)
         const Composite& before = composites[i - 1];
         ASSERT_GT(now.slot, before.slot);
         const int64_t slotNs = pacer.slotNs(now.slot);
-        const bool nearStall = display.nearStall(slotNs, 2 * kSlotNs);
         missed += now.slot - before.slot - 1;
-        if (nearStall) {
+        if (display.nearLoad(slotNs, 2 * kSlotNs) || display.nearLoad(pacer.slotNs(before.slot), 2 * kSlotNs)) {
+            missedInLoad += now.slot - before.slot - 1;
+            continue;
+        }
+        if (display.nearStall(slotNs, 2 * kSlotNs)) {
             missedInStalls += now.slot - before.slot - 1;
             continue;
         }
@@ -84,8 +89,9 @@ TEST_P(CompositePacerTest, everySlotAtTheRefreshNearestItOnAnEvenBeat)
                 mode.name, composites.size(), static_cast<long long>(missed), static_cast<long long>(missedInStalls),
                 beat.c_str(), worstOffMs);
 
-    // A stall costs the slots it covers and no more.
-    EXPECT_EQ(missed, missedInStalls);
+    // A stall costs the slots it covers and no more; once the load is gone
+    // the pacer is as it was.
+    EXPECT_EQ(missed, missedInStalls + missedInLoad);
     if (mode.stallEveryNs > 0) {
         EXPECT_LE(missedInStalls, (60'000 * kMs / mode.stallEveryNs) * (mode.stallNs / kSlotNs));
     }
@@ -105,6 +111,37 @@ TEST_P(CompositePacerTest, everySlotAtTheRefreshNearestItOnAnEvenBeat)
     }
 }
 
+// A refresh learnt a few percent off (a display that changed its rate that
+// little, or a fit a loaded machine bent) is soon put right: counted along a
+// phase that drifts with it, it would stay off and let slots pass.
+TEST(CompositePacerLearningTest, aRefreshLearntAFewPercentOffIsPutRightWithinSeconds)
+{
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int64_t> jitter(0, 4 * kMs);
+    for (const double off : {1.035, 1.046, 1.06, 0.96, 0.94}) {
+        CompositePacer pacer;
+        const int64_t offNs = std::llround(1e9 / 60 * off);
+        int64_t atNs = kStartNs;
+        for (int i = 0; i < 600; ++i, atNs += offNs)
+            pacer.onFrame(atNs + jitter(random));
+        int64_t last = -1;
+        for (int64_t i = 0; i < 1800; ++i) {
+            const int64_t refreshNs = atNs + i * 1'000'000'000 / 60;
+            const int64_t slot = pacer.onFrame(refreshNs + jitter(random));
+            if (i < 8 * 60)
+                continue;  // being learnt
+            EXPECT_NEAR(double(pacer.refreshIntervalNs()), 1e9 / 60, 0.1 * kMs) << off << " at frame " << i;
+            if (slot < 0)
+                continue;
+            EXPECT_LE(std::abs(pacer.slotNs(slot) - refreshNs), 1e9 / 120 + CompositePacer::kHysteresisNs + 2 * kMs)
+                << off << " at frame " << i;
+            if (last >= 0)
+                EXPECT_EQ(slot, last + 1) << off << " at frame " << i;
+            last = slot;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Displays, CompositePacerTest,
     ::testing::Values(DisplayMode {"hz60", 60, 0, 0, 0}, DisplayMode {"hz60jitter2", 60, 2 * kMs, 3000 * kMs, 100 * kMs},
@@ -116,7 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DisplayMode {"hz50", 50, 2 * kMs, 3000 * kMs, 100 * kMs},
                       DisplayMode {"hz75", 75, 4 * kMs, 3000 * kMs, 100 * kMs},
                       DisplayMode {"hz144", 144, 4 * kMs, 3000 * kMs, 100 * kMs},
-                      DisplayMode {"timer16ms", 0, 2 * kMs, 3000 * kMs, 100 * kMs}),
+                      DisplayMode {"timer16ms", 0, 2 * kMs, 3000 * kMs, 100 * kMs},
+                      // Half of every other second, frames up to 50 ms late.
+                      DisplayMode {"hz60loaded", 60, 2 * kMs, 3000 * kMs, 100 * kMs, 0, 0, 2000 * kMs, 500 * kMs,
+                                   50 * kMs}),
     [](const ::testing::TestParamInfo<DisplayMode>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -7,6 +7,7 @@
 // render thread, so the refreshes it covers draw nothing. Times are
 // nanoseconds from any origin; a test may sleep to them.
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <random>
@@ -21,6 +22,11 @@ struct DisplayMode {
     int64_t stallNs;
     int64_t timerNs = 16'000'000;
     int64_t firstLateNs = 0;  // the first frame's extra lateness (a slow first frame)
+    // A loaded machine: every loadEveryNs, for loadNs, each frame comes up to
+    // loadLateNs later still, and a host a refresh behind draws the next one.
+    int64_t loadEveryNs = 0;
+    int64_t loadNs = 0;
+    int64_t loadLateNs = 0;
 };
 
 // Tests named by the display.
@@ -38,7 +44,8 @@ public:
 
     DisplayFrames(const DisplayMode& mode, int64_t startNs, uint32_t seed = 1)
         : m_mode(mode), m_startNs(startNs), m_random(seed), m_jitter(0, mode.jitterNs > 0 ? mode.jitterNs : 0),
-          m_nextStallNs(mode.stallEveryNs > 0 ? startNs + mode.stallEveryNs : INT64_MAX)
+          m_nextStallNs(mode.stallEveryNs > 0 ? startNs + mode.stallEveryNs : INT64_MAX),
+          m_load(0, mode.loadLateNs > 0 ? mode.loadLateNs : 0)
     {
     }
 
@@ -56,7 +63,13 @@ public:
                     continue;
                 refresh = m_nextStallNs + m_mode.stallNs;
             }
-            const int64_t drawn = refresh + m_jitter(m_random) + (m_ticks == 1 ? m_mode.firstLateNs : 0);
+            // A host behind draws the next refresh it can make.
+            if (m_mode.hz > 0 && refresh + refreshIntervalNs() < m_lastDrawnNs)
+                continue;
+            int64_t drawn = refresh + m_jitter(m_random) + (m_ticks == 1 ? m_mode.firstLateNs : 0);
+            if (inLoad(refresh))
+                drawn += m_load(m_random);
+            drawn = std::max(drawn, m_lastDrawnNs);
             m_lastDrawnNs = drawn;
             return {refresh, drawn};
         }
@@ -74,12 +87,25 @@ public:
         return intoStall < m_mode.stallNs + 2 * marginNs;
     }
 
+    // Whether `ns` lies within `marginNs` of a stretch of load.
+    bool nearLoad(int64_t ns, int64_t marginNs) const
+    {
+        return inLoad(ns + marginNs) || inLoad(ns - marginNs) || inLoad(ns);
+    }
+
     int64_t refreshIntervalNs() const
     {
         return m_mode.hz > 0 ? int64_t(1e9 / m_mode.hz) : m_mode.timerNs;
     }
 
 private:
+    bool inLoad(int64_t ns) const
+    {
+        if (m_mode.loadEveryNs <= 0 || ns < m_startNs + m_mode.loadEveryNs)
+            return false;
+        return (ns - m_startNs) % m_mode.loadEveryNs < m_mode.loadNs;
+    }
+
     int64_t nextTick()
     {
         if (m_mode.hz > 0)
@@ -96,6 +122,7 @@ private:
     int64_t m_ticks = 0;
     int64_t m_lastDrawnNs = 0;
     int64_t m_nextStallNs;  // the next stall, or the one under way
+    std::uniform_int_distribution<int64_t> m_load;
 };
 
 }  // namespace lagwell::test
