@@ -114,7 +114,8 @@ void CompositePacer::refitInterval()
         if (std::abs(fromIntervals - own) < std::abs(alongPhase - own))
             slope = fromIntervals;
     }
-    m_refreshNs = std::llround(slope);
+    if (slope >= 1.0)  // frames out of order leave no interval to learn
+        m_refreshNs = std::llround(slope);
 }
 
 int64_t CompositePacer::onFrame(int64_t nowNs)
