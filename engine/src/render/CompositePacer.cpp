@@ -1,9 +1,8 @@
 #include "CompositePacer.h"
 
-#include "LineFit.h"
-
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace lagwell {
 namespace {
@@ -15,12 +14,15 @@ constexpr size_t kGuessIntervals = 16;
 // far (another display).
 constexpr size_t kWatchIntervals = 32;
 constexpr double kRateChangeShare = 0.25;
-// The interval is then the slope of the frames' moments over their refresh
-// count, fitted over this many frames (4 s at 60 Hz).
-constexpr size_t kFitFrames = 240;
-constexpr int64_t kMinFitRefreshes = 30;
-// The two fits of the interval (see refitInterval) agree within this share.
-constexpr double kFitsAgreeShare = 0.025;
+// The interval is measured over spans of these many frames, each counting
+// its refreshes with the interval the span before measured...
+constexpr size_t kSpanFrames[] = {1, 2, 4, 8, 16, 32};
+// ...as the median over the latest this many spans (at least kMinSpans).
+constexpr size_t kSpans = 48;
+constexpr size_t kMinSpans = 16;
+// Measured every few frames: it moves slowly.
+constexpr int64_t kMeasureEveryFrames = 4;
+constexpr size_t kMeasurements = 9;
 // The frames' refresh moments follow the frames through an exponential mean
 // over about this many frames: a frame's lateness hardly moves them.
 constexpr int64_t kSmoothingFrames = 16;
@@ -28,11 +30,12 @@ constexpr int64_t kSmoothingFrames = 16;
 // (at most kHysteresisNs) goes where the last such slot went.
 constexpr double kMaxHalfwayShare = 0.08;
 
-int64_t median(const std::deque<int64_t>& values, std::vector<int64_t>& scratch)
+// The median of `values`, which it reorders.
+template <typename T>
+T medianOf(std::vector<T>& values)
 {
-    scratch.assign(values.begin(), values.end());
-    const auto middle = scratch.begin() + std::ptrdiff_t(scratch.size() / 2);
-    std::nth_element(scratch.begin(), middle, scratch.end());
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
     return *middle;
 }
 
@@ -43,79 +46,81 @@ int64_t CompositePacer::slotNs(int64_t slot) const
     return m_originNs + slot * kSlotNs;
 }
 
+// The interval from the latest frames: a short span counts its refreshes
+// right even with the guess well off, a long one measures the interval
+// finely once the shorter ones have counted, and the medians leave out the
+// spans a late frame bends. Where a span's measure agrees with the interval
+// learnt before, as nearly as the next span's count needs, the next span
+// counts with the learnt one, which the frames' jitter has not shaken.
+double CompositePacer::measuredIntervalNs(double guessNs, double learntNs)
+{
+    double countNs = guessNs;
+    double intervalNs = guessNs;
+    for (const size_t span : kSpanFrames) {
+        if (m_frames.size() < span + kMinSpans)
+            break;
+        m_spans.clear();
+        for (size_t i = m_frames.size() - 1; i >= span && m_spans.size() < kSpans; --i) {
+            const double lengthNs = double(m_frames[i] - m_frames[i - span]);
+            const double refreshes = std::round(lengthNs / countNs);
+            if (refreshes >= 1)  // not two frames on one refresh
+                m_spans.push_back(lengthNs / refreshes);
+        }
+        if (m_spans.size() < kMinSpans)
+            break;
+        intervalNs = medianOf(m_spans);
+        const bool agrees = std::abs(intervalNs - learntNs) < learntNs / double(8 * span);
+        countNs = agrees ? learntNs : intervalNs;
+    }
+    return intervalNs;
+}
+
 int64_t CompositePacer::refreshMomentNs(int64_t nowNs)
 {
-    const int64_t previousNs = m_lastFrameNs;
-    if (previousNs != 0 && nowNs > previousNs) {
+    const int64_t previousNs = m_frames.empty() ? 0 : m_frames.back();
+    if (previousNs != 0 && nowNs <= previousNs)
+        return m_refreshNs > 0 ? m_phaseNs : nowNs;  // out of order: nothing to learn
+    if (previousNs != 0) {
         m_intervals.push_back(nowNs - previousNs);
         if (m_intervals.size() > kWatchIntervals)
             m_intervals.pop_front();
     }
-    m_lastFrameNs = nowNs;
+    m_frames.push_back(nowNs);
+    if (m_frames.size() > kSpanFrames[std::size(kSpanFrames) - 1] + kSpans)
+        m_frames.pop_front();
     if (m_intervals.size() < kGuessIntervals)
         return nowNs;
-    const int64_t recent = median(m_intervals, m_sorted);
+    m_sorted.assign(m_intervals.begin(), m_intervals.end());
+    const int64_t recent = medianOf(m_sorted);
     if (m_refreshNs == 0 || std::abs(double(recent - m_refreshNs)) > kRateChangeShare * double(m_refreshNs)) {
         // A first guess, or another display: learnt afresh from here.
-        m_refreshNs = recent;
+        m_frames.erase(m_frames.begin(), m_frames.end() - std::ptrdiff_t(std::min(m_frames.size(), kGuessIntervals + 1)));
+        m_refreshNs = std::llround(measuredIntervalNs(double(recent), 0));
         m_phaseNs = nowNs;
-        m_phaseIndex = 0;
-        m_countIndex = 0;
         m_framesSinceGuess = 0;
-        m_points.clear();
-        m_points.push_back({0, 0, nowNs});
+        m_measured.clear();
         return nowNs;
     }
 
-    // Whole refreshes since the last frame, on the learnt line; the moment
-    // is eased toward the frame, so its lateness hardly shows.
+    // Whole refreshes since the last frame, on the learnt line (as learnt
+    // before this frame, which may end a stall); the moment is eased toward
+    // the frame, so its lateness hardly shows.
     const int64_t periods = std::llround(double(nowNs - m_phaseNs) / double(m_refreshNs));
     const int64_t predicted = m_phaseNs + periods * m_refreshNs;
     // While the line is young the frames steer it harder.
     const int64_t smoothing = std::min<int64_t>(kSmoothingFrames, 2 + ++m_framesSinceGuess / 4);
     m_phaseNs = predicted + (nowNs - predicted) / smoothing;
-    m_phaseIndex += periods;
-    // The same refreshes counted from the interval alone.
-    m_countIndex += std::max<int64_t>(0, std::llround(double(nowNs - previousNs) / double(m_refreshNs)));
-    m_points.push_back({m_phaseIndex, m_countIndex, nowNs});
-    if (m_points.size() > kFitFrames)
-        m_points.pop_front();
-    refitInterval();
-    return m_phaseNs;
-}
-
-// The interval: the least-squares slope of the frames' moments over their
-// refresh count, which a frame's lateness hardly moves over seconds. Two
-// counts, each blind where the other sees: along the phase, a learnt
-// interval a few percent off drifts the phase until it miscounts, and the
-// fit through those counts stays off; from each interval alone, frames that
-// come later and later and then on time again are miscounted, as a loaded
-// machine draws them. Where the two fits part, the one nearer the frames'
-// own median interval stands.
-void CompositePacer::refitInterval()
-{
-    if (m_points.back().phaseIndex - m_points.front().phaseIndex < kMinFitRefreshes)
-        return;
-    const auto ns = [](const FramePoint& p) { return p.ns; };
-    double alongPhase = 0;
-    double fromIntervals = 0;
-    if (!leastSquaresSlope(m_points, [](const FramePoint& p) { return p.phaseIndex; }, ns, &alongPhase))
-        return;
-    if (!leastSquaresSlope(m_points, [](const FramePoint& p) { return p.countIndex; }, ns, &fromIntervals))
-        fromIntervals = alongPhase;
-    double slope = alongPhase;
-    if (std::abs(alongPhase - fromIntervals) > kFitsAgreeShare * alongPhase) {
-        m_sorted.clear();
-        for (size_t i = 1; i < m_points.size(); ++i)
-            m_sorted.push_back(m_points[i].ns - m_points[i - 1].ns);
-        const auto middle = m_sorted.begin() + std::ptrdiff_t(m_sorted.size() / 2);
-        std::nth_element(m_sorted.begin(), middle, m_sorted.end());
-        const double own = double(*middle);
-        if (std::abs(fromIntervals - own) < std::abs(alongPhase - own))
-            slope = fromIntervals;
+    if (m_framesSinceGuess % kMeasureEveryFrames == 0) {
+        // The median of the latest measurements: one a few late frames bent
+        // does not count.
+        m_measured.push_back(
+            std::max<int64_t>(1, std::llround(measuredIntervalNs(double(recent), double(m_refreshNs)))));
+        if (m_measured.size() > kMeasurements)
+            m_measured.pop_front();
+        m_sorted.assign(m_measured.begin(), m_measured.end());
+        m_refreshNs = medianOf(m_sorted);
     }
-    if (slope >= 1.0)  // frames out of order leave no interval to learn
-        m_refreshNs = std::llround(slope);
+    return m_phaseNs;
 }
 
 int64_t CompositePacer::onFrame(int64_t nowNs)

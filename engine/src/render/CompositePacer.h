@@ -4,9 +4,10 @@
 // 30 a second from the first frame seen, and each slot goes to the window
 // frame whose refresh is nearest it: at 60 Hz every second frame, at 50 Hz
 // 40/40/20 ms apart, as even as the display allows. The refresh moments are
-// learnt from the frames themselves (the interval fitted over seconds, the
-// phase eased along them), so the jitter of a frame's draw moment decides
-// nothing; a slot halfway between two refreshes goes where the last such
+// learnt from the frames themselves (the interval measured over spans of
+// frames from one to dozens long, with medians a busy machine's late frames
+// hardly move; the phase eased along them), so the jitter of a frame's draw
+// moment decides nothing; a slot halfway between two refreshes goes where the last such
 // slot went (a little hysteresis), so a display whose clock drifts against
 // the steady clock changes step once per refresh of drift, not back and
 // forth. A stall skips the whole slots it missed and keeps the grid.
@@ -40,32 +41,25 @@ public:
     int64_t refreshIntervalNs() const { return m_refreshNs; }
 
 private:
-    // One frame's moment and the refreshes counted since the interval was
-    // guessed, along the phase and from the intervals alone.
-    struct FramePoint {
-        int64_t phaseIndex;
-        int64_t countIndex;
-        int64_t ns;
-    };
-
     // Learns from one frame; the moment of the refresh it was drawn for.
     int64_t refreshMomentNs(int64_t nowNs);
-    void refitInterval();
+    // The interval the latest frames give, counted from a guess, and from
+    // the interval learnt before where they agree with it (0: none).
+    double measuredIntervalNs(double guessNs, double learntNs);
 
     bool m_hasGrid = false;
     int64_t m_originNs = 0;     // slot 0
     int64_t m_nextSlot = 0;     // the next slot not yet composited
     bool m_halfwayEarly = false;  // a slot halfway goes to the refresh before it
 
-    int64_t m_lastFrameNs = 0;  // 0: no frame yet
+    std::deque<int64_t> m_frames;     // the latest frames' moments
     std::deque<int64_t> m_intervals;  // the latest frame-to-frame intervals
     std::vector<int64_t> m_sorted;    // scratch for their median
+    std::vector<double> m_spans;      // scratch: one span's interval estimates
+    std::deque<int64_t> m_measured;   // the latest measurements of the interval
     int64_t m_refreshNs = 0;          // 0: not learnt
     int64_t m_phaseNs = 0;            // the latest frame's refresh moment, eased along the frames
-    int64_t m_phaseIndex = 0;         // its count of refreshes
-    int64_t m_countIndex = 0;         // the count from the intervals alone
     int64_t m_framesSinceGuess = 0;
-    std::deque<FramePoint> m_points;  // the latest frames, for the interval's fit
 };
 
 }  // namespace lagwell

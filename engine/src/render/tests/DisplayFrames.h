@@ -27,6 +27,9 @@ struct DisplayMode {
     int64_t loadEveryNs = 0;
     int64_t loadNs = 0;
     int64_t loadLateNs = 0;
+    // A machine busy from the start, for this long: about a quarter of the
+    // frames come 5-17 ms late and one in fifty 80-110 ms late.
+    int64_t busyStartNs = 0;
 };
 
 // Tests named by the display.
@@ -45,7 +48,7 @@ public:
     DisplayFrames(const DisplayMode& mode, int64_t startNs, uint32_t seed = 1)
         : m_mode(mode), m_startNs(startNs), m_random(seed), m_jitter(0, mode.jitterNs > 0 ? mode.jitterNs : 0),
           m_nextStallNs(mode.stallEveryNs > 0 ? startNs + mode.stallEveryNs : INT64_MAX),
-          m_load(0, mode.loadLateNs > 0 ? mode.loadLateNs : 0)
+          m_load(0, mode.loadLateNs > 0 ? mode.loadLateNs : 0), m_busy(seed + 1)
     {
     }
 
@@ -69,6 +72,8 @@ public:
             int64_t drawn = refresh + m_jitter(m_random) + (m_ticks == 1 ? m_mode.firstLateNs : 0);
             if (inLoad(refresh))
                 drawn += m_load(m_random);
+            if (refresh < m_startNs + m_mode.busyStartNs)
+                drawn += busyLateNs();
             drawn = std::max(drawn, m_lastDrawnNs);
             m_lastDrawnNs = drawn;
             return {refresh, drawn};
@@ -99,6 +104,16 @@ public:
     }
 
 private:
+    int64_t busyLateNs()
+    {
+        const double share = std::uniform_real_distribution<double>(0, 1)(m_busy);
+        if (share < 0.23)
+            return std::uniform_int_distribution<int64_t>(5'000'000, 17'000'000)(m_busy);
+        if (share < 0.25)
+            return std::uniform_int_distribution<int64_t>(80'000'000, 110'000'000)(m_busy);
+        return 0;
+    }
+
     bool inLoad(int64_t ns) const
     {
         if (m_mode.loadEveryNs <= 0 || ns < m_startNs + m_mode.loadEveryNs)
@@ -123,6 +138,7 @@ private:
     int64_t m_lastDrawnNs = 0;
     int64_t m_nextStallNs;  // the next stall, or the one under way
     std::uniform_int_distribution<int64_t> m_load;
+    std::mt19937 m_busy;  // apart, so the other frames are as without it
 };
 
 }  // namespace lagwell::test
