@@ -505,6 +505,16 @@ public:
     // the machine's, not the pacer's.
     const std::vector<int64_t>& slots() const { return m_slots; }
     int64_t slotsMissedByALateHost() const { return m_lateMisses; }
+    // After stop(): how long after its slot the picture of the file's frame
+    // `frame` was drawn, in seconds (0: none was).
+    double drawnAfterSlotSeconds(int64_t frame) const
+    {
+        for (const TracedFrame& f : m_frames) {
+            if (f.slot == frame)
+                return double(f.nowNs - (firstSlotNs() + frame * CompositePacer::kSlotNs)) / 1e9;
+        }
+        return 0;
+    }
 
     // After stop(): the frames around each run of slots let pass, one a line
     // (for a failure's message).
@@ -705,13 +715,18 @@ TEST_P(SoundSyncTest, soundMeetsThePicturesAtEveryEdgeAtItsOwnPitch)
     EXPECT_LE(passedInside, stalls * (c.display.stallNs / (kFrameUs * 1000)) + feeder.slotsMissedByALateHost())
         << feeder.passedSlotsTrace();
 
-    // Each picture sits on its slot's frame, drawn at the refresh nearest
-    // it: every change of the pictures brackets a true edge, to half a frame.
-    constexpr double kHalfFrame = 0.5 / kFps + 0.001;
+    // Each picture sits on its slot's frame and shows what the moment it was
+    // drawn calls for (a frame near its slot; a host the machine kept waiting
+    // draws later): the last picture before every change was drawn before a
+    // true edge and the first after it at or after the edge.
     for (const auto& [before, after] : pictureEdgesSeconds(file)) {
         const double k = std::round(after - toneSeconds);
-        const bool bracketed = k >= 0 && before < toneSeconds + k + kHalfFrame && after > toneSeconds + k - kHalfFrame;
-        EXPECT_TRUE(bracketed) << "pictures change between " << before << " and " << after << " s";
+        const double beforeDrawn = before + feeder.drawnAfterSlotSeconds(std::llround(before * kFps));
+        const double afterDrawn = after + feeder.drawnAfterSlotSeconds(std::llround(after * kFps));
+        const bool bracketed =
+            k >= 0 && beforeDrawn < toneSeconds + k + 0.002 && afterDrawn > toneSeconds + k - 0.002;
+        EXPECT_TRUE(bracketed) << "pictures change between " << before << " and " << after << " s, drawn at "
+                               << beforeDrawn << " and " << afterDrawn << " s";
     }
     // The sound meets every edge within 20 ms, to the end of the file.
     std::vector<double> sound = soundEdgesSeconds(decodeSound(file));
